@@ -1,0 +1,28 @@
+// The program's entry point: the application object, the two windows and the message loop.
+
+#include "app/Unit1.h"
+#include "lists/Unit2.h"
+#include "probe/PingThrd.h"
+#include "win/Application.h"
+#include "win/ErrorBox.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    Application.Initialize();
+    Application.SetTitle("Zarnu");
+    {
+        TForm1 Form1;
+        TForm2 Form2;
+        const bool created = RunHandler([&] {
+            Form1.Create();
+            Form2.Create(Form1);
+            Form1.AttachChecker(Form2);
+        });
+        if (!created)
+            return 1;
+        Application.Run(Form1.Handle());
+        // The windows are destroyed here, the checker first: it is owned by the main window.
+    }
+    StopAllWorkers();
+    return 0;
+}

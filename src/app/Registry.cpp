@@ -1,0 +1,108 @@
+#include "app/Registry.h"
+
+#include <vector>
+
+namespace {
+
+bool CreateKey(const std::string& path, UniqueHKey& key)
+{
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, nullptr, key.put(), nullptr) == ERROR_SUCCESS;
+}
+
+[[noreturn]] void RaiseForValue(const char* what, const std::string& name)
+{
+    throw ERegistryException(std::string(what) + " '" + name + "'");
+}
+
+// Removes `name` below `parent` and, before it, every subkey it holds, last index first.
+bool RemoveTreeBelow(HKEY parent, const std::string& name)
+{
+    UniqueHKey key;
+    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+        return false;
+
+    DWORD subkeyCount = 0;
+    DWORD longestSubkey = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeyCount, &longestSubkey,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        std::vector<char> subkey(longestSubkey + 1);
+        for (DWORD index = subkeyCount; index-- > 0;) {
+            DWORD length = static_cast<DWORD>(subkey.size());
+            if (RegEnumKeyExA(key.get(), index, subkey.data(), &length, nullptr, nullptr, nullptr,
+                              nullptr) == ERROR_SUCCESS)
+                RemoveTreeBelow(key.get(), std::string(subkey.data(), length));
+        }
+    }
+    key.reset();
+    return RegDeleteKeyA(parent, name.c_str()) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool TRegistry::OpenUserKey(const std::string& path)
+{
+    current_.reset();
+    return CreateKey(path, current_);
+}
+
+bool TRegistry::OpenExistingUserKey(const std::string& path)
+{
+    current_.reset();
+    return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, current_.put()) ==
+           ERROR_SUCCESS;
+}
+
+void TRegistry::CreateUserKey(const std::string& path)
+{
+    UniqueHKey created;
+    if (!CreateKey(path, created))
+        throw ERegistryException("Failed to create key " + path);
+}
+
+void TRegistry::StoreNumber(const std::string& name, DWORD value)
+{
+    if (!current_ ||
+        RegSetValueExA(current_.get(), name.c_str(), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
+        RaiseForValue("Failed to set data for", name);
+}
+
+void TRegistry::StoreText(const std::string& name, const std::string& text)
+{
+    if (!current_ ||
+        RegSetValueExA(current_.get(), name.c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
+        RaiseForValue("Failed to set data for", name);
+}
+
+std::string TRegistry::LoadText(const std::string& name)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (!current_ || RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type, nullptr,
+                                      &size) != ERROR_SUCCESS)
+        return {};
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        RaiseForValue("Invalid data type for", name);
+    if (size == 0)
+        return {};
+
+    std::string data(size, '\0');
+    if (RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        RaiseForValue("Failed to get data for", name);
+    data.resize(size);
+    return data.substr(0, data.find('\0'));
+}
+
+bool TRegistry::RemoveKeyTree(const std::string& name)
+{
+    return current_ && RemoveTreeBelow(current_.get(), name);
+}
+
+bool TRegistry::RemoveValue(const std::string& name)
+{
+    return current_ && RegDeleteValueA(current_.get(), name.c_str()) == ERROR_SUCCESS;
+}

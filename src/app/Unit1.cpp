@@ -1,0 +1,222 @@
+#include "app/Unit1.h"
+
+#include "app/Registry.h"
+#include "lists/Unit2.h"
+#include "settings/AgentOverride.h"
+#include "settings/SystemProxy.h"
+#include "win/Application.h"
+#include "win/ErrorBox.h"
+
+namespace {
+
+enum CommandId : int {
+    kListrep1 = 100,
+    kButton1,
+    kButton2,
+    kButton3,
+    kButton4,
+    kButton5,
+    kButton6,
+    kDelete1,
+    kSelectProxy1,
+    kStopHideMyIP1,
+    kCopytoClipboard1,
+};
+
+constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
+constexpr const char* kListHint = "Double or Right click here to Hide Your IP";
+constexpr const char* kHelpText =
+    "How to use?\r\n"
+    "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
+    "Internet Explorer Browser everytime change Proxy. Close all Internet \r\n"
+    "Explorer Browser everytime change User Agent. Setup your IExplore.exe path directory. \r\n"
+    "Click What Is My IP button for check your new IP Address.";
+constexpr COLORREF kHelpBackground = RGB(255, 0, 0);
+constexpr COLORREF kHelpForeground = RGB(255, 255, 255);
+
+constexpr DWORD kButtonStyle = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kEditStyle = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr DWORD kComboStyle = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+constexpr DWORD kLabelStyle = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
+// The drop-down part of a list is laid out below its 21-pixel field.
+constexpr int kComboDropHeight = 200;
+
+} // namespace
+
+void TForm1::Create()
+{
+    CreateForm(Frame{"TForm1", kCaption, 445, 517,
+                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN},
+               nullptr);
+    CreateControls();
+    RunHandler([this] { FormCreate(); });
+}
+
+void TForm1::CreateControls()
+{
+    // Created in tab order; the labels, which take no focus, last.
+    listrep1.Attach(AddControl(WC_LISTVIEWA, "",
+                               WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
+                                   LVS_SHOWSELALWAYS,
+                               WS_EX_CLIENTEDGE, 8, 40, 429, 257, kListrep1));
+    Button2.Attach(AddControl(WC_BUTTONA, "&What Is My IP ?", kButtonStyle, 0, 240, 8, 105, 25, kButton2));
+    Button3.Attach(AddControl(WC_BUTTONA, "&Close", kButtonStyle, 0, 352, 8, 83, 25, kButton3));
+    OSAgentCombo.Attach(AddControl(WC_COMBOBOXA, "", kComboStyle, 0, 8, 360, 257,
+                                   kComboDropHeight, 0));
+    BrowserAgentCombo.Attach(AddControl(WC_COMBOBOXA, "", kComboStyle, 0, 272, 360, 166,
+                                        kComboDropHeight, 0));
+    Button4.Attach(AddControl(WC_BUTTONA, "Refresh &Browser User Agent List", kButtonStyle, 0, 8,
+                              384, 431, 25, kButton4));
+    txtRegEmail.Attach(AddControl(WC_EDITA, "", kEditStyle, WS_EX_CLIENTEDGE, 272, 320, 166, 21, 0));
+    Button6.Attach(AddControl(WC_BUTTONA, "&Proxy Checker", kButtonStyle, 0, 128, 8, 105, 25, kButton6));
+    HostNames.Attach(AddControl(WC_EDITA, "",
+                                WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                                WS_EX_CLIENTEDGE, 8, 168, 425, 121, 0));
+    Button5.Attach(AddControl(WC_BUTTONA, "&Refresh Proxy List", kButtonStyle, 0, 8, 8, 113, 25, kButton5));
+    edtBrowser.Attach(AddControl(WC_EDITA, DefaultBrowserPath, kEditStyle, WS_EX_CLIENTEDGE, 8,
+                                 416, 257, 21, 0));
+    Button1.Attach(AddControl(WC_BUTTONA, "Setup &IE Browser", kButtonStyle, 0, 272, 416, 167, 25, kButton1));
+    Memo1.Attach(AddControl(WC_EDITA, kHelpText,
+                            WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY,
+                            WS_EX_CLIENTEDGE, 8, 442, 430, 73, 0));
+
+    Label1.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 64, 320, 50, 13, 0));
+    Label2.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 64, 336, 50, 13, 0));
+    Label3.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 304, 176, 13, 0, true));
+    Label4.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 320, 54, 13, 0));
+    Label5.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 336, 52, 13, 0));
+    Label6.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 272, 304, 77, 13, 0, true));
+    Label1.SetText("[unknown]");
+    Label2.SetText("[unknown]");
+    Label3.SetText("Information About Your New IP");
+    Label4.SetText("IP Address:");
+    Label5.SetText("IP Country:");
+    Label6.SetText("Account Name:");
+
+    listrep1.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    listrep1.AddColumn("IP Address", Scale(200));
+    listrep1.AddColumn("IP Country", Scale(150));
+    listrep1.AddColumn("Ping (ms)", Scale(75));
+    listHint_.Attach(Handle(), listrep1.Handle(), kListHint);
+
+    PopupMenu1.Add(kDelete1, "Delete");
+    PopupMenu1.Add(kSelectProxy1, "Use This Proxy");
+    PopupMenu1.Add(kStopHideMyIP1, "Stop Hide My IP");
+    PopupMenu1.Add(kCopytoClipboard1, "Copy to Clipboard");
+
+    OSAgentCombo.SetItemHeight(Scale(13));
+    BrowserAgentCombo.SetItemHeight(Scale(13));
+    txtRegEmail.RemoveTextLimit();
+    edtBrowser.RemoveTextLimit();
+    HostNames.RemoveTextLimit();
+    memoBrush_.reset(CreateSolidBrush(kHelpBackground));
+}
+
+void TForm1::FormCreate()
+{
+    AgentListPending = true;
+    TRegistry registry;
+    if (!registry.OpenUserKey(SettingsKey))
+        registry.CreateUserKey(SettingsKey);
+    txtRegEmail.SetText(registry.LoadText("Zarnuinfo"));
+    edtBrowser.SetText(registry.LoadText("Zarnubrowser"));
+    if (edtBrowser.Text().empty())
+        edtBrowser.SetText(DefaultBrowserPath);
+}
+
+void TForm1::FormClose()
+{
+    ExitCleanup();
+}
+
+void TForm1::Button3Click()
+{
+    ExitCleanup();
+    Application.Terminate();
+}
+
+void TForm1::Button6Click()
+{
+    if (checker_)
+        checker_->ShowModal();
+}
+
+void TForm1::ExitCleanup()
+{
+    if (exitCleanupDone_)
+        return;
+    TRegistry registry;
+    if (!registry.OpenUserKey(SettingsKey))
+        registry.CreateUserKey(SettingsKey);
+    registry.StoreText("Zarnuinfo", txtRegEmail.Text());
+    registry.StoreText("Zarnubrowser", edtBrowser.Text());
+    ClearSystemProxy();
+    ClearAgentOverride();
+    exitCleanupDone_ = true;
+}
+
+LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED)
+            OnCommand(LOWORD(wParam));
+        return 0;
+    case WM_CLOSE:
+        OnClose();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            OnEndSession();
+        return 0;
+    case WM_CONTEXTMENU:
+        OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == Memo1.Handle()) {
+            const HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, kHelpForeground);
+            SetBkColor(dc, kHelpBackground);
+            return reinterpret_cast<LRESULT>(memoBrush_.get());
+        }
+        break;
+    }
+    return Form::HandleMessage(message, wParam, lParam);
+}
+
+void TForm1::OnCommand(int id)
+{
+    switch (id) {
+    case kButton3: Button3Click(); break;
+    case kButton6: Button6Click(); break;
+    }
+}
+
+// Every close command of the window system. The main window closes only by ending the program.
+void TForm1::OnClose()
+{
+    FormClose();
+    Application.Terminate();
+}
+
+// The user logs off or Windows shuts down: the process ends after this message without a close
+// event, so the exit sequence runs here, or the browser would stay routed through the proxy.
+void TForm1::OnEndSession()
+{
+    Application.MarkTerminating();
+    ExitCleanup();
+}
+
+void TForm1::OnContextMenu(HWND target, LPARAM position)
+{
+    if (target != listrep1.Handle())
+        return;
+    POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == -1) { // from the keyboard: open at the list's top left corner
+        point = POINT{0, 0};
+        ClientToScreen(target, &point);
+    }
+    PopupMenu1.Popup(Handle(), point);
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The main window: the proxy list, the proxy in use, the browser identity lists, the account name
+// and the browser path, and the two ways to leave the program.
+
+#include "win/Controls.h"
+#include "win/Form.h"
+
+#include <string>
+
+class TForm2;
+
+// The browser path shown when none is stored.
+inline constexpr const char* DefaultBrowserPath =
+    "C:\\Program Files\\Internet Explorer\\Iexplore.exe";
+
+class TForm1 : public Form {
+public:
+    // Creates the window hidden with all its controls, then runs FormCreate. A registry error
+    // in FormCreate is shown in the error box and the window is created all the same.
+    void Create();
+    // The checker window that "&Proxy Checker" shows; it lives as long as this window.
+    void AttachChecker(TForm2& checker) { checker_ = &checker; }
+
+    ListView listrep1;
+    Label Label1, Label2, Label3, Label4, Label5, Label6;
+    PopupMenu PopupMenu1;
+    Button Button1, Button2, Button3, Button4, Button5, Button6;
+    ComboBox OSAgentCombo, BrowserAgentCombo;
+    Edit txtRegEmail, HostNames, edtBrowser, Memo1;
+
+    // True until the browser identity list has been fetched in this run.
+    bool AgentListPending = false;
+
+    void FormCreate();
+    void FormClose();
+    void Button3Click();
+    void Button6Click();
+    // Saves the two settings, switches the system proxy off and removes the browser identity
+    // override. Raises ERegistryException; the steps before the failing one stay done and a
+    // later call runs the whole sequence again. Once it has succeeded, later calls do nothing.
+    void ExitCleanup();
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void CreateControls();
+    void OnCommand(int id);
+    void OnClose();
+    void OnEndSession();
+    void OnContextMenu(HWND target, LPARAM position);
+
+    TForm2* checker_ = nullptr;
+    HintTip listHint_;
+    UniqueGdiObject memoBrush_;
+    bool exitCleanupDone_ = false;
+};

@@ -1,0 +1,11 @@
+#pragma once
+// The browser identity override: the platform and version tokens the system browser puts into
+// its user-agent text.
+
+// Below HKEY_CURRENT_USER, beside the browser's other per-user settings.
+inline constexpr const char* AgentKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\5.0\\User Agent";
+
+// Removes the override: afterwards neither "Platform" nor "Version" exists under AgentKey.
+// Everything else there, and the key itself, stays; nothing is created. Reports nothing.
+void ClearAgentOverride();

@@ -1,0 +1,11 @@
+#pragma once
+// The current user's system proxy, as browsers read it from the Internet Settings.
+
+#include <string>
+
+// The Internet Settings key below HKEY_CURRENT_USER; the program's two settings live there too.
+inline constexpr const char* SettingsKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// Switches the proxy off: "ProxyEnable" 0, then "ProxyServer" ":". Raises ERegistryException.
+void ClearSystemProxy();

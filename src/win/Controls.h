@@ -1,0 +1,103 @@
+#pragma once
+// Thin wrappers of the standard controls. They do not own their HWND: the parent window
+// destroys its controls. Each method forwards to one control message.
+
+#include "win/UniqueHandle.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+class Control {
+public:
+    void Attach(HWND hwnd) { hwnd_ = hwnd; }
+    HWND Handle() const { return hwnd_; }
+
+    std::string Text() const;
+    void SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
+    bool Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
+    bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
+    DWORD Style() const { return static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)); }
+    // Position and size in the client coordinates of the parent window.
+    RECT Bounds() const;
+
+protected:
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return SendMessageA(hwnd_, message, wParam, lParam);
+    }
+
+    HWND hwnd_ = nullptr;
+};
+
+class Button : public Control {
+public:
+    void Click() const { Send(BM_CLICK); }
+};
+
+class Edit : public Control {
+public:
+    // Lifts the platform's default limit of about 32,000 characters.
+    void RemoveTextLimit() const { Send(EM_SETLIMITTEXT, 0); }
+};
+
+// A static text that sizes itself to its text, as the layout's labels do.
+class Label : public Control {
+public:
+    void SetText(const std::string& text);
+};
+
+class ComboBox : public Control {
+public:
+    int Add(const std::string& text) const
+    {
+        return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    }
+    int Count() const { return static_cast<int>(Send(CB_GETCOUNT)); }
+    int SelectedIndex() const { return static_cast<int>(Send(CB_GETCURSEL)); }
+    void Select(int index) const { Send(CB_SETCURSEL, static_cast<WPARAM>(index)); }
+    void SetItemHeight(int height) const { Send(CB_SETITEMHEIGHT, 0, height); }
+    std::string ItemText(int index) const;
+};
+
+class ListView : public Control {
+public:
+    void SetExtendedStyle(DWORD style) const { Send(LVM_SETEXTENDEDLISTVIEWSTYLE, style, style); }
+    DWORD ExtendedStyle() const { return static_cast<DWORD>(Send(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
+    void AddColumn(const std::string& caption, int width) const;
+    int ColumnCount() const
+    {
+        return static_cast<int>(SendMessageA(Header(), HDM_GETITEMCOUNT, 0, 0));
+    }
+    int ColumnWidth(int column) const
+    {
+        return static_cast<int>(Send(LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)));
+    }
+    std::string ColumnCaption(int column) const;
+    HWND Header() const { return reinterpret_cast<HWND>(Send(LVM_GETHEADER)); }
+};
+
+// A tooltip that shows `text` while the pointer rests on one control.
+class HintTip {
+public:
+    void Attach(HWND owner, HWND control, const std::string& text);
+    HWND Handle() const { return hwnd_; }
+
+private:
+    HWND hwnd_ = nullptr;
+    std::string text_;
+};
+
+// A context menu. It owns its menu handle.
+class PopupMenu {
+public:
+    void Add(UINT commandId, const std::string& caption);
+    int Count() const { return GetMenuItemCount(menu_.get()); }
+    std::string ItemCaption(int position) const;
+    UINT ItemId(int position) const { return GetMenuItemID(menu_.get(), position); }
+    // Shows the menu at `screenPoint`; the chosen command reaches `owner` as WM_COMMAND.
+    void Popup(HWND owner, POINT screenPoint) const;
+
+private:
+    UniqueHMenu menu_{CreatePopupMenu()};
+};

@@ -1,0 +1,107 @@
+#pragma once
+// Direct registry access for tests: arranges values of any type and reads back what the program
+// wrote, without going through the code under test.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace raw {
+
+inline HKEY Create(const std::string& path)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    return key;
+}
+
+inline bool KeyExists(const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+inline void Set(const std::string& path, const std::string& name, DWORD type,
+                const std::string& bytes)
+{
+    HKEY key = Create(path);
+    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+}
+
+inline void SetText(const std::string& path, const std::string& name, const std::string& text)
+{
+    Set(path, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
+}
+
+inline void SetNumber(const std::string& path, const std::string& name, DWORD value)
+{
+    Set(path, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+struct Value {
+    DWORD type;
+    std::string bytes;
+};
+
+inline std::optional<Value> Get(const std::string& path, const std::string& name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    Value value{REG_NONE, {}};
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
+                                  reinterpret_cast<BYTE*>(value.bytes.data()), &size);
+        value.bytes.resize(size);
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+// A REG_SZ value without its terminating zero; nullopt when missing or of another type.
+inline std::optional<std::string> GetText(const std::string& path, const std::string& name)
+{
+    const auto value = Get(path, name);
+    if (!value || value->type != REG_SZ || value->bytes.empty() || value->bytes.back() != '\0')
+        return std::nullopt;
+    return value->bytes.substr(0, value->bytes.size() - 1);
+}
+
+inline std::optional<DWORD> GetNumber(const std::string& path, const std::string& name)
+{
+    const auto value = Get(path, name);
+    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD))
+        return std::nullopt;
+    DWORD number = 0;
+    memcpy(&number, value->bytes.data(), sizeof number);
+    return number;
+}
+
+inline void RemoveValue(const std::string& path, const std::string& name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name.c_str());
+    RegCloseKey(key);
+}
+
+inline void RemoveTree(const std::string& path)
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+}
+
+} // namespace raw
