@@ -105,3 +105,33 @@ inline void RemoveTree(const std::string& path)
 }
 
 } // namespace raw
+
+namespace raw {
+
+// Replaces the key at `path` by a registry link to a key that does not exist, so that every
+// attempt to open or create it fails. RestoreKey removes the link again.
+inline void BreakKey(const std::string& path)
+{
+    RemoveTree(path);
+    HKEY link = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr,
+                    REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                    nullptr, &link, nullptr);
+    const std::wstring target = L"\\Registry\\Machine\\Software\\ZarnuTestsNowhere\\Key";
+    RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                   reinterpret_cast<const BYTE*>(target.data()),
+                   static_cast<DWORD>(target.size() * sizeof(wchar_t)));
+    RegCloseKey(link);
+}
+
+inline void RestoreKey(const std::string& path)
+{
+    HKEY link = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+                      &link) == ERROR_SUCCESS) {
+        RegDeleteKeyA(link, "");
+        RegCloseKey(link);
+    }
+}
+
+} // namespace raw

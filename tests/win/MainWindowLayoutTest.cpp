@@ -1,0 +1,207 @@
+#include "WindowTestSupport.h"
+
+#include <commctrl.h>
+
+namespace {
+
+class MainWindowLayoutTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        Start();
+    }
+
+    static std::string ClassOf(HWND hwnd)
+    {
+        char name[64] = {};
+        GetClassNameA(hwnd, name, sizeof name);
+        return name;
+    }
+
+    static LOGFONTA FontOf(HWND hwnd)
+    {
+        LOGFONTA font{};
+        GetObjectA(reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        return font;
+    }
+};
+
+struct Placement {
+    const char* name;
+    const Control& control;
+    const char* windowClass;
+    int left, top, width, height;
+    const char* text;
+};
+
+TEST_F(MainWindowLayoutTest, EveryControlHasItsKindPlaceAndText)
+{
+    const Placement placements[] = {
+        {"listrep1", main.listrep1, "SysListView32", 8, 40, 429, 257, ""},
+        {"Button2", main.Button2, "Button", 240, 8, 105, 25, "&What Is My IP ?"},
+        {"Button3", main.Button3, "Button", 352, 8, 83, 25, "&Close"},
+        {"OSAgentCombo", main.OSAgentCombo, "ComboBox", 8, 360, 257, -1, ""},
+        {"BrowserAgentCombo", main.BrowserAgentCombo, "ComboBox", 272, 360, 166, -1, ""},
+        {"Button4", main.Button4, "Button", 8, 384, 431, 25, "Refresh &Browser User Agent List"},
+        {"txtRegEmail", main.txtRegEmail, "Edit", 272, 320, 166, 21, ""},
+        {"Button6", main.Button6, "Button", 128, 8, 105, 25, "&Proxy Checker"},
+        {"HostNames", main.HostNames, "Edit", 8, 168, 425, 121, ""},
+        {"Button5", main.Button5, "Button", 8, 8, 113, 25, "&Refresh Proxy List"},
+        {"edtBrowser", main.edtBrowser, "Edit", 8, 416, 257, 21, DefaultBrowserPath},
+        {"Button1", main.Button1, "Button", 272, 416, 167, 25, "Setup &IE Browser"},
+        {"Label1", main.Label1, "Static", 64, 320, -1, -1, "[unknown]"},
+        {"Label2", main.Label2, "Static", 64, 336, -1, -1, "[unknown]"},
+        {"Label3", main.Label3, "Static", 8, 304, -1, -1, "Information About Your New IP"},
+        {"Label4", main.Label4, "Static", 8, 320, -1, -1, "IP Address:"},
+        {"Label5", main.Label5, "Static", 8, 336, -1, -1, "IP Country:"},
+        {"Memo1", main.Memo1, "Edit", 8, 442, 430, 73, nullptr},
+    };
+    for (const Placement& p : placements) {
+        SCOPED_TRACE(p.name);
+        EXPECT_EQ(ClassOf(p.control.Handle()), p.windowClass);
+        const RECT bounds = p.control.Bounds();
+        EXPECT_EQ(bounds.left, p.left);
+        EXPECT_EQ(bounds.top, p.top);
+        if (p.width >= 0)
+            EXPECT_EQ(bounds.right - bounds.left, p.width);
+        if (p.height >= 0)
+            EXPECT_EQ(bounds.bottom - bounds.top, p.height);
+        if (p.text)
+            EXPECT_EQ(p.control.Text(), p.text);
+        EXPECT_EQ((p.control.Style() & WS_VISIBLE) != 0, &p.control != &main.HostNames);
+    }
+}
+
+TEST_F(MainWindowLayoutTest, TheWindowHasAFixedFrameAndItsTitle)
+{
+    RECT client{};
+    GetClientRect(main.Handle(), &client);
+    EXPECT_EQ(client.right, 445);
+    EXPECT_EQ(client.bottom, 517);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrA(main.Handle(), GWL_STYLE));
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    char caption[128] = {};
+    GetWindowTextA(main.Handle(), caption, sizeof caption);
+    EXPECT_NE(std::string(caption).find("Zarnu"), std::string::npos);
+    EXPECT_NE(std::string(caption).find("1.2"), std::string::npos);
+}
+
+TEST_F(MainWindowLayoutTest, LabelsSizeThemselvesToTheirText)
+{
+    const RECT before = main.Label1.Bounds();
+    main.Label1.SetText("127.100.200.250:65535");
+    const RECT after = main.Label1.Bounds();
+    EXPECT_GT(after.right - after.left, before.right - before.left);
+    EXPECT_EQ(after.left, before.left);
+    main.Label2.SetText("Germany\r\n15\r\n");
+    const RECT twoLines = main.Label2.Bounds();
+    EXPECT_GE(twoLines.bottom - twoLines.top, 2 * (before.bottom - before.top));
+}
+
+TEST_F(MainWindowLayoutTest, TheProgramFontIsMsSansSerifEightPointWithBoldHeadings)
+{
+    for (const Control* control : {static_cast<const Control*>(&main.Button5), static_cast<const Control*>(&main.Memo1),
+                                   static_cast<const Control*>(&main.Label1)}) {
+        const LOGFONTA font = FontOf(control->Handle());
+        EXPECT_STREQ(font.lfFaceName, "MS Sans Serif");
+        EXPECT_EQ(font.lfHeight, -11);
+        EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    }
+    EXPECT_EQ(FontOf(main.Label3.Handle()).lfWeight, FW_BOLD);
+    EXPECT_EQ(FontOf(main.Label6.Handle()).lfWeight, FW_BOLD);
+}
+
+TEST_F(MainWindowLayoutTest, TheHelpTextIsReadOnlyWhiteOnRed)
+{
+    EXPECT_EQ(main.Memo1.Text(),
+              "How to use?\r\n"
+              "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
+              "Internet Explorer Browser everytime change Proxy. Close all Internet \r\n"
+              "Explorer Browser everytime change User Agent. Setup your IExplore.exe path "
+              "directory. \r\n"
+              "Click What Is My IP button for check your new IP Address.");
+    EXPECT_TRUE(main.Memo1.Style() & ES_READONLY);
+    EXPECT_TRUE(main.Memo1.Style() & ES_MULTILINE);
+    EXPECT_FALSE(main.Memo1.Style() & (WS_VSCROLL | WS_HSCROLL | ES_AUTOHSCROLL));
+
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageA(
+        main.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        reinterpret_cast<LPARAM>(main.Memo1.Handle())));
+    LOGBRUSH fill{};
+    ASSERT_TRUE(GetObjectA(brush, sizeof fill, &fill));
+    EXPECT_EQ(fill.lbColor, RGB(255, 0, 0));
+    EXPECT_EQ(GetTextColor(dc), RGB(255, 255, 255));
+    DeleteDC(dc);
+}
+
+TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
+{
+    EXPECT_EQ(main.listrep1.ColumnCount(), 3);
+    EXPECT_EQ(main.listrep1.ColumnCaption(0), "IP Address");
+    EXPECT_EQ(main.listrep1.ColumnCaption(1), "IP Country");
+    EXPECT_EQ(main.listrep1.ColumnCaption(2), "Ping (ms)");
+    EXPECT_EQ(main.listrep1.ColumnWidth(0), 200);
+    EXPECT_EQ(main.listrep1.ColumnWidth(1), 150);
+    EXPECT_EQ(main.listrep1.ColumnWidth(2), 75);
+    EXPECT_EQ((main.listrep1.Style() & LVS_TYPEMASK), static_cast<DWORD>(LVS_REPORT));
+    EXPECT_TRUE(main.listrep1.Style() & LVS_SINGLESEL);
+    EXPECT_FALSE(main.listrep1.Style() & LVS_EDITLABELS);
+    EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
+    EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
+
+    ASSERT_EQ(main.PopupMenu1.Count(), 4);
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
+}
+
+TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)
+{
+    for (const ComboBox* combo : {&main.OSAgentCombo, &main.BrowserAgentCombo}) {
+        EXPECT_EQ(combo->Style() & 3u, static_cast<DWORD>(CBS_DROPDOWNLIST));
+        EXPECT_FALSE(combo->Style() & CBS_SORT);
+        EXPECT_EQ(combo->Count(), 0);
+        EXPECT_EQ(combo->SelectedIndex(), CB_ERR);
+    }
+}
+
+TEST_F(MainWindowLayoutTest, TabVisitsTheControlsInTheirOrderAndSkipsTheHiddenBuffer)
+{
+    const HWND expected[] = {
+        main.listrep1.Handle(), main.Button2.Handle(),      main.Button3.Handle(),
+        main.OSAgentCombo.Handle(), main.BrowserAgentCombo.Handle(), main.Button4.Handle(),
+        main.txtRegEmail.Handle(), main.Button6.Handle(),   main.Button5.Handle(),
+        main.edtBrowser.Handle(), main.Button1.Handle(),    main.Memo1.Handle(),
+        main.listrep1.Handle(),
+    };
+    main.Show();
+    HWND current = expected[0];
+    for (size_t i = 1; i < std::size(expected); ++i) {
+        current = GetNextDlgTabItem(main.Handle(), current, FALSE);
+        EXPECT_EQ(current, expected[i]) << "stop " << i;
+    }
+}
+
+TEST_F(MainWindowLayoutTest, TabAndAltMnemonicsWorkFromTheMessageLoop)
+{
+    main.Show();
+    SetForegroundWindow(main.Handle());
+    SetFocus(main.listrep1.Handle());
+    PostMessageA(main.listrep1.Handle(), WM_KEYDOWN, VK_TAB, 0);
+    DispatchPending();
+    EXPECT_EQ(GetFocus(), main.Button2.Handle());
+
+    main.txtRegEmail.SetText("grace");
+    PostMessageA(GetFocus(), WM_SYSCHAR, 'c', 1 << 29); // Alt+C: "&Close"
+    EXPECT_TRUE(DispatchPending());
+    EXPECT_EQ(raw::GetText(SettingsKey, "Zarnuinfo"), "grace");
+}
+
+} // namespace

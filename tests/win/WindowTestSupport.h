@@ -1,0 +1,66 @@
+#pragma once
+// Shared set-up of the tests that drive the program's windows in-process: the two windows as the
+// program creates them, the error box replaced by a recorder, and a clean slate of the settings.
+
+#include "app/Unit1.h"
+#include "lists/Unit2.h"
+#include "settings/AgentOverride.h"
+#include "settings/SystemProxy.h"
+#include "win/Application.h"
+#include "win/ErrorBox.h"
+
+#include "RawRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class WindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Application.ResetTermination();
+        previousErrorBox_ = ReplaceErrorBox([this](const std::string& text) { errors.push_back(text); });
+        raw::RestoreKey(SettingsKey); // in case an earlier test left it broken
+        for (const char* name : {"Zarnuinfo", "Zarnubrowser", "ProxyEnable", "ProxyServer"})
+            raw::RemoveValue(SettingsKey, name);
+        raw::RemoveTree(AgentKey);
+    }
+
+    void TearDown() override
+    {
+        checker.Destroy();
+        main.Destroy();
+        DispatchPending();
+        ReplaceErrorBox(previousErrorBox_);
+        Application.ResetTermination();
+    }
+
+    // Creates both windows the way the program starts.
+    void Start()
+    {
+        main.Create();
+        checker.Create(main);
+        main.AttachChecker(checker);
+    }
+
+    // Dispatches every message waiting in this thread's queue; true when a quit request was
+    // among them.
+    static bool DispatchPending()
+    {
+        bool quit = false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            if (!TApplication::DispatchOne(message))
+                quit = true;
+        return quit;
+    }
+
+    std::vector<std::string> errors;
+    TForm1 main;
+    TForm2 checker;
+
+private:
+    ErrorBoxPresenter previousErrorBox_;
+};
