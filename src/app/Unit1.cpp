@@ -110,6 +110,9 @@ void TForm1::CreateControls()
     edtBrowser.RemoveTextLimit();
     HostNames.RemoveTextLimit();
     memoBrush_.reset(CreateSolidBrush(kHelpBackground));
+
+    OP1.SetFilter("*.exe|*.exe");
+    OP1.SetOptions(OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING);
 }
 
 void TForm1::FormCreate()

@@ -4,6 +4,7 @@
 
 #include "win/Controls.h"
 #include "win/Form.h"
+#include "win/OpenFileDialog.h"
 
 #include <string>
 
@@ -27,6 +28,7 @@ public:
     Button Button1, Button2, Button3, Button4, Button5, Button6;
     ComboBox OSAgentCombo, BrowserAgentCombo;
     Edit txtRegEmail, HostNames, edtBrowser, Memo1;
+    OpenFileDialog OP1;
 
     // True until the browser identity list has been fetched in this run.
     bool AgentListPending = false;

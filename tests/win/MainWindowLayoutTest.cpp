@@ -64,12 +64,15 @@ TEST_F(MainWindowLayoutTest, EveryControlHasItsKindPlaceAndText)
         const RECT bounds = p.control.Bounds();
         EXPECT_EQ(bounds.left, p.left);
         EXPECT_EQ(bounds.top, p.top);
-        if (p.width >= 0)
+        if (p.width >= 0) {
             EXPECT_EQ(bounds.right - bounds.left, p.width);
-        if (p.height >= 0)
+        }
+        if (p.height >= 0) {
             EXPECT_EQ(bounds.bottom - bounds.top, p.height);
-        if (p.text)
+        }
+        if (p.text) {
             EXPECT_EQ(p.control.Text(), p.text);
+        }
         EXPECT_EQ((p.control.Style() & WS_VISIBLE) != 0, &p.control != &main.HostNames);
     }
 }
@@ -202,6 +205,36 @@ TEST_F(MainWindowLayoutTest, TabAndAltMnemonicsWorkFromTheMessageLoop)
     PostMessageA(GetFocus(), WM_SYSCHAR, 'c', 1 << 29); // Alt+C: "&Close"
     EXPECT_TRUE(DispatchPending());
     EXPECT_EQ(raw::GetText(SettingsKey, "Zarnuinfo"), "grace");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowLayoutTest, TheBrowserDialogOffersExecutablesAndKeepsTheNameOnCancel)
+{
+    std::vector<OPENFILENAMEA> requests;
+    std::vector<std::string> prefilled;
+    BOOL answer = TRUE;
+    const auto previous = ReplaceOpenFileDialog([&](OPENFILENAMEA& request) {
+        requests.push_back(request);
+        prefilled.push_back(request.lpstrFile);
+        if (answer)
+            lstrcpyA(request.lpstrFile, "D:\\Tools\\browser.exe");
+        return answer;
+    });
+    EXPECT_TRUE(main.OP1.Execute(main.Handle()));
+    answer = FALSE;
+    EXPECT_FALSE(main.OP1.Execute(main.Handle()));
+    ReplaceOpenFileDialog(previous);
+
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(std::string(requests[0].lpstrFilter, 14), std::string("*.exe\0*.exe\0\0", 14));
+    EXPECT_EQ(requests[0].hwndOwner, main.Handle());
+    EXPECT_TRUE(requests[0].Flags & OFN_HIDEREADONLY);
+    EXPECT_TRUE(requests[0].Flags & OFN_ENABLESIZING);
+    EXPECT_EQ(prefilled, (std::vector<std::string>{"", "D:\\Tools\\browser.exe"}));
+    EXPECT_EQ(main.OP1.FileName(), "D:\\Tools\\browser.exe");
 }
 
 } // namespace
