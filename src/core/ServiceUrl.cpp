@@ -1,0 +1,119 @@
+#include "core/ServiceUrl.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#ifndef ZARNU_DEFAULT_SERVICE_HOST
+#define ZARNU_DEFAULT_SERVICE_HOST "zarnu.example"
+#endif
+
+namespace {
+
+bool StaysUnencoded(unsigned char c)
+{
+    return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentEncode(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (StaysUnencoded(byte)) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 15];
+        }
+    }
+    return encoded;
+}
+
+// A "%" not followed by two hexadecimal digits stands for itself.
+std::string PercentDecode(std::string_view text)
+{
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+            HexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+} // namespace
+
+std::string ServiceHost()
+{
+    const char* host = std::getenv("ZARNU_SERVICE_HOST");
+    return host && *host ? host : ZARNU_DEFAULT_SERVICE_HOST;
+}
+
+std::string ServiceUrl(std::string_view account, std::string_view host, std::string_view path)
+{
+    return "http://" + PercentEncode(account) + ":" + ServicePassword + "@" + std::string(host) +
+           std::string(path);
+}
+
+UrlCredentials SplitUrlCredentials(std::string_view url)
+{
+    UrlCredentials parts;
+    parts.url = url;
+    const size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string_view::npos)
+        return parts;
+    const size_t authorityStart = schemeEnd + 3;
+    const size_t authorityEnd = url.find_first_of("/?#", authorityStart);
+    const std::string_view authority = url.substr(authorityStart, authorityEnd - authorityStart);
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return parts;
+
+    const std::string_view userInfo = authority.substr(0, at);
+    const size_t colon = userInfo.find(':');
+    parts.hasUserInfo = true;
+    parts.user = PercentDecode(userInfo.substr(0, colon));
+    if (colon != std::string_view::npos)
+        parts.password = PercentDecode(userInfo.substr(colon + 1));
+    parts.url = std::string(url.substr(0, authorityStart)) +
+                std::string(url.substr(authorityStart + at + 1));
+    return parts;
+}
+
+std::string BasicAuthorization(std::string_view user, std::string_view password)
+{
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string plain = std::string(user) + ":" + std::string(password);
+    std::string encoded = "Basic ";
+    for (size_t i = 0; i < plain.size(); i += 3) {
+        const size_t left = plain.size() - i;
+        unsigned value = static_cast<unsigned char>(plain[i]) << 16;
+        if (left > 1)
+            value |= static_cast<unsigned char>(plain[i + 1]) << 8;
+        if (left > 2)
+            value |= static_cast<unsigned char>(plain[i + 2]);
+        encoded += kAlphabet[(value >> 18) & 63];
+        encoded += kAlphabet[(value >> 12) & 63];
+        encoded += left > 1 ? kAlphabet[(value >> 6) & 63] : '=';
+        encoded += left > 2 ? kAlphabet[value & 63] : '=';
+    }
+    return encoded;
+}
