@@ -26,3 +26,14 @@ TEST(StandardErrorText, LeavesAnEmptyMessageEmpty)
 {
     EXPECT_EQ(StandardErrorText(""), "");
 }
+
+#include "core/IoErrorText.h"
+
+TEST(IoErrorText, NamesCommonFailuresAndGivesTheCodeOtherwise)
+{
+    EXPECT_EQ(IoErrorText(5), "File access denied");
+    EXPECT_EQ(IoErrorText(3), "Path not found");
+    EXPECT_EQ(IoErrorText(112), "Disk full");
+    EXPECT_EQ(IoErrorText(1117), "I/O error 1117");
+    EXPECT_EQ(IoErrorText(4294967295u), "I/O error 4294967295");
+}

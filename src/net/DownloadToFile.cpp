@@ -1,0 +1,78 @@
+#include "net/DownloadToFile.h"
+
+#include "core/IoErrorText.h"
+#include "core/ServiceUrl.h"
+#include "win/UniqueHandle.h"
+
+namespace {
+
+std::string ExecutablePath()
+{
+    char path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, length);
+}
+
+std::string ExecutableFileName()
+{
+    const std::string path = ExecutablePath();
+    return path.substr(path.find_last_of("\\/") + 1);
+}
+
+void WriteAll(HANDLE file, const char* data, DWORD count)
+{
+    DWORD written = 0;
+    if (!WriteFile(file, data, count, &written, nullptr))
+        throw EInOutError(GetLastError());
+    if (written != count)
+        throw EInOutError(ERROR_DISK_FULL);
+}
+
+} // namespace
+
+EInOutError::EInOutError(unsigned long code)
+    : std::runtime_error(IoErrorText(static_cast<std::uint32_t>(code))), code_(code)
+{
+}
+
+std::string ExecutableDirectory()
+{
+    const std::string path = ExecutablePath();
+    return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+bool DownloadToFile(const std::string& url, const std::string& path)
+{
+    // Released in reverse order on every path: the URL handle first, then the internet handle.
+    const UniqueHInternet internet(
+        InternetOpenA(ExecutableFileName().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+
+    const UrlCredentials request = SplitUrlCredentials(url);
+    std::string headers;
+    if (request.hasUserInfo)
+        headers = "Authorization: " + BasicAuthorization(request.user, request.password) + "\r\n";
+    const UniqueHInternet connection(
+        internet ? InternetOpenUrlA(internet.get(), request.url.c_str(),
+                                    headers.empty() ? nullptr : headers.c_str(),
+                                    static_cast<DWORD>(headers.size()), 0, 0)
+                 : nullptr);
+
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw EInOutError(GetLastError());
+
+    // A failed read counts as the end of the data; the loop ends only on a read of 0 bytes.
+    char buffer[1024];
+    DWORD count = 0;
+    do {
+        count = 0;
+        if (connection && !InternetReadFile(connection.get(), buffer, sizeof buffer, &count))
+            count = 0;
+        WriteAll(file.get(), buffer, count);
+    } while (count != 0);
+
+    if (!CloseHandle(file.release()))
+        throw EInOutError(GetLastError());
+    return true;
+}

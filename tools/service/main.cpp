@@ -1,0 +1,226 @@
+// The Zarnu service as the tests and the demo need it: the two list files and the
+// what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
+//
+//   zarnu-service --root DIR [--port N] [--lifetime SECONDS]
+//
+// Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/. Writes the port it
+// listens on to DIR/port and appends one line per request to DIR/requests.log:
+//   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent
+// (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
+// answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
+// length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
+// GET /stop ends the service; so does the end of its lifetime (default 600 s).
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassword = "Tordane41";
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string Escape(const std::string& text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\\')
+            escaped += "\\\\";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string Base64Decode(const std::string& text)
+{
+    std::string decoded;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (const char c : text) {
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* found = c ? std::strchr(alphabet, c) : nullptr;
+        if (!found)
+            break; // "=" padding or the end of the value
+        buffer = (buffer << 6) | static_cast<unsigned>(found - alphabet);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            decoded += static_cast<char>((buffer >> bits) & 0xFF);
+        }
+    }
+    return decoded;
+}
+
+struct Credentials {
+    bool sent = false;
+    std::string user;
+    std::string password;
+};
+
+Credentials BasicCredentials(const httplib::Request& request)
+{
+    Credentials credentials;
+    const std::string header = request.get_header_value("Authorization");
+    if (header.rfind("Basic ", 0) != 0)
+        return credentials;
+    const std::string plain = Base64Decode(header.substr(6));
+    const size_t colon = plain.find(':');
+    credentials.sent = true;
+    credentials.user = plain.substr(0, colon);
+    if (colon != std::string::npos)
+        credentials.password = plain.substr(colon + 1);
+    return credentials;
+}
+
+class Service {
+public:
+    explicit Service(fs::path root) : root_(std::move(root)) {}
+
+    void Record(const httplib::Request& request, const Credentials& credentials)
+    {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        std::ofstream log(root_ / "requests.log", std::ios::app | std::ios::binary);
+        log << Escape(request.path) << '\t' << (credentials.sent ? 1 : 0) << '\t'
+            << Escape(credentials.user) << '\t' << Escape(credentials.password) << '\t'
+            << Escape(request.get_header_value("User-Agent")) << '\n';
+    }
+
+    void ServeFile(const httplib::Request& request, httplib::Response& response,
+                   const std::string& name)
+    {
+        const Credentials credentials = BasicCredentials(request);
+        Record(request, credentials);
+        if (!credentials.sent || credentials.password != kPassword) {
+            response.status = 401;
+            response.set_header("WWW-Authenticate", "Basic realm=\"Zarnu\"");
+            response.set_content("Authorization required", "text/plain");
+            return;
+        }
+
+        auto body = std::make_shared<std::string>(ReadFile(root_ / name));
+        std::istringstream mode(ReadFile(root_ / (name + ".mode")));
+        std::string kind;
+        long long number = 0;
+        mode >> kind >> number;
+
+        if (kind == "empty") {
+            response.set_content("", "text/plain");
+        } else if (kind == "status") {
+            response.status = static_cast<int>(number);
+            response.set_content(*body, "text/plain");
+        } else if (kind == "cut") {
+            const size_t sent = static_cast<size_t>(number);
+            response.set_content_provider(
+                body->size(), "text/plain",
+                [body, sent](size_t offset, size_t, httplib::DataSink& sink) {
+                    if (offset >= sent)
+                        return false; // drops the connection part-way
+                    sink.write(body->data() + offset, std::min(sent, body->size()) - offset);
+                    return true;
+                });
+        } else if (kind == "slow") {
+            const auto pause = std::chrono::milliseconds(number);
+            response.set_content_provider(
+                body->size(), "text/plain",
+                [body, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(pause);
+                    sink.write(body->data() + offset, std::min<size_t>(256, body->size() - offset));
+                    return true;
+                });
+        } else {
+            response.set_content(*body, "text/plain");
+        }
+    }
+
+private:
+    fs::path root_;
+    std::mutex logMutex_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    fs::path root;
+    int port = 0;
+    int lifetimeSeconds = 600;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--root")
+            root = argv[i + 1];
+        else if (option == "--port")
+            port = std::stoi(argv[i + 1]);
+        else if (option == "--lifetime")
+            lifetimeSeconds = std::stoi(argv[i + 1]);
+    }
+    if (root.empty()) {
+        std::cerr << "usage: zarnu-service --root DIR [--port N] [--lifetime SECONDS]\n";
+        return 2;
+    }
+
+    Service service(root);
+    httplib::Server server;
+    server.Get("/download/encrypt/paidencrypt.txt",
+               [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "paidencrypt.txt"); });
+    server.Get("/download/encrypt/useragent.txt",
+               [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
+    server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
+        service.Record(q, BasicCredentials(q));
+        r.set_content("Your IP address is " + q.remote_addr + "\n", "text/plain");
+    });
+    server.Get("/stop", [&](const httplib::Request&, httplib::Response& r) {
+        r.set_content("stopping\n", "text/plain");
+        server.stop();
+    });
+
+    if (port == 0)
+        port = server.bind_to_any_port("127.0.0.1");
+    else if (!server.bind_to_port("127.0.0.1", port))
+        port = -1;
+    if (port <= 0) {
+        std::cerr << "zarnu-service: cannot listen on 127.0.0.1\n";
+        return 1;
+    }
+
+    {   // Written whole, then renamed, so a reader never sees half a number.
+        std::ofstream(root / "port.tmp") << port << '\n';
+        fs::rename(root / "port.tmp", root / "port");
+    }
+    std::cout << "zarnu-service listening on 127.0.0.1:" << port << std::endl;
+
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetimeSeconds);
+        while (!done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        server.stop();
+    });
+    server.listen_after_bind();
+    done = true;
+    watchdog.join();
+    return 0;
+}
