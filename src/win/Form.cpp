@@ -73,8 +73,10 @@ void Form::ShowModal()
 
     MSG message;
     while (Visible()) {
-        if (GetMessageA(&message, nullptr, 0, 0) <= 0) {
-            PostQuitMessage(static_cast<int>(message.wParam));
+        const BOOL received = GetMessageA(&message, nullptr, 0, 0);
+        if (received <= 0) {
+            if (received == 0) // the quit request belongs to the outermost loop
+                PostQuitMessage(static_cast<int>(message.wParam));
             Hide();
             break;
         }
