@@ -22,6 +22,14 @@ public:
     // Opens `path` only when it exists already; creates nothing. Same result as OpenUserKey.
     bool OpenExistingUserKey(const std::string& path);
 
+    // The callers' way to reach a key: OpenUserKey, and CreateUserKey only when that fails.
+    // Raises what CreateUserKey raises; no key is current then.
+    void OpenOrCreateUserKey(const std::string& path)
+    {
+        if (!OpenUserKey(path))
+            CreateUserKey(path);
+    }
+
     // Creates `path` and its missing parents and closes the new key at once; the current key stays.
     // Raises "Failed to create key <path>".
     void CreateUserKey(const std::string& path);

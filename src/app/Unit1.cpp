@@ -119,8 +119,7 @@ void TForm1::FormCreate()
 {
     AgentListPending = true;
     TRegistry registry;
-    if (!registry.OpenUserKey(SettingsKey))
-        registry.CreateUserKey(SettingsKey);
+    registry.OpenOrCreateUserKey(SettingsKey);
     txtRegEmail.SetText(registry.LoadText("Zarnuinfo"));
     edtBrowser.SetText(registry.LoadText("Zarnubrowser"));
     if (edtBrowser.Text().empty())
@@ -149,8 +148,7 @@ void TForm1::ExitCleanup()
     if (exitCleanupDone_)
         return;
     TRegistry registry;
-    if (!registry.OpenUserKey(SettingsKey))
-        registry.CreateUserKey(SettingsKey);
+    registry.OpenOrCreateUserKey(SettingsKey);
     registry.StoreText("Zarnuinfo", txtRegEmail.Text());
     registry.StoreText("Zarnubrowser", edtBrowser.Text());
     ClearSystemProxy();

@@ -5,8 +5,7 @@
 void ClearSystemProxy()
 {
     TRegistry registry;
-    if (!registry.OpenUserKey(SettingsKey))
-        registry.CreateUserKey(SettingsKey);
+    registry.OpenOrCreateUserKey(SettingsKey);
     registry.StoreNumber("ProxyEnable", 0);
     registry.StoreText("ProxyServer", ":");
 }
