@@ -21,6 +21,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         if (!created)
             return 1;
         Application.Run(Form1.Handle());
+        // From here on nothing a late worker completes reaches the windows.
+        EndWorkerCompletions();
         // The windows are destroyed here, the checker first: it is owned by the main window.
     }
     StopAllWorkers();

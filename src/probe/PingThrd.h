@@ -1,6 +1,37 @@
 #pragma once
-// Probe workers and the registry of their thread ids.
+// TPingThread: a worker that carries one probe request through one echo and holds the outcome
+// for the window that created it. The window writes the request fields before Start and reads
+// the result fields in OnTerminate, on the UI thread, while the worker waits.
 
-// Asks every registered worker that is still running to stop. Called once, after the windows
-// are gone; it does not wait for them.
-void StopAllWorkers();
+#include "probe/WorkerRegistry.h"
+#include "probe/WorkerThread.h"
+
+#include <cstdint>
+#include <string>
+
+class TPingThread : public WorkerThread {
+public:
+    // Request, written by the window before Start.
+    std::string Country;    // read back by the window, not by the worker
+    std::string SourceLine; // read back by the window, not by the worker
+    std::string Target;     // host name or dotted address; blanks and control characters around it are ignored
+    bool ResolveNames = false;       // look up the host name of the reply's source
+    std::int32_t PacketSize = 0;     // 0 keeps the echo client's default, as do the next two
+    std::uint32_t TimeoutMs = 0;
+    std::uint32_t Ttl = 0;
+    std::uint32_t OptionFlags = 0;   // passed on as it is
+
+    // Result, written by the body.
+    std::string TargetIp;            // empty when the host could not be resolved
+    std::string ReplyAddress;        // this and the next four only when an answer came
+    std::uint32_t ReplyStatus = 0;
+    std::uint32_t RoundTripMs = 0;
+    std::uint16_t ReplyDataSize = 0;
+    std::string ReplyHostName;
+    std::int32_t ReplyCount = 0;     // 0: no answer
+    std::uint32_t ErrorCode = 0;     // 0 with ReplyCount 0: the echo client could not be built
+    std::string ErrorText;           // the status text when no answer came
+
+protected:
+    void Execute() override;
+};

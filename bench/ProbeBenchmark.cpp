@@ -1,0 +1,104 @@
+// Starts one probe worker per distinct loopback address, all at once, the way the windows do,
+// and prints how long the whole round took, how it ended and the process's peak memory.
+//   probe_benchmark [WORKERS]   (default 1000)
+
+#include "probe/PingThrd.h"
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// 127.a.b.c with every part from 1 to 250: distinct for the first 15 million workers.
+std::string LoopbackAddress(int index)
+{
+    return "127." + std::to_string(index / 62500 % 250 + 1) + "." +
+           std::to_string(index / 250 % 250 + 1) + "." + std::to_string(index % 250 + 1);
+}
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Megabytes(SIZE_T bytes)
+{
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int workers = argc > 1 ? std::atoi(argv[1]) : 1000;
+
+    PROCESS_MEMORY_COUNTERS before{sizeof before};
+    GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
+
+    int started = 0;
+    int completed = 0;
+    int answered = 0;
+    std::map<std::string, int> failures; // creation errors and unanswered probes, by text
+    LARGE_INTEGER firstStart, allStarted, lastCompletion;
+
+    QueryPerformanceCounter(&firstStart);
+    for (int index = 0; index < workers; ++index) {
+        try {
+            auto* worker = new TPingThread;
+            worker->SourceLine = LoopbackAddress(index) + ":8080";
+            RegisterWorker(worker->ThreadID());
+            worker->FreeOnTerminate = true;
+            worker->OnTerminate = [&](WorkerThread& sender) {
+                const auto& probe = static_cast<TPingThread&>(sender);
+                ++completed;
+                if (probe.ReplyCount > 0)
+                    ++answered;
+                else
+                    ++failures[probe.ErrorCode == 0 ? "no echo client" : probe.ErrorText];
+                QueryPerformanceCounter(&lastCompletion);
+            };
+            worker->Target = LoopbackAddress(index);
+            worker->TimeoutMs = 4000;
+            worker->Ttl = 32;
+            worker->Start();
+            ++started;
+        } catch (const std::exception& error) {
+            ++failures[error.what()];
+        }
+    }
+    QueryPerformanceCounter(&allStarted);
+
+    // The UI thread's part: hand every completion its turn.
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (completed < started && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+
+    PROCESS_MEMORY_COUNTERS after{sizeof after};
+    GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
+
+    std::printf("probe workers:              %d\n", workers);
+    std::printf("started:                    %d\n", started);
+    std::printf("completed:                  %d\n", completed);
+    std::printf("answered:                   %d\n", answered);
+    for (const auto& [text, count] : failures)
+        std::printf("failed (%s): %d\n", text.c_str(), count);
+    std::printf("all started after:          %.0f ms\n", Milliseconds(firstStart, allStarted));
+    if (completed > 0)
+        std::printf("first start to last completion: %.0f ms\n", Milliseconds(firstStart, lastCompletion));
+    std::printf("peak working set:           %.1f MB (%.1f MB before the round)\n",
+                Megabytes(after.PeakWorkingSetSize), Megabytes(before.WorkingSetSize));
+    std::printf("peak private bytes:         %.1f MB (%.1f MB before the round)\n",
+                Megabytes(after.PeakPagefileUsage), Megabytes(before.PagefileUsage));
+    return completed == workers && answered == workers ? 0 : 1;
+}

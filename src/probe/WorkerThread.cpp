@@ -1,0 +1,108 @@
+#include "probe/WorkerThread.h"
+
+#include "probe/WorkerRegistry.h"
+#include "win/ErrorBox.h"
+#include "win/SystemErrorText.h"
+
+#include <process.h>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+
+// Address space reserved for each worker's stack; a probe needs a small fraction of it, and
+// thousands of workers run at once.
+constexpr unsigned kStackReservation = 256 * 1024;
+
+constexpr UINT kRunCompletion = WM_USER + 1;
+constexpr char kCompletionClass[] = "ZarnuWorkerCompletion";
+
+// Plain values: a late worker may read them while the process is already running its exit.
+std::atomic<HWND> completionWindow{nullptr};
+std::atomic<bool> completionsEnded{false};
+
+} // namespace
+
+WorkerThread::WorkerThread()
+{
+    if (!completionWindow.load()) {
+        WNDCLASSEXA windowClass{sizeof windowClass};
+        windowClass.lpfnWndProc = &CompletionProcedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = kCompletionClass;
+        RegisterClassExA(&windowClass);
+        const HWND window = CreateWindowExA(0, kCompletionClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                            nullptr, GetModuleHandleA(nullptr), nullptr);
+        if (!window)
+            throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
+        completionWindow = window;
+    }
+
+    unsigned threadId = 0;
+    thread_.reset(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, kStackReservation, &ThreadStart, this,
+                       CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId)));
+    if (!thread_)
+        throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
+    threadId_ = threadId;
+}
+
+WorkerThread::~WorkerThread()
+{
+    if (!started_ && thread_) {
+        abandoned_ = true;
+        ResumeThread(thread_.get());
+        WaitForSingleObject(thread_.get(), INFINITE);
+        ForgetWorker(threadId_);
+    }
+}
+
+void WorkerThread::Start()
+{
+    started_ = true;
+    ResumeThread(thread_.get());
+}
+
+unsigned WINAPI WorkerThread::ThreadStart(void* worker)
+{
+    auto* self = static_cast<WorkerThread*>(worker);
+    if (self->abandoned_)
+        return 0;
+    try {
+        self->Execute();
+    } catch (...) {
+        // Dropped: the completion runs all the same and reads what the body left.
+    }
+    self->Complete();
+    return 0;
+}
+
+void WorkerThread::Complete()
+{
+    const bool freeSelf = FreeOnTerminate;
+    if (!completionsEnded)
+        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this));
+    if (freeSelf)
+        delete this;
+}
+
+LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                                   LPARAM lParam)
+{
+    if (message != kRunCompletion)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (completionsEnded)
+        return 0;
+    auto& worker = *reinterpret_cast<WorkerThread*>(lParam);
+    if (worker.OnTerminate)
+        RunHandler([&] { worker.OnTerminate(worker); });
+    // Before the worker goes on and ends: its id cannot have been given to another thread yet.
+    ForgetWorker(worker.threadId_);
+    return 0;
+}
+
+void EndWorkerCompletions()
+{
+    completionsEnded = true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The base of the program's worker threads. A worker is created suspended on the UI thread, has
+// its thread id at once, and runs Execute on its own thread once started. Then its completion
+// event OnTerminate runs on the UI thread while the worker waits: completions are delivered
+// through the UI thread's message handling, one at a time, also inside modal loops, and never in
+// the middle of a handler that retrieves no messages. With FreeOnTerminate the worker deletes
+// itself right after its completion.
+
+#include "win/UniqueHandle.h"
+
+#include <cstdint>
+#include <functional>
+
+class WorkerThread {
+public:
+    using TNotifyEvent = std::function<void(WorkerThread& sender)>;
+
+    // Creates the thread suspended. UI thread only. Raises std::runtime_error when the platform
+    // cannot create another thread.
+    WorkerThread();
+    // A worker that was never started is ended without running its body. A started worker is
+    // deleted by itself (FreeOnTerminate) or by its owner once its completion has run.
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    std::uint32_t ThreadID() const { return threadId_; }
+
+    // Starts the body. Request fields must be written before; they are not touched afterwards.
+    void Start();
+
+    bool FreeOnTerminate = false;
+    // Runs on the UI thread with the worker as sender; the sender is valid until it returns.
+    TNotifyEvent OnTerminate;
+
+protected:
+    // The body, on the worker's own thread. An exception that leaves it is dropped.
+    virtual void Execute() = 0;
+
+private:
+    static unsigned WINAPI ThreadStart(void* worker);
+    static LRESULT CALLBACK CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                                LPARAM lParam);
+    void Complete();
+
+    UniqueKernelHandle thread_;
+    DWORD threadId_ = 0;
+    bool started_ = false;
+    bool abandoned_ = false; // set before a never-started thread is resumed to end at once
+};
+
+// Ends the hand-over of completions, at program end after the message loop: a worker that
+// completes afterwards frees itself without running its handler, and a worker already waiting
+// for the UI thread waits until the process ends. UI thread only.
+void EndWorkerCompletions();

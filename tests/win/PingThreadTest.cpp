@@ -1,0 +1,266 @@
+#include "probe/PingThrd.h"
+
+#include "EchoReplies.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Handles this thread's messages (completions among them) until `done` or 20 s have passed.
+template <typename Condition>
+void HandleMessagesUntil(Condition done)
+{
+    const ULONGLONG deadline = GetTickCount64() + 20000;
+    while (!done() && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+}
+
+// What a completion handler saw, copied while the worker waited for it.
+struct Completion {
+    bool onUiThread = false;
+    bool workerThreadAlive = false;
+    std::uint32_t threadId = 0;
+    std::string targetIp, replyAddress, replyHostName, errorText;
+    std::int32_t replyCount = -1;
+    std::uint32_t errorCode = 0, replyStatus = 0;
+    std::uint16_t replyDataSize = 0;
+};
+
+bool ThreadAlive(std::uint32_t threadId)
+{
+    const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
+    return thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Counts the workers that have been freed.
+int freedWorkers = 0;
+class CountedPingThread : public TPingThread {
+public:
+    ~CountedPingThread() override { ++freedWorkers; }
+};
+
+class PingThreadTest : public testing::Test {
+protected:
+    void SetUp() override { freedWorkers = 0; }
+
+    // Creates and starts a worker the way the windows do, with the given target.
+    CountedPingThread& StartWorker(const std::string& target, bool resolveNames = false,
+                                   std::uint32_t timeoutMs = 4000)
+    {
+        auto* worker = new CountedPingThread;
+        worker->SourceLine = target + ":8080";
+        RegisterWorker(worker->ThreadID());
+        worker->FreeOnTerminate = true;
+        worker->OnTerminate = [this](WorkerThread& sender) { Record(static_cast<TPingThread&>(sender)); };
+        worker->Target = target;
+        worker->TimeoutMs = timeoutMs;
+        worker->Ttl = 32;
+        worker->ResolveNames = resolveNames;
+        worker->Start();
+        ++started_;
+        return *worker;
+    }
+
+    // Handles messages until every started worker has completed and been freed.
+    void AwaitCompletions()
+    {
+        HandleMessagesUntil([&] {
+            return static_cast<int>(completions.size()) >= started_ && freedWorkers >= started_;
+        });
+        ASSERT_EQ(static_cast<int>(completions.size()), started_);
+        ASSERT_EQ(freedWorkers, started_);
+    }
+
+    void Record(TPingThread& worker)
+    {
+        Completion seen;
+        seen.onUiThread = GetCurrentThreadId() == uiThread_;
+        seen.workerThreadAlive = ThreadAlive(worker.ThreadID());
+        seen.threadId = worker.ThreadID();
+        seen.targetIp = worker.TargetIp;
+        seen.replyAddress = worker.ReplyAddress;
+        seen.replyHostName = worker.ReplyHostName;
+        seen.errorText = worker.ErrorText;
+        seen.replyCount = worker.ReplyCount;
+        seen.errorCode = worker.ErrorCode;
+        seen.replyStatus = worker.ReplyStatus;
+        seen.replyDataSize = worker.ReplyDataSize;
+        completions.push_back(seen);
+    }
+
+    std::vector<Completion> completions;
+
+private:
+    const DWORD uiThread_ = GetCurrentThreadId();
+    int started_ = 0;
+};
+
+} // namespace
+
+TEST_F(PingThreadTest, EachWorkerCompletesOnceOnTheUiThreadBeforeItsThreadEnds)
+{
+    const std::uint32_t answered = StartWorker("127.0.0.1").ThreadID();
+    const std::uint32_t unresolvable = StartWorker("no-such-proxy.invalid").ThreadID();
+    const std::uint32_t padded = StartWorker(" \t127.0.0.2 \t").ThreadID();
+    AwaitCompletions();
+
+    for (const Completion& seen : completions) {
+        EXPECT_TRUE(seen.onUiThread);
+        EXPECT_TRUE(seen.workerThreadAlive);
+    }
+    auto find = [&](std::uint32_t id) {
+        for (const Completion& seen : completions)
+            if (seen.threadId == id)
+                return seen;
+        ADD_FAILURE() << "no completion for thread " << id;
+        return Completion{};
+    };
+
+    const Completion reply = find(answered);
+    EXPECT_EQ(reply.replyCount, 1);
+    EXPECT_EQ(reply.errorCode, 0u);
+    EXPECT_EQ(reply.errorText, "");
+    EXPECT_EQ(reply.targetIp, "127.0.0.1");
+    EXPECT_EQ(reply.replyAddress, "127.0.0.1");
+    EXPECT_EQ(reply.replyHostName, "127.0.0.1"); // no reverse lookup asked for
+    EXPECT_EQ(reply.replyStatus, 0u);
+    EXPECT_EQ(reply.replyDataSize, 56);
+
+    const Completion nameless = find(unresolvable);
+    EXPECT_EQ(nameless.replyCount, 0);
+    EXPECT_EQ(nameless.errorCode, 11018u);
+    EXPECT_EQ(nameless.errorText, "Bad Destination");
+    EXPECT_EQ(nameless.targetIp, "");
+    EXPECT_EQ(nameless.replyAddress, "");
+
+    const Completion trimmed = find(padded);
+    EXPECT_EQ(trimmed.replyCount, 1);
+    EXPECT_EQ(trimmed.targetIp, "127.0.0.2");
+    EXPECT_EQ(trimmed.replyAddress, "127.0.0.2");
+
+    // Completed workers leave no id behind for the stop request at program end.
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+}
+
+TEST_F(PingThreadTest, AskedForNamesTheReplyAddressIsLookedUp)
+{
+    StartWorker("127.0.0.1", /*resolveNames=*/true);
+    AwaitCompletions();
+    EXPECT_EQ(completions[0].replyAddress, "127.0.0.1");
+    EXPECT_EQ(completions[0].replyHostName, "localhost");
+}
+
+TEST_F(PingThreadTest, NoAnswerGivesTheTimeoutStatus)
+{
+    EchoRepliesOff silence;
+    StartWorker("127.0.0.4", false, 300);
+    AwaitCompletions();
+    EXPECT_EQ(completions[0].replyCount, 0);
+    EXPECT_EQ(completions[0].errorCode, 11010u);
+    EXPECT_EQ(completions[0].errorText, "Request timed out");
+    EXPECT_EQ(completions[0].targetIp, "127.0.0.4");
+    EXPECT_EQ(completions[0].replyAddress, "");
+}
+
+namespace {
+
+// A worker whose body is given by the test.
+class ScriptedWorker : public WorkerThread {
+public:
+    explicit ScriptedWorker(std::function<void()> body) : body_(std::move(body)) {}
+
+protected:
+    void Execute() override { body_(); }
+
+private:
+    std::function<void()> body_;
+};
+
+} // namespace
+
+TEST(WorkerThread, AnExceptionInTheBodyIsDroppedAndTheCompletionStillRuns)
+{
+    int completed = 0;
+    auto* worker = new ScriptedWorker([] { throw std::runtime_error("lost"); });
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [&](WorkerThread&) { ++completed; };
+    worker->Start();
+    HandleMessagesUntil([&] { return completed > 0; });
+    EXPECT_EQ(completed, 1);
+}
+
+TEST(WorkerThread, NoCompletionRunsWhileTheUiThreadHandlesNoMessages)
+{
+    const UniqueKernelHandle bodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    int completed = 0;
+    auto* worker = new ScriptedWorker([&] { SetEvent(bodyDone.get()); });
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [&](WorkerThread&) { ++completed; };
+    const std::uint32_t threadId = worker->ThreadID();
+    worker->Start();
+
+    // Busy without retrieving messages: the worker finishes its body and then waits.
+    ASSERT_EQ(WaitForSingleObject(bodyDone.get(), 10000), WAIT_OBJECT_0);
+    const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 200), WAIT_TIMEOUT);
+    EXPECT_EQ(completed, 0);
+
+    HandleMessagesUntil([&] { return completed > 0; });
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0); // freed and ended
+}
+
+TEST(WorkerThread, AWorkerNeverStartedEndsWithoutRunningItsBody)
+{
+    bool ran = false;
+    auto worker = std::make_unique<ScriptedWorker>([&] { ran = true; });
+    RegisterWorker(worker->ThreadID());
+    const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, worker->ThreadID()));
+    worker.reset();
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 0), WAIT_OBJECT_0);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+}
+
+TEST(WorkerRegistry, StopAllWorkersAsksEveryRegisteredThreadToQuit)
+{
+    // A thread that reads its messages until it is asked to quit, as a stop request's target.
+    const auto listen = [](void*) -> DWORD {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // creates the thread's queue
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        }
+        return 42;
+    };
+    DWORD threadIds[2];
+    UniqueKernelHandle threads[2];
+    for (int i = 0; i < 2; ++i) {
+        threads[i].reset(CreateThread(nullptr, 0, listen, nullptr, 0, &threadIds[i]));
+        // The queue must exist before a message can be posted to it.
+        while (!PostThreadMessageA(threadIds[i], WM_NULL, 0, 0))
+            SwitchToThread();
+        RegisterWorker(threadIds[i]);
+    }
+    StopWorker(0);
+    StopWorker(3);
+    EXPECT_EQ(RegisteredWorkerSlots(), 2u);
+
+    StopAllWorkers();
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+    for (const UniqueKernelHandle& thread : threads) {
+        ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+        DWORD exitCode = 0;
+        GetExitCodeThread(thread.get(), &exitCode);
+        EXPECT_EQ(exitCode, 42u);
+    }
+    StopAllWorkers(); // empty: nothing to do
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+}
