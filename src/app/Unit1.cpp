@@ -1,7 +1,11 @@
 #include "app/Unit1.h"
 
 #include "app/Registry.h"
+#include "core/ProxyList.h"
+#include "core/ServiceUrl.h"
+#include "lists/ProxyProbes.h"
 #include "lists/Unit2.h"
+#include "net/DownloadToFile.h"
 #include "settings/AgentOverride.h"
 #include "settings/SystemProxy.h"
 #include "win/Application.h"
@@ -55,9 +59,7 @@ void TForm1::Create()
 void TForm1::CreateControls()
 {
     // Created in tab order; the labels, which take no focus, last.
-    listrep1.Attach(AddControl(WC_LISTVIEWA, "",
-                               WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL |
-                                   LVS_SHOWSELALWAYS,
+    listrep1.Attach(AddControl(WC_LISTVIEWA, "", WS_VISIBLE | WS_TABSTOP | ProxyListView::kStyle,
                                WS_EX_CLIENTEDGE, 8, 40, 429, 257, kListrep1));
     Button2.Attach(AddControl(WC_BUTTONA, "&What Is My IP ?", kButtonStyle, 0, 240, 8, 105, 25, kButton2));
     Button3.Attach(AddControl(WC_BUTTONA, "&Close", kButtonStyle, 0, 352, 8, 83, 25, kButton3));
@@ -93,7 +95,7 @@ void TForm1::CreateControls()
     Label5.SetText("IP Country:");
     Label6.SetText("Account Name:");
 
-    listrep1.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    listrep1.SetUp();
     listrep1.AddColumn("IP Address", Scale(200));
     listrep1.AddColumn("IP Country", Scale(150));
     listrep1.AddColumn("Ping (ms)", Scale(75));
@@ -143,6 +145,75 @@ void TForm1::Button6Click()
         checker_->ShowModal();
 }
 
+void TForm1::doPingClick()
+{
+    const std::string path = ExecutableDirectory() + "paidproxy.cfg";
+    if (!DownloadToFile(ServiceUrl(txtRegEmail.Text(), ServiceHost(), ProxyListPath), path))
+        return;
+    listrep1.Clear();
+    SetBoxText(HostNames, NormalizeLineEnds(ReadFileText(path)));
+    SetBoxText(HostNames, DecodeProxyList(HostNames.Text()));
+    for (const std::string& line : TextLines(HostNames.Text()))
+        if (!line.empty())
+            StartProbe(line, ProxyLineCountry(line), [this](WorkerThread& worker) {
+                PingThreadTerminate(static_cast<TPingThread&>(worker));
+            });
+}
+
+void TForm1::PingThreadTerminate(TPingThread& Sender)
+{
+    if (Application.Terminated())
+        return;
+    ListAnsweredProbe(listrep1, Sender);
+}
+
+void TForm1::listrep1ColumnClick(int column)
+{
+    listrep1.Sort(column);
+}
+
+void TForm1::Delete1Click()
+{
+    listrep1.DeleteSelected();
+}
+
+void TForm1::CopytoClipboard1Click()
+{
+    listrep1.CopySelectedCaption(Handle());
+}
+
+void TForm1::listrep1DblClick()
+{
+    const auto selected = listrep1.SelectedPosition();
+    if (!selected)
+        return;
+    const ListRow& row = listrep1.Row(*selected);
+    Label1.SetText(row.Caption);
+    Label2.SetText(row.SubItems.empty() ? std::string() : row.SubItems.front());
+    ApplySystemProxy(Label1.Text());
+}
+
+void TForm1::SelectProxy1Click()
+{
+    const auto selected = listrep1.SelectedPosition();
+    if (!selected)
+        return;
+    const ListRow& row = listrep1.Row(*selected);
+    std::string subItems;
+    for (const std::string& subItem : row.SubItems)
+        subItems += subItem + "\r\n";
+    Label1.SetText(row.Caption);
+    Label2.SetText(subItems);
+    ApplySystemProxy(Label1.Text());
+}
+
+void TForm1::StopHideMyIP1Click()
+{
+    Label1.SetText("[unknown]");
+    Label2.SetText("[unknown]");
+    ClearSystemProxy();
+}
+
 void TForm1::ExitCleanup()
 {
     if (exitCleanupDone_)
@@ -172,6 +243,8 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam)
             OnEndSession();
         return 0;
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
     case WM_CONTEXTMENU:
         OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
         return 0;
@@ -191,8 +264,27 @@ void TForm1::OnCommand(int id)
 {
     switch (id) {
     case kButton3: Button3Click(); break;
+    case kButton5: doPingClick(); break;
     case kButton6: Button6Click(); break;
+    case kDelete1: Delete1Click(); break;
+    case kSelectProxy1: SelectProxy1Click(); break;
+    case kStopHideMyIP1: StopHideMyIP1Click(); break;
+    case kCopytoClipboard1: CopytoClipboard1Click(); break;
     }
+}
+
+LRESULT TForm1::OnNotify(const NMHDR& header)
+{
+    LRESULT result = 0;
+    if (header.hwndFrom != listrep1.Handle())
+        return result;
+    const ProxyListView::Event event = listrep1.HandleNotify(header, result);
+    switch (event.kind) {
+    case ProxyListView::Event::ColumnClick: listrep1ColumnClick(event.column); break;
+    case ProxyListView::Event::DoubleClick: listrep1DblClick(); break;
+    case ProxyListView::Event::None: break;
+    }
+    return result;
 }
 
 // Every close command of the window system. The main window closes only by ending the program.

@@ -2,6 +2,7 @@
 // The main window: the proxy list, the proxy in use, the browser identity lists, the account name
 // and the browser path, and the two ways to leave the program.
 
+#include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
@@ -9,6 +10,7 @@
 #include <string>
 
 class TForm2;
+class TPingThread;
 
 // The browser path shown when none is stored.
 inline constexpr const char* DefaultBrowserPath =
@@ -22,7 +24,7 @@ public:
     // The checker window that "&Proxy Checker" shows; it lives as long as this window.
     void AttachChecker(TForm2& checker) { checker_ = &checker; }
 
-    ListView listrep1;
+    ProxyListView listrep1;
     Label Label1, Label2, Label3, Label4, Label5, Label6;
     PopupMenu PopupMenu1;
     Button Button1, Button2, Button3, Button4, Button5, Button6;
@@ -37,6 +39,18 @@ public:
     void FormClose();
     void Button3Click();
     void Button6Click();
+
+    // The proxy list: refresh, one probe's completion, sorting and the item commands.
+    void doPingClick();
+    void PingThreadTerminate(TPingThread& Sender);
+    void listrep1ColumnClick(int column);
+    void Delete1Click();
+    void CopytoClipboard1Click();
+
+    // The system proxy: use the selected row's proxy, or none.
+    void listrep1DblClick();
+    void SelectProxy1Click();
+    void StopHideMyIP1Click();
     // Saves the two settings, switches the system proxy off and removes the browser identity
     // override. Raises ERegistryException; the steps before the failing one stay done and a
     // later call runs the whole sequence again. Once it has succeeded, later calls do nothing.
@@ -51,6 +65,7 @@ private:
     void OnClose();
     void OnEndSession();
     void OnContextMenu(HWND target, LPARAM position);
+    LRESULT OnNotify(const NMHDR& header);
 
     TForm2* checker_ = nullptr;
     HintTip listHint_;

@@ -1,15 +1,51 @@
 #pragma once
-// The proxy checker window. Created hidden at start-up and kept until the program ends; it is
-// shown modally over the main window, and closing it only hides it.
+// The proxy checker window: the user pastes address:port lines and gets each one's ping or
+// "BAD PROXY", and can use a listed proxy as on the main window. Created hidden at start-up and
+// kept until the program ends; it is shown modally over the main window, and closing it only
+// hides it, so the pasted text, the rows and the label stay from one showing to the next.
 
+#include "lists/ProxyListView.h"
+#include "win/Controls.h"
 #include "win/Form.h"
 
 class TForm1;
+class TPingThread;
 
 class TForm2 : public Form {
 public:
     void Create(TForm1& mainWindow);
 
+    Control GroupBox1;
+    Label Label11, Label1, Label2;
+    Edit HostNames;
+    ProxyListView ListView1;
+    Button Button5, Button1, Button2;
+    PopupMenu PopupMenu1;
+
+    // "Check &List" and one probe's completion.
+    void doPingClick();
+    void PingThreadTerminate(TPingThread& Sender);
+    // "&Close": hides the window, which ends its modal showing.
+    void Button1Click();
+
+    void ListView1ColumnClick(int column);
+    void Delete1Click();
+    void CopytoClipboard1Click();
+    void ListView1DblClick();
+    void SelectProxy1Click();
+    void StopHideMyIP1Click();
+
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void CreateControls();
+    void OnCommand(int id);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnContextMenu(HWND target, LPARAM position);
+    // Uses the selected row's proxy; nothing without a selection.
+    void UseSelectedProxy();
+
+    TForm1* mainWindow_ = nullptr;
+    HintTip listHint_;
 };

@@ -1,17 +1,9 @@
 #include "net/DownloadToFile.h"
 
-#include "core/IoErrorText.h"
 #include "core/ServiceUrl.h"
 #include "win/UniqueHandle.h"
 
 namespace {
-
-std::string ExecutablePath()
-{
-    char path[MAX_PATH * 4] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, length);
-}
 
 std::string ExecutableFileName()
 {
@@ -29,17 +21,6 @@ void WriteAll(HANDLE file, const char* data, DWORD count)
 }
 
 } // namespace
-
-EInOutError::EInOutError(unsigned long code)
-    : std::runtime_error(IoErrorText(static_cast<std::uint32_t>(code))), code_(code)
-{
-}
-
-std::string ExecutableDirectory()
-{
-    const std::string path = ExecutablePath();
-    return path.substr(0, path.find_last_of("\\/") + 1);
-}
 
 bool DownloadToFile(const std::string& url, const std::string& path)
 {

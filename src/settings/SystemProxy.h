@@ -7,5 +7,9 @@
 inline constexpr const char* SettingsKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
+// Routes the browser through `address` (address:port, written as it is): "ProxyEnable" 1, then
+// "ProxyServer". Raises ERegistryException; a value written before the failure stays.
+void ApplySystemProxy(const std::string& address);
+
 // Switches the proxy off: "ProxyEnable" 0, then "ProxyServer" ":". Raises ERegistryException.
 void ClearSystemProxy();

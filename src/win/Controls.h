@@ -39,6 +39,11 @@ class Edit : public Control {
 public:
     // Lifts the platform's default limit of about 32,000 characters.
     void RemoveTextLimit() const { Send(EM_SETLIMITTEXT, 0); }
+    // False when the control cannot take the text (it is then unchanged).
+    bool TrySetText(const std::string& text) const
+    {
+        return Send(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != FALSE;
+    }
 };
 
 // A static text that sizes itself to its text, as the layout's labels do.

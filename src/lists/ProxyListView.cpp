@@ -1,0 +1,123 @@
+#include "lists/ProxyListView.h"
+
+#include "win/Clipboard.h"
+
+void ProxyListView::Clear()
+{
+    rows_.Clear();
+    Show();
+}
+
+void ProxyListView::Insert(std::size_t position, const std::string& caption)
+{
+    rows_.Insert(position).Caption = caption;
+    Show();
+}
+
+void ProxyListView::AssignSubItemText(std::size_t position, const std::string& text)
+{
+    ::AssignSubItemText(rows_.At(position), text);
+    Show();
+}
+
+void ProxyListView::AppendSubItem(std::size_t position, const std::string& text)
+{
+    rows_.At(position).SubItems.push_back(text);
+    Show();
+}
+
+void ProxyListView::Delete(std::size_t position)
+{
+    rows_.Delete(position);
+    Show();
+}
+
+void ProxyListView::DeleteSelected()
+{
+    if (const auto selected = rows_.Selected())
+        Delete(*selected);
+}
+
+void ProxyListView::CopySelectedCaption(HWND owner) const
+{
+    if (const auto selected = rows_.Selected())
+        CopyTextToClipboard(owner, rows_.At(*selected).Caption);
+}
+
+void ProxyListView::Sort(int data)
+{
+    if (!hwnd_) // the window does not exist yet
+        return;
+    rows_.Sort(data);
+    Show();
+}
+
+void ProxyListView::Show()
+{
+    if (!hwnd_)
+        return;
+    showing_ = true;
+    Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    if (const auto selected = rows_.Selected()) {
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        Send(LVM_SETITEMSTATE, *selected, reinterpret_cast<LPARAM>(&state));
+    }
+    showing_ = false;
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+std::string ProxyListView::CellText(std::size_t position, int column) const
+{
+    if (position >= rows_.Count() || column < 0)
+        return {};
+    const ListRow& row = rows_.At(position);
+    if (column == 0)
+        return row.Caption;
+    const auto index = static_cast<std::size_t>(column) - 1;
+    return index < row.SubItems.size() ? row.SubItems[index] : std::string();
+}
+
+ProxyListView::Event ProxyListView::HandleNotify(const NMHDR& header, LRESULT& result)
+{
+    result = 0;
+    switch (header.code) {
+    case LVN_GETDISPINFOA: {
+        LVITEMA& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+            const std::string text = CellText(static_cast<std::size_t>(item.iItem), item.iSubItem);
+            lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
+        }
+        break;
+    }
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+            const std::string text = CellText(static_cast<std::size_t>(item.iItem), item.iSubItem);
+            const int written = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText,
+                                                    item.cchTextMax);
+            if (written == 0)
+                item.pszText[item.cchTextMax - 1] = L'\0';
+        }
+        break;
+    }
+    case LVN_ODFINDITEMA:
+    case LVN_ODFINDITEMW:
+        result = -1; // no type-ahead search
+        break;
+    case LVN_ITEMCHANGED:
+    case LVN_ODSTATECHANGED:
+        if (!showing_) {
+            const auto selected = static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+            rows_.Select(selected >= 0 ? std::optional<std::size_t>(selected) : std::nullopt);
+        }
+        break;
+    case LVN_COLUMNCLICK:
+        return Event{Event::ColumnClick, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem};
+    case NM_DBLCLK:
+        return Event{Event::DoubleClick};
+    }
+    return Event{};
+}

@@ -1,0 +1,57 @@
+#pragma once
+// A report list view that shows a list of rows (the control asks for the texts it draws), with
+// whole-row single selection that follows its row through inserts, deletes and sorts. Every
+// change goes through this class, which keeps the control and the rows in step. UI thread only.
+
+#include "core/ListRows.h"
+#include "win/Controls.h"
+
+#include <optional>
+#include <string>
+
+class ProxyListView : public ListView {
+public:
+    // What a notification from the control means to the window that holds the list.
+    struct Event {
+        enum Kind { None, ColumnClick, DoubleClick } kind = None;
+        int column = -1;
+    };
+
+    // The window style the list view is created with.
+    static constexpr DWORD kStyle = LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+    // Grid lines and whole-row selection; called once after creation.
+    void SetUp() const { SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT); }
+
+    const ListRows& Rows() const { return rows_; }
+    std::size_t Count() const { return rows_.Count(); }
+    const ListRow& Row(std::size_t position) const { return rows_.At(position); }
+
+    void Clear();
+    // Inserts a row with `caption` and no sub-items at `position`.
+    void Insert(std::size_t position, const std::string& caption);
+    void AssignSubItemText(std::size_t position, const std::string& text);
+    void AppendSubItem(std::size_t position, const std::string& text);
+    void Delete(std::size_t position);
+    // Ascending by CompareListItems with `data` (a column index).
+    void Sort(int data);
+
+    // The item commands: without a selected row they do nothing. Copying raises
+    // std::runtime_error "Cannot open clipboard" when another window holds the clipboard.
+    void DeleteSelected();
+    void CopySelectedCaption(HWND owner) const;
+
+    int SelectedCount() const { return rows_.Selected() ? 1 : 0; }
+    std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
+
+    // Handles a notification from the control: answers its questions for texts and notes
+    // selection changes, and tells the window of column clicks and double clicks.
+    Event HandleNotify(const NMHDR& header, LRESULT& result);
+
+private:
+    // Passes the row count and the selected row on to the control and has it redrawn.
+    void Show();
+    std::string CellText(std::size_t position, int column) const;
+
+    ListRows rows_;
+    bool showing_ = false; // selection changes made by Show are not the user's
+};
