@@ -1,0 +1,119 @@
+#include "ListTestSupport.h"
+
+#include <regex>
+
+using namespace lists;
+
+namespace {
+
+class CheckerWindowTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        Start();
+    }
+
+    void Check(const std::string& pasted)
+    {
+        checker.HostNames.SetText(pasted);
+        checker.Button5.Click();
+        AwaitProbes();
+    }
+
+    // Shows the checker modally and closes it again from its title bar.
+    void ShowAndClose()
+    {
+        PostMessageA(checker.Handle(), WM_CLOSE, 0, 0);
+        main.Button6.Click();
+        EXPECT_FALSE(checker.Visible());
+    }
+};
+
+TEST_F(CheckerWindowTest, EveryLineGetsItsPingOrBadProxy)
+{
+    Check("127.0.0.1:80\r\n"
+          "no-such-proxy.invalid:80\r\n"
+          " 127.0.0.3:8080;Spain \r\n"
+          "\r\n"
+          "127.0.0.1:80\r\n");
+    const Rows rows = ListedRows(checker.ListView1);
+    ASSERT_EQ(rows.size(), 4u);
+    const std::regex ping("0|[1-9][0-9]{0,2}");
+    // Pings first (as text), rows with equal pings by caption, "BAD PROXY" last.
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"no-such-proxy.invalid:80", "BAD PROXY"}));
+    std::vector<std::string> captions;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(std::regex_match(rows[i][1], ping)) << rows[i][1];
+        captions.push_back(rows[i][0]);
+    }
+    std::sort(captions.begin(), captions.end());
+    EXPECT_EQ(captions, (std::vector<std::string>{" 127.0.0.3:8080;Spain ", "127.0.0.1:80", "127.0.0.1:80"}));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(CheckerWindowTest, PingsOfASecondOrMoreAreBadProxies)
+{
+    checker.PingThreadTerminate(*FinishedProbe("a:1", 1, 1000));
+    checker.PingThreadTerminate(*FinishedProbe("b:1", 1, 999));
+    checker.PingThreadTerminate(*FinishedProbe("c:1", 1, 120));
+    checker.PingThreadTerminate(*FinishedProbe("d:1", 0, 0));
+    EXPECT_EQ(ListedRows(checker.ListView1),
+              (Rows{{"c:1", "120"}, {"b:1", "999"}, {"a:1", "BAD PROXY"}, {"d:1", "BAD PROXY"}}));
+    Application.MarkTerminating();
+    checker.PingThreadTerminate(*FinishedProbe("e:1", 1, 5));
+    EXPECT_EQ(ListedRows(checker.ListView1).size(), 4u);
+}
+
+TEST_F(CheckerWindowTest, AnEmptyBoxKeepsTheRowsAndEmptyLinesClearThem)
+{
+    Check("127.0.0.1:80");
+    ASSERT_EQ(ListedRows(checker.ListView1).size(), 1u);
+    Check("");
+    EXPECT_EQ(ListedRows(checker.ListView1).size(), 1u);
+    Check("\r\n\r\n");
+    EXPECT_TRUE(ListedRows(checker.ListView1).empty());
+}
+
+TEST_F(CheckerWindowTest, TextRowsAndLabelStayBetweenShowingsAndLateRowsArriveHidden)
+{
+    checker.HostNames.SetText("127.0.0.1:80\r\n127.0.0.2:80");
+    checker.Button5.Click(); // the probes end while the window is closed
+    ShowAndClose();
+    AwaitProbes();
+    EXPECT_EQ(ListedRows(checker.ListView1).size(), 2u);
+
+    SelectItem(checker.ListView1, 0);
+    DoubleClickItem(checker.ListView1, 0);
+    const std::string used = checker.Label2.Text();
+    ShowAndClose();
+    EXPECT_EQ(checker.HostNames.Text(), "127.0.0.1:80\r\n127.0.0.2:80");
+    EXPECT_EQ(ListedRows(checker.ListView1).size(), 2u);
+    EXPECT_EQ(checker.Label2.Text(), used);
+}
+
+TEST_F(CheckerWindowTest, UsingAProxyWritesTheWholeLineAndLeavesTheMainLabels)
+{
+    checker.PingThreadTerminate(*FinishedProbe(" 127.0.0.3:8080;Spain ", 1, 4));
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Use This Proxy"); // nothing selected
+    EXPECT_FALSE(raw::Get(SettingsKey, "ProxyServer"));
+
+    SelectItem(checker.ListView1, 0);
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Use This Proxy");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), " 127.0.0.3:8080;Spain ");
+    EXPECT_EQ(checker.Label2.Text(), " 127.0.0.3:8080;Spain ");
+    EXPECT_EQ(main.Label1.Text(), "[unknown]");
+
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Stop Hide My IP");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), ":");
+    EXPECT_EQ(checker.Label2.Text(), "[unknown]");
+
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Copy to Clipboard");
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Delete");
+    EXPECT_TRUE(ListedRows(checker.ListView1).empty());
+    EXPECT_TRUE(errors.empty());
+}
+
+} // namespace

@@ -1,0 +1,227 @@
+#include "ListTestSupport.h"
+#include "TestService.h"
+
+#include "core/ServiceUrl.h"
+
+#include <regex>
+
+using namespace lists;
+
+namespace {
+
+class MainListTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+        Start();
+    }
+
+    void Refresh(const std::string& list)
+    {
+        service.Serve("paidencrypt.txt", Encode(list));
+        main.Button5.Click();
+        AwaitProbes();
+    }
+
+    // Puts rows into the main list the way completions do, in this order from the top.
+    void ShowRows(const Rows& rows)
+    {
+        main.listrep1.Clear();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            main.listrep1.Insert(i, rows[i][0]);
+            for (std::size_t column = 1; column < rows[i].size(); ++column)
+                main.listrep1.AppendSubItem(i, rows[i][column]);
+        }
+    }
+
+    TestService service;
+};
+
+bool IsPing(const std::string& text)
+{
+    return std::regex_match(text, std::regex("0|[1-9][0-9]{0,2}"));
+}
+
+TEST_F(MainListTest, ARefreshListsEveryAnsweringProxyOrderedByPing)
+{
+    main.txtRegEmail.SetText("alice");
+    Refresh("127.0.0.1:8080;Germany\r\n"
+            "\r\n"
+            "127.0.0.2:3128\r\n"
+            "no-such-proxy.invalid:80;Nowhere\n"
+            "127.0.0.1:8080;Germany\r\n");
+
+    EXPECT_TRUE(errors.empty());
+    const Rows rows = ListedRows(main.listrep1);
+    ASSERT_EQ(rows.size(), 3u);
+    // The two answers from the same proxy first, by ping; the line without a country has its
+    // ping in the country column, so it compares by caption and comes last.
+    for (int i : {0, 1}) {
+        EXPECT_EQ(rows[i][0], "127.0.0.1:8080");
+        EXPECT_EQ(rows[i][1], "Germany");
+        EXPECT_TRUE(IsPing(rows[i][2])) << rows[i][2];
+    }
+    EXPECT_LE(CompareText(rows[0][2], rows[1][2]), 0);
+    EXPECT_EQ(rows[2][0], "127.0.0.2:3128");
+    EXPECT_TRUE(IsPing(rows[2][1])) << rows[2][1];
+    EXPECT_EQ(rows[2][2], "");
+
+    // The list file holds the list as it was downloaded; the hidden box the decoded lines.
+    const auto requests = service.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, ProxyListPath);
+    EXPECT_EQ(requests[0].user, "alice");
+    EXPECT_EQ(main.HostNames.Text(),
+              "127.0.0.1:8080;Germany\r\n\r\n127.0.0.2:3128\r\nno-such-proxy.invalid:80;Nowhere\r\n"
+              "127.0.0.1:8080;Germany\r\n");
+}
+
+TEST_F(MainListTest, LongLinesStayWholeInTheHiddenBox)
+{
+    const std::string country(600, 'x');
+    Refresh("127.0.0.5:80;" + country + "\r\n");
+    const Rows rows = ListedRows(main.listrep1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "127.0.0.5:80");
+    EXPECT_EQ(rows[0][1].size(), 511u); // as much as the control shows of a cell
+}
+
+TEST_F(MainListTest, WithoutTheServiceTheListEmptiesSilently)
+{
+    ShowRows({{"127.0.0.9:80", "Old", "5"}});
+    _putenv_s("ZARNU_SERVICE_HOST", "127.0.0.1:1"); // nothing listens there
+    main.Button5.Click();
+    EXPECT_TRUE(ListedRows(main.listrep1).empty());
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainListTest, OnlyRepliesUnderASecondAddARowButEveryReplySorts)
+{
+    ShowRows({{"b:1", "X", "5"}, {"a:1", "X", "40"}});
+    main.PingThreadTerminate(*FinishedProbe("c:1;Y", 0, 0, "Y"));
+    EXPECT_EQ(ListedRows(main.listrep1)[0][0], "b:1"); // no reply: not even sorted
+
+    main.PingThreadTerminate(*FinishedProbe("c:1;Y", 1, 1000, "Y"));
+    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"a:1", "X", "40"}, {"b:1", "X", "5"}}));
+
+    main.PingThreadTerminate(*FinishedProbe("c:1;Y", 1, 999, "Y"));
+    main.PingThreadTerminate(*FinishedProbe("d:1", 1, 0, ""));
+    main.PingThreadTerminate(*FinishedProbe("e:1;Two\r\nLines", 1, 120, "Two\r\nLines"));
+    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"a:1", "X", "40"},
+                                               {"b:1", "X", "5"},
+                                               {"c:1", "Y", "999"},
+                                               {"d:1", "0", ""},         // by caption
+                                               {"e:1", "Two", "Lines"}})); // letters after digits
+    EXPECT_EQ(main.listrep1.Row(4).SubItems, (std::vector<std::string>{"Two", "Lines", "120"}));
+}
+
+TEST_F(MainListTest, ACompletionAfterTheUserBeganToCloseAddsNothing)
+{
+    Application.MarkTerminating();
+    main.PingThreadTerminate(*FinishedProbe("127.0.0.1:80;DE", 1, 3, "DE"));
+    EXPECT_TRUE(ListedRows(main.listrep1).empty());
+}
+
+TEST_F(MainListTest, HeaderClicksSortAscendingEveryTime)
+{
+    ShowRows({{"9.9.9.9:80", "AT", "35"}, {"10.0.0.1:80", "DE", "120"}});
+    ClickColumn(main.Handle(), main.listrep1, 0);
+    EXPECT_EQ(ListedRows(main.listrep1)[0][0], "10.0.0.1:80");
+    ClickColumn(main.Handle(), main.listrep1, 1);
+    EXPECT_EQ(ListedRows(main.listrep1)[0][0], "9.9.9.9:80");
+    ClickColumn(main.Handle(), main.listrep1, 1);
+    EXPECT_EQ(ListedRows(main.listrep1)[0][0], "9.9.9.9:80");
+}
+
+TEST_F(MainListTest, TheSelectionFollowsItsRow)
+{
+    ShowRows({{"a:1", "X", "5"}, {"b:1", "X", "7"}});
+    SelectItem(main.listrep1, 1);
+    main.PingThreadTerminate(*FinishedProbe("c:1;X", 1, 6, "X"));
+    EXPECT_EQ(ListedRows(main.listrep1)[1][0], "c:1");
+    EXPECT_EQ(SelectedItem(main.listrep1), 2);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Delete");
+    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"a:1", "X", "5"}, {"c:1", "X", "6"}}));
+    EXPECT_EQ(SelectedItem(main.listrep1), -1);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Delete"); // nothing selected
+    EXPECT_EQ(ListedRows(main.listrep1).size(), 2u);
+}
+
+TEST_F(MainListTest, UsingAProxyRoutesTheBrowserThroughItAndStoppingUndoesIt)
+{
+    ShowRows({{"127.0.0.7:3128", "Spain", "12"}, {"127.0.0.8:80", "7"}});
+    DoubleClickItem(main.listrep1, 0); // nothing selected yet
+    EXPECT_FALSE(raw::Get(SettingsKey, "ProxyEnable"));
+    EXPECT_EQ(main.Label1.Text(), "[unknown]");
+
+    SelectItem(main.listrep1, 0);
+    DoubleClickItem(main.listrep1, 0);
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.7:3128");
+    EXPECT_EQ(main.Label1.Text(), "127.0.0.7:3128");
+    EXPECT_EQ(main.Label2.Text(), "Spain");
+
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Use This Proxy");
+    EXPECT_EQ(main.Label2.Text(), "Spain\r\n12\r\n");
+
+    SelectItem(main.listrep1, 1);
+    DoubleClickItem(main.listrep1, 1);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.8:80");
+    EXPECT_EQ(main.Label2.Text(), "7"); // no country: the ping is the first sub-item
+
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), ":");
+    EXPECT_EQ(main.Label1.Text(), "[unknown]");
+    EXPECT_EQ(main.Label2.Text(), "[unknown]");
+    EXPECT_EQ(checker.Label2.Text(), "[unknown]");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainListTest, ARegistryFailureIsShownAndTheLabelsKeepTheirText)
+{
+    ShowRows({{"127.0.0.7:3128", "Spain", "12"}});
+    SelectItem(main.listrep1, 0);
+    raw::BreakKey(SettingsKey);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Use This Proxy");
+    raw::RestoreKey(SettingsKey);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(main.Label1.Text(), "127.0.0.7:3128");
+}
+
+TEST_F(MainListTest, CopyPutsTheCaptionOnTheClipboardUnlessAnotherWindowHoldsIt)
+{
+    ShowRows({{"127.0.0.7:3128", "Spain", "12"}});
+    SelectItem(main.listrep1, 0);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy to Clipboard");
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HANDLE data = GetClipboardData(CF_TEXT);
+    EXPECT_STREQ(data ? static_cast<const char*>(GlobalLock(data)) : "", "127.0.0.7:3128");
+    if (data)
+        GlobalUnlock(data);
+    CloseClipboard();
+    EXPECT_TRUE(errors.empty());
+
+    // Another thread holds the clipboard open meanwhile.
+    const UniqueKernelHandle opened(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    struct Events { HANDLE opened, release; } events{opened.get(), release.get()};
+    const UniqueKernelHandle holder(CreateThread(nullptr, 0, [](void* parameter) -> DWORD {
+        auto& e = *static_cast<Events*>(parameter);
+        OpenClipboard(nullptr);
+        SetEvent(e.opened);
+        WaitForSingleObject(e.release, 10000);
+        CloseClipboard();
+        return 0;
+    }, &events, 0, nullptr));
+    WaitForSingleObject(opened.get(), 10000);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy to Clipboard");
+    SetEvent(release.get());
+    WaitForSingleObject(holder.get(), 10000);
+    EXPECT_EQ(errors, std::vector<std::string>{"Cannot open clipboard."});
+}
+
+} // namespace
