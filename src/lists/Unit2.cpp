@@ -33,7 +33,7 @@ void TForm2::Create(TForm1& mainWindow)
 {
     mainWindow_ = &mainWindow;
     CreateForm(Frame{"TForm2", "Zarnu Proxy Checker", 568, 417,
-                     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME | WS_CLIPCHILDREN},
+                     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME},
                mainWindow.Handle());
     CreateControls();
 }
@@ -47,8 +47,9 @@ void TForm2::CreateControls()
         return AddControl(windowClass, text, style, exStyle, kGroupLeft + left, kGroupTop + top,
                           width, height, id, bold);
     };
-    GroupBox1.Attach(AddControl(WC_BUTTONA, "Proxy Checker", WS_VISIBLE | BS_GROUPBOX, 0,
-                                kGroupLeft, kGroupTop, 554, 409, 0));
+    GroupBox1.Attach(AddControl(WC_BUTTONA, "Proxy Checker",
+                                WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, kGroupLeft,
+                                kGroupTop, 554, 409, 0));
     HostNames.Attach(add(WC_EDITA, "",
                          WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
                          WS_EX_CLIENTEDGE, 8, 32, 265, 337, 0));
@@ -63,6 +64,11 @@ void TForm2::CreateControls()
     Label11.SetText("Paste proxy list here (Ex: 12.42.322.56:80)");
     Label1.SetText("Your New IP: ");
     Label2.SetText("[unknown]");
+
+    // The frame lies beneath what it holds and paints none of it. It takes no focus, so its
+    // place in the tab order does not matter.
+    SetWindowPos(GroupBox1.Handle(), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     HostNames.RemoveTextLimit();
     ListView1.SetUp();

@@ -11,21 +11,6 @@ protected:
         WindowTest::SetUp();
         Start();
     }
-
-    static std::string ClassOf(HWND hwnd)
-    {
-        char name[64] = {};
-        GetClassNameA(hwnd, name, sizeof name);
-        return name;
-    }
-
-    static LOGFONTA FontOf(HWND hwnd)
-    {
-        LOGFONTA font{};
-        GetObjectA(reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font,
-                   &font);
-        return font;
-    }
 };
 
 struct Placement {

@@ -16,6 +16,21 @@
 #include <string>
 #include <vector>
 
+// The window class of a control, and the font it draws with.
+inline std::string ClassOf(HWND hwnd)
+{
+    char name[64] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+inline LOGFONTA FontOf(HWND hwnd)
+{
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font;
+}
+
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override
