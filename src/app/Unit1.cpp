@@ -6,7 +6,9 @@
 #include "lists/ProxyProbes.h"
 #include "lists/Unit2.h"
 #include "net/DownloadToFile.h"
+#include "settings/AgentList.h"
 #include "settings/AgentOverride.h"
+#include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
 #include "win/Application.h"
 #include "win/ErrorBox.h"
@@ -182,6 +184,43 @@ void TForm1::CopytoClipboard1Click()
     listrep1.CopySelectedCaption(Handle());
 }
 
+void TForm1::Button4Click()
+{
+    if (AgentListPending) {
+        AgentListPending = false;
+        Button4.SetText("&Select and change Browser User Agent");
+        FetchAgentList();
+    }
+    const std::string platform = OSAgentCombo.Text();
+    const std::string version = BrowserAgentCombo.Text();
+    if (!platform.empty() && !version.empty())
+        ApplyAgentOverride(platform, version);
+}
+
+void TForm1::FetchAgentList()
+{
+    const std::string path = ExecutableDirectory() + "browser.cfg";
+    if (!DownloadToFile(ServiceUrl(txtRegEmail.Text(), ServiceHost(), AgentListPath), path))
+        return;
+    const AgentTokens tokens = ReadAgentTokens(path);
+    for (const std::string& platform : tokens.platforms)
+        OSAgentCombo.Add(platform);
+    for (const std::string& version : tokens.versions)
+        BrowserAgentCombo.Add(version);
+}
+
+void TForm1::Button2Click()
+{
+    LaunchIpCheckPage(edtBrowser.Text());
+}
+
+void TForm1::Button1Click()
+{
+    OP1.Execute(Handle()); // a cancelled dialog keeps the name chosen last
+    if (!OP1.FileName().empty())
+        edtBrowser.SetText(OP1.FileName());
+}
+
 void TForm1::listrep1DblClick()
 {
     const auto selected = listrep1.SelectedPosition();
@@ -263,7 +302,10 @@ LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void TForm1::OnCommand(int id)
 {
     switch (id) {
+    case kButton1: Button1Click(); break;
+    case kButton2: Button2Click(); break;
     case kButton3: Button3Click(); break;
+    case kButton4: Button4Click(); break;
     case kButton5: doPingClick(); break;
     case kButton6: Button6Click(); break;
     case kDelete1: Delete1Click(); break;

@@ -47,6 +47,15 @@ public:
     void Delete1Click();
     void CopytoClipboard1Click();
 
+    // The browser identity: the first click fetches the token lists, every click writes the
+    // selected pair.
+    void Button4Click();
+    void FetchAgentList();
+
+    // The browser: "&What Is My IP ?" and choosing the executable.
+    void Button2Click();
+    void Button1Click();
+
     // The system proxy: use the selected row's proxy, or none.
     void listrep1DblClick();
     void SelectProxy1Click();

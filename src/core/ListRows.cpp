@@ -66,11 +66,19 @@ void ListRows::Delete(std::size_t position)
 
 void ListRows::Sort(int data)
 {
+    const auto less = [data](const Entry& a, const Entry& b) {
+        return CompareListItems(&a.row, &b.row, data) < 0;
+    };
+    // The common case: a row just put on top of a sorted list. Moving it before the first row
+    // that does not go before it is what the stable sort would do, in linear time.
+    if (rows_.size() > 1 && std::is_sorted(rows_.begin() + 1, rows_.end(), less)) {
+        const auto place = std::lower_bound(rows_.begin() + 1, rows_.end(), rows_.front(), less);
+        std::rotate(rows_.begin(), rows_.begin() + 1, place);
+        return;
+    }
     // Stable, and safe with an order that is not transitive (rows lacking the compared sub-item
     // among rows that have it): the comparison gives the same answer for the same pair.
-    std::stable_sort(rows_.begin(), rows_.end(), [data](const Entry& a, const Entry& b) {
-        return CompareListItems(&a.row, &b.row, data) < 0;
-    });
+    std::stable_sort(rows_.begin(), rows_.end(), less);
 }
 
 std::optional<std::size_t> ListRows::Selected() const

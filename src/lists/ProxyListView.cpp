@@ -2,6 +2,43 @@
 
 #include "win/Clipboard.h"
 
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+// The control's own timer that brings it up to date, and how long changes are gathered.
+constexpr UINT_PTR kSynchronizeTimer = 0x5A52;
+constexpr UINT kGatherMs = 50;
+
+// Input that must meet the control in the state of the rows.
+bool IsUserInput(UINT message)
+{
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CONTEXTMENU;
+}
+
+} // namespace
+
+void ProxyListView::SetUp()
+{
+    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    SetWindowSubclass(hwnd_, &ControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                                 LPARAM lParam, UINT_PTR, DWORD_PTR self)
+{
+    auto& list = *reinterpret_cast<ProxyListView*>(self);
+    if (message == WM_TIMER && wParam == kSynchronizeTimer) {
+        list.ShowNow();
+        return 0;
+    }
+    if (IsUserInput(message))
+        list.ShowNow();
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, &ControlProcedure, kSubclassId);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 void ProxyListView::Clear()
 {
     rows_.Clear();
@@ -54,16 +91,41 @@ void ProxyListView::Sort(int data)
 
 void ProxyListView::Show()
 {
-    if (!hwnd_)
+    if (!hwnd_ || synchronizeDue_)
         return;
+    synchronizeDue_ = SetTimer(hwnd_, kSynchronizeTimer, kGatherMs, nullptr) != 0;
+    if (!synchronizeDue_) // no timer to be had: tell the control now
+        Synchronize();
+}
+
+void ProxyListView::ShowNow()
+{
+    if (synchronizeDue_) {
+        KillTimer(hwnd_, kSynchronizeTimer);
+        synchronizeDue_ = false;
+        Synchronize();
+    }
+}
+
+void ProxyListView::Synchronize()
+{
     showing_ = true;
-    Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
-    LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
-    if (const auto selected = rows_.Selected()) {
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        Send(LVM_SETITEMSTATE, *selected, reinterpret_cast<LPARAM>(&state));
+    if (shownCount_ != rows_.Count()) {
+        Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
+        shownCount_ = rows_.Count();
+    }
+    // The control keeps its selection at an index; it is moved only when the row has moved.
+    const int selected = rows_.Selected() ? static_cast<int>(*rows_.Selected()) : -1;
+    if (selected != shownSelection_) {
+        LVITEMA state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        if (shownSelection_ >= 0 && static_cast<std::size_t>(shownSelection_) < rows_.Count())
+            Send(LVM_SETITEMSTATE, static_cast<WPARAM>(shownSelection_), reinterpret_cast<LPARAM>(&state));
+        if (selected >= 0) {
+            state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            Send(LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
+        }
+        shownSelection_ = selected;
     }
     showing_ = false;
     InvalidateRect(hwnd_, nullptr, FALSE);
@@ -110,8 +172,8 @@ ProxyListView::Event ProxyListView::HandleNotify(const NMHDR& header, LRESULT& r
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED:
         if (!showing_) {
-            const auto selected = static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-            rows_.Select(selected >= 0 ? std::optional<std::size_t>(selected) : std::nullopt);
+            shownSelection_ = static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+            rows_.Select(shownSelection_ >= 0 ? std::optional<std::size_t>(shownSelection_) : std::nullopt);
         }
         break;
     case LVN_COLUMNCLICK:

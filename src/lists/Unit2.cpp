@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "lists/ProxyProbes.h"
+#include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
 #include "win/Application.h"
 
@@ -106,6 +107,11 @@ void TForm2::Button1Click()
     Hide();
 }
 
+void TForm2::Button2Click()
+{
+    LaunchIpCheckPage(mainWindow_->edtBrowser.Text());
+}
+
 void TForm2::ListView1ColumnClick(int column)
 {
     ListView1.Sort(column);
@@ -178,6 +184,7 @@ void TForm2::OnCommand(int id)
     switch (id) {
     case kButton5: doPingClick(); break;
     case kButton1: Button1Click(); break;
+    case kButton2: Button2Click(); break;
     case kDelete1: Delete1Click(); break;
     case kSelectProxy1: SelectProxy1Click(); break;
     case kStopHideMyIP1: StopHideMyIP1Click(); break;

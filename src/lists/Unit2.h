@@ -27,6 +27,8 @@ public:
     void PingThreadTerminate(TPingThread& Sender);
     // "&Close": hides the window, which ends its modal showing.
     void Button1Click();
+    // "IP": the what-is-my-IP page in the browser named on the main window.
+    void Button2Click();
 
     void ListView1ColumnClick(int column);
     void Delete1Click();

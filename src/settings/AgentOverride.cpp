@@ -2,6 +2,14 @@
 
 #include "app/Registry.h"
 
+void ApplyAgentOverride(const std::string& platform, const std::string& version)
+{
+    TRegistry registry;
+    registry.OpenOrCreateUserKey(AgentKey);
+    registry.StoreText("Platform", platform);
+    registry.StoreText("Version", version);
+}
+
 void ClearAgentOverride()
 {
     TRegistry registry;

@@ -6,6 +6,12 @@
 inline constexpr const char* AgentKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\5.0\\User Agent";
 
+#include <string>
+
+// Writes the override: "Platform", then "Version", under AgentKey (created when missing).
+// Raises ERegistryException; a value written before the failure stays.
+void ApplyAgentOverride(const std::string& platform, const std::string& version);
+
 // Removes the override: afterwards neither "Platform" nor "Version" exists under AgentKey.
 // Everything else there, and the key itself, stays; nothing is created. Reports nothing.
 void ClearAgentOverride();

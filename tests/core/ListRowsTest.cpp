@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -111,4 +113,26 @@ TEST(ListRows, TheSelectionFollowsItsRow)
     EXPECT_EQ(list.Selected(), std::nullopt);
     list.Insert(0);
     EXPECT_EQ(list.Selected(), std::nullopt); // a new row is not the old selection
+}
+
+TEST(ListRows, ARowPutOnTopOfASortedListLandsWhereAFullSortPutsIt)
+{
+    ListRows list;
+    std::vector<ListRow> expected;
+    unsigned seed = 7;
+    for (int i = 0; i < 300; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const ListRow row = Row("127.0.0." + std::to_string(seed % 13), {"C", std::to_string(seed / 7 % 40)});
+        list.Insert(0) = row;
+        list.Sort(2);
+        expected.insert(expected.begin(), row);
+        std::stable_sort(expected.begin(), expected.end(), [](const ListRow& a, const ListRow& b) {
+            return CompareListItems(&a, &b, 2) < 0;
+        });
+        ASSERT_EQ(list.Count(), expected.size());
+        for (std::size_t at = 0; at < expected.size(); ++at) {
+            ASSERT_EQ(list.At(at).Caption, expected[at].Caption) << "after " << i + 1 << " rows, at " << at;
+            ASSERT_EQ(list.At(at).SubItems, expected[at].SubItems);
+        }
+    }
 }

@@ -3,6 +3,8 @@
 
 #include "TestService.h"
 
+#include <gtest/gtest.h>
+
 #include <winsock2.h>
 
 namespace {

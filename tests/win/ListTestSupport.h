@@ -27,9 +27,19 @@ inline std::string Encode(std::string text)
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// Every row's cell texts, column by column, as the list view control shows them.
-inline Rows ListedRows(const ListView& list)
+// Brings a list view up to date with its rows, as it is before the user sees it or clicks on it.
+inline void CatchUp(ProxyListView& list)
 {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        TApplication::DispatchOne(message);
+    list.ShowNow();
+}
+
+// Every row's cell texts, column by column, as the list view control shows them.
+inline Rows ListedRows(ProxyListView& list)
+{
+    CatchUp(list);
     const HWND control = list.Handle();
     Rows rows;
     const int count = static_cast<int>(SendMessageA(control, LVM_GETITEMCOUNT, 0, 0));
@@ -50,14 +60,16 @@ inline Rows ListedRows(const ListView& list)
 }
 
 // The selected row's position in the control, -1 for none.
-inline int SelectedItem(const ListView& list)
+inline int SelectedItem(ProxyListView& list)
 {
+    CatchUp(list);
     return static_cast<int>(SendMessageA(list.Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 // Selects a row the way a click does.
-inline void SelectItem(const ListView& list, int item)
+inline void SelectItem(ProxyListView& list, int item)
 {
+    CatchUp(list);
     LVITEMA state{};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -65,8 +77,9 @@ inline void SelectItem(const ListView& list, int item)
 }
 
 // A double click on a row of the list.
-inline void DoubleClickItem(const ListView& list, int item)
+inline void DoubleClickItem(ProxyListView& list, int item)
 {
+    CatchUp(list);
     RECT bounds{};
     bounds.left = LVIR_LABEL;
     SendMessageA(list.Handle(), LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&bounds));

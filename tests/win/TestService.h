@@ -1,12 +1,12 @@
 #pragma once
 // The project's service for tests under Wine: started as a Linux process in a fresh folder,
 // reached on 127.0.0.1, stopped when the object goes. The folder's files are what it serves.
+// Raises std::runtime_error when it cannot be started.
 
 #include "win/UniqueHandle.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,17 +30,14 @@ public:
         CreateDirectoryA(root_.c_str(), nullptr);
 
         const char* program = getenv("ZARNU_TEST_SERVICE");
-        if (!program) {
-            ADD_FAILURE() << "ZARNU_TEST_SERVICE names no service program";
-            return;
-        }
+        if (!program)
+            throw std::runtime_error("ZARNU_TEST_SERVICE names no service program");
         std::string command = WindowsPath(program) + " --root " + unixRoot_ + " --lifetime 300";
         STARTUPINFOA startup{sizeof startup};
         PROCESS_INFORMATION process{};
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &process)) {
-            ADD_FAILURE() << "cannot start " << command << ": " << GetLastError();
-            return;
+            throw std::runtime_error("cannot start " + command + ": " + std::to_string(GetLastError()));
         }
         process_.reset(process.hProcess);
         CloseHandle(process.hThread);
@@ -50,7 +47,7 @@ public:
                 Sleep(10);
         }
         if (port_.empty())
-            ADD_FAILURE() << "the service did not start";
+            throw std::runtime_error("the service did not start");
     }
 
     ~TestService()

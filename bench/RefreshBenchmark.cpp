@@ -1,0 +1,170 @@
+// Refreshes the main proxy list from the project's service with N loopback proxies, the way the
+// user does it (a click on "Refresh Proxy List" in the shown main window), and prints the time
+// from the click to the last row listed, sorted and drawn, the longest single completion handler
+// and the process's peak memory.
+//   refresh_benchmark [PROXIES...]   (default 1000 5000)
+// Needs ZARNU_TEST_SERVICE (the service program) and a display.
+
+#include "app/Unit1.h"
+#include "lists/Unit2.h"
+#include "probe/PingThrd.h"
+#include "win/Application.h"
+#include "win/ErrorBox.h"
+
+#include "TestService.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+LARGE_INTEGER Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now;
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The service's encoding of a list of distinct loopback proxies with countries.
+std::string EncodedProxyList(int proxies)
+{
+    const char* countries[] = {"Germany", "Japan", "Brazil", "Canada", "France"};
+    std::string list;
+    for (int i = 0; i < proxies; ++i) {
+        list += "127." + std::to_string(i / 62500 % 250 + 1) + "." + std::to_string(i / 250 % 250 + 1) +
+                "." + std::to_string(i % 250 + 1) + ":8080;" + countries[i % 5] + "\r\n";
+    }
+    for (char& c : list) {
+        if (c == '.') c = '%';
+        else if (c == ':') c = '&';
+        else if (c == ';') c = '@';
+        else if (c >= '2' && c <= '9') c = static_cast<char>('0' + 11 - (c - '0'));
+    }
+    return list;
+}
+
+// Completion handlers are timed from the window system's side: a hook sees the hand-over
+// message enter and leave the completion window's procedure.
+LARGE_INTEGER handlerStart;
+std::vector<double> handlerTimes;
+
+bool IsCompletion(HWND window, UINT message)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return message == WM_USER + 1 && std::string(name) == "ZarnuWorkerCompletion";
+}
+
+LRESULT CALLBACK BeforeProcedure(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto& call = *reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && IsCompletion(call.hwnd, call.message))
+        handlerStart = Now();
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK AfterProcedure(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto& call = *reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && IsCompletion(call.hwnd, call.message)) {
+        handlerTimes.push_back(Milliseconds(handlerStart, Now()));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void Refresh(TForm1& main, TestService& service, int proxies)
+{
+    service.Serve("paidencrypt.txt", EncodedProxyList(proxies));
+    handlerTimes.clear();
+
+    const LARGE_INTEGER click = Now();
+    main.Button5.Click();
+    const LARGE_INTEGER started = Now();
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    while (RegisteredWorkerSlots() > 0 && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            TApplication::DispatchOne(message);
+    }
+    const LARGE_INTEGER lastCompletion = Now();
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) // the list learns of the last rows
+        TApplication::DispatchOne(message);
+    UpdateWindow(main.listrep1.Handle());
+    const LARGE_INTEGER drawn = Now();
+
+    std::sort(handlerTimes.begin(), handlerTimes.end());
+    double total = 0;
+    for (const double time : handlerTimes)
+        total += time;
+    const auto percentile = [&](double share) {
+        return handlerTimes.empty() ? 0.0 : handlerTimes[static_cast<std::size_t>(share * (handlerTimes.size() - 1))];
+    };
+    const auto over5 = handlerTimes.end() - std::upper_bound(handlerTimes.begin(), handlerTimes.end(), 5.0);
+
+    std::printf("refresh of %d proxies\n", proxies);
+    std::printf("  rows listed:                    %zu\n", main.listrep1.Count());
+    std::printf("  completions handled:            %zu\n", handlerTimes.size());
+    std::printf("  click to all workers started:   %.0f ms\n", Milliseconds(click, started));
+    std::printf("  click to last row sorted:       %.0f ms\n", Milliseconds(click, lastCompletion));
+    std::printf("  click to the list drawn:        %.0f ms\n", Milliseconds(click, drawn));
+    std::printf("  completion handler, wall time:  mean %.2f ms, median %.2f, 99th percentile %.2f, "
+                "longest %.2f; %d over 5 ms\n",
+                handlerTimes.empty() ? 0.0 : total / handlerTimes.size(), percentile(0.5),
+                percentile(0.99), percentile(1.0), static_cast<int>(over5));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Application.Initialize();
+    Application.SetTitle("Zarnu");
+    // What the user would see in an error box is printed instead.
+    ReplaceErrorBox([](const std::string& text) { std::printf("  error box: %s\n", text.c_str()); });
+    TestService service;
+    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+
+    TForm1 main;
+    TForm2 checker;
+    main.Create();
+    checker.Create(main);
+    main.AttachChecker(checker);
+    main.Show();
+    UpdateWindow(main.Handle());
+
+    const HHOOK before = SetWindowsHookExA(WH_CALLWNDPROC, BeforeProcedure, nullptr, GetCurrentThreadId());
+    const HHOOK after = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterProcedure, nullptr, GetCurrentThreadId());
+    std::vector<int> rounds;
+    for (int i = 1; i < argc; ++i)
+        rounds.push_back(std::atoi(argv[i]));
+    if (rounds.empty())
+        rounds = {1000, 5000};
+    bool allListed = true;
+    for (const int proxies : rounds) {
+        Refresh(main, service, proxies);
+        allListed = allListed && main.listrep1.Count() == static_cast<std::size_t>(proxies);
+    }
+    UnhookWindowsHookEx(before);
+    UnhookWindowsHookEx(after);
+
+    PROCESS_MEMORY_COUNTERS memory{sizeof memory};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::printf("peak working set:   %.1f MB\n", static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0);
+    std::printf("peak private bytes: %.1f MB\n", static_cast<double>(memory.PeakPagefileUsage) / 1048576.0);
+    main.Destroy();
+    return allListed ? 0 : 1;
+}
