@@ -153,8 +153,8 @@ void TForm1::doPingClick()
     if (!DownloadToFile(ServiceUrl(txtRegEmail.Text(), ServiceHost(), ProxyListPath), path))
         return;
     listrep1.Clear();
-    SetBoxText(HostNames, NormalizeLineEnds(ReadFileText(path)));
-    SetBoxText(HostNames, DecodeProxyList(HostNames.Text()));
+    // Decoded on the way in: the box then lays out its lines once, not twice.
+    SetBoxText(HostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
     for (const std::string& line : TextLines(HostNames.Text()))
         if (!line.empty())
             StartProbe(line, ProxyLineCountry(line), [this](WorkerThread& worker) {
