@@ -6,6 +6,8 @@
 
 #include "probe/PingThrd.h"
 
+#include "BenchSupport.h"
+
 #include <psapi.h>
 
 #include <cstdio>
@@ -15,20 +17,6 @@
 #include <string>
 
 namespace {
-
-// 127.a.b.c with every part from 1 to 250: distinct for the first 15 million workers.
-std::string LoopbackAddress(int index)
-{
-    return "127." + std::to_string(index / 62500 % 250 + 1) + "." +
-           std::to_string(index / 250 % 250 + 1) + "." + std::to_string(index % 250 + 1);
-}
-
-double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 double Megabytes(SIZE_T bytes)
 {
@@ -44,7 +32,7 @@ bool RunRound(int workers)
     std::map<std::string, int> failures; // creation errors and unanswered probes, by text
     LARGE_INTEGER firstStart, allStarted, lastCompletion;
 
-    QueryPerformanceCounter(&firstStart);
+    firstStart = Now();
     for (int index = 0; index < workers; ++index) {
         try {
             auto* worker = new TPingThread;
@@ -58,7 +46,7 @@ bool RunRound(int workers)
                     ++answered;
                 else
                     ++failures[probe.ErrorCode == 0 ? "no echo client" : probe.ErrorText];
-                QueryPerformanceCounter(&lastCompletion);
+                lastCompletion = Now();
             };
             worker->Target = LoopbackAddress(index);
             worker->TimeoutMs = 4000;
@@ -69,7 +57,7 @@ bool RunRound(int workers)
             ++failures[error.what()];
         }
     }
-    QueryPerformanceCounter(&allStarted);
+    allStarted = Now();
 
     // The UI thread's part: hand every completion its turn.
     const ULONGLONG deadline = GetTickCount64() + 60000;

@@ -11,6 +11,7 @@
 #include "win/Application.h"
 #include "win/ErrorBox.h"
 
+#include "BenchSupport.h"
 #include "TestService.h"
 
 #include <psapi.h>
@@ -23,36 +24,14 @@
 
 namespace {
 
-LARGE_INTEGER Now()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The service's encoding of a list of distinct loopback proxies with countries.
+// A list of distinct loopback proxies with countries, as the service delivers it.
 std::string EncodedProxyList(int proxies)
 {
     const char* countries[] = {"Germany", "Japan", "Brazil", "Canada", "France"};
     std::string list;
-    for (int i = 0; i < proxies; ++i) {
-        list += "127." + std::to_string(i / 62500 % 250 + 1) + "." + std::to_string(i / 250 % 250 + 1) +
-                "." + std::to_string(i % 250 + 1) + ":8080;" + countries[i % 5] + "\r\n";
-    }
-    for (char& c : list) {
-        if (c == '.') c = '%';
-        else if (c == ':') c = '&';
-        else if (c == ';') c = '@';
-        else if (c >= '2' && c <= '9') c = static_cast<char>('0' + 11 - (c - '0'));
-    }
-    return list;
+    for (int i = 0; i < proxies; ++i)
+        list += LoopbackAddress(i) + ":8080;" + countries[i % 5] + "\r\n";
+    return TestService::EncodedProxyList(list);
 }
 
 // Completion handlers are timed from the window system's side: a hook sees the hand-over

@@ -155,7 +155,7 @@ void TForm1::doPingClick()
     listrep1.Clear();
     // Decoded on the way in: the box then lays out its lines once, not twice.
     SetBoxText(HostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
-    for (const std::string& line : TextLines(HostNames.Text()))
+    for (const std::string& line : SplitLines(HostNames.Text())) // the box holds CR LF lines
         if (!line.empty())
             StartProbe(line, ProxyLineCountry(line), [this](WorkerThread& worker) {
                 PingThreadTerminate(static_cast<TPingThread&>(worker));
@@ -346,12 +346,6 @@ void TForm1::OnEndSession()
 
 void TForm1::OnContextMenu(HWND target, LPARAM position)
 {
-    if (target != listrep1.Handle())
-        return;
-    POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-    if (position == -1) { // from the keyboard: open at the list's top left corner
-        point = POINT{0, 0};
-        ClientToScreen(target, &point);
-    }
-    PopupMenu1.Popup(Handle(), point);
+    if (target == listrep1.Handle())
+        PopupMenu1.PopupFor(Handle(), target, position);
 }

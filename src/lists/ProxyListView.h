@@ -24,7 +24,6 @@ public:
     // Grid lines and whole-row selection, and the hand-over of changes; once after creation.
     void SetUp();
 
-    const ListRows& Rows() const { return rows_; }
     std::size_t Count() const { return rows_.Count(); }
     const ListRow& Row(std::size_t position) const { return rows_.At(position); }
 
@@ -42,7 +41,6 @@ public:
     void DeleteSelected();
     void CopySelectedCaption(HWND owner) const;
 
-    int SelectedCount() const { return rows_.Selected() ? 1 : 0; }
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
     // Brings the control up to date now rather than at the end of the gathering time.

@@ -208,12 +208,6 @@ LRESULT TForm2::OnNotify(const NMHDR& header)
 
 void TForm2::OnContextMenu(HWND target, LPARAM position)
 {
-    if (target != ListView1.Handle())
-        return;
-    POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-    if (position == -1) { // from the keyboard: open at the list's top left corner
-        point = POINT{0, 0};
-        ClientToScreen(target, &point);
-    }
-    PopupMenu1.Popup(Handle(), point);
+    if (target == ListView1.Handle())
+        PopupMenu1.PopupFor(Handle(), target, position);
 }

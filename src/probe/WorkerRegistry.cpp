@@ -42,8 +42,3 @@ std::size_t RegisteredWorkerSlots()
 {
     return Registry().Length();
 }
-
-std::uint32_t RegisteredWorker(std::int32_t slot)
-{
-    return Registry().At(slot);
-}

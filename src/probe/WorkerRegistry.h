@@ -19,6 +19,5 @@ void StopAllWorkers();
 // Empties the slot of a worker whose completion has run (or that was never started).
 void ForgetWorker(std::uint32_t threadId);
 
-// The registry's length and the id in a slot (0 when empty), for diagnostics and tests.
+// The registry's length, for tests.
 std::size_t RegisteredWorkerSlots();
-std::uint32_t RegisteredWorker(std::int32_t slot);

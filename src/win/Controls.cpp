@@ -93,6 +93,16 @@ std::string PopupMenu::ItemCaption(int position) const
     return caption;
 }
 
+void PopupMenu::PopupFor(HWND owner, HWND control, LPARAM position) const
+{
+    POINT point{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == -1) {
+        point = POINT{0, 0};
+        ClientToScreen(control, &point);
+    }
+    Popup(owner, point);
+}
+
 void PopupMenu::Popup(HWND owner, POINT screenPoint) const
 {
     // The owner must be in the foreground for the menu to close when the user clicks elsewhere.

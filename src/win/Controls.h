@@ -102,6 +102,9 @@ public:
     UINT ItemId(int position) const { return GetMenuItemID(menu_.get(), position); }
     // Shows the menu at `screenPoint`; the chosen command reaches `owner` as WM_COMMAND.
     void Popup(HWND owner, POINT screenPoint) const;
+    // Shows the menu where a WM_CONTEXTMENU for `control` asks: at the pointer, or at the
+    // control's top left corner when the keyboard asked (`position` -1).
+    void PopupFor(HWND owner, HWND control, LPARAM position) const;
 
 private:
     UniqueHMenu menu_{CreatePopupMenu()};

@@ -13,18 +13,6 @@
 
 namespace lists {
 
-// The service's substitution, the inverse of the program's decoding.
-inline std::string Encode(std::string text)
-{
-    for (char& c : text) {
-        if (c == '.') c = '%';
-        else if (c == ':') c = '&';
-        else if (c == ';') c = '@';
-        else if (c >= '2' && c <= '9') c = static_cast<char>('0' + 11 - (c - '0'));
-    }
-    return text;
-}
-
 using Rows = std::vector<std::vector<std::string>>;
 
 // Brings a list view up to date with its rows, as it is before the user sees it or clicks on it.

@@ -20,7 +20,7 @@ protected:
 
     void Refresh(const std::string& list)
     {
-        service.Serve("paidencrypt.txt", Encode(list));
+        service.Serve("paidencrypt.txt", TestService::EncodedProxyList(list));
         main.Button5.Click();
         AwaitProbes();
     }

@@ -10,7 +10,8 @@ TEST(ProgramEnd, ClosingDoesNotWaitForProbesStillRunning)
     const char* program = getenv("ZARNU_PROGRAM");
     ASSERT_TRUE(program) << "ZARNU_PROGRAM names no program";
     TestService service;
-    service.Serve("paidencrypt.txt", lists::Encode("127.0.0.1:8080;Germany\r\n127.0.0.2:80;Japan\r\n"));
+    service.Serve("paidencrypt.txt",
+                  TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n127.0.0.2:80;Japan\r\n"));
     raw::SetNumber(SettingsKey, "ProxyEnable", 1);
 
     EchoRepliesOff silence; // the probes wait for their whole timeout of 4000 ms

@@ -99,6 +99,18 @@ public:
         return requests;
     }
 
+    // A proxy list in the form the service delivers it: the inverse of the program's decoding.
+    static std::string EncodedProxyList(std::string text)
+    {
+        for (char& c : text) {
+            if (c == '.') c = '%';
+            else if (c == ':') c = '&';
+            else if (c == ';') c = '@';
+            else if (c >= '2' && c <= '9') c = static_cast<char>('0' + 11 - (c - '0'));
+        }
+        return text;
+    }
+
     static std::string WindowsPath(std::string unixPath)
     {
         for (char& c : unixPath)
