@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "lists/Unit2.h"
 #include "probe/PingThrd.h"
+#include "settings/SystemProxy.h"
 #include "win/Application.h"
 #include "win/ErrorBox.h"
 
@@ -20,6 +21,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         });
         if (!created)
             return 1;
+        // A run that was killed with its proxy on is mended before the user sees the window.
+        RunHandler(RepairSystemProxy);
         Application.Run(Form1.Handle());
         // From here on nothing a late worker completes reaches the windows.
         EndWorkerCompletions();

@@ -62,39 +62,48 @@ void TRegistry::CreateUserKey(const std::string& path)
 
 void TRegistry::StoreNumber(const std::string& name, DWORD value)
 {
-    if (!current_ ||
-        RegSetValueExA(current_.get(), name.c_str(), 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
-        RaiseForValue("Failed to set data for", name);
+    StoreValue(name, RegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)});
 }
 
 void TRegistry::StoreText(const std::string& name, const std::string& text)
 {
-    if (!current_ ||
-        RegSetValueExA(current_.get(), name.c_str(), 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS)
-        RaiseForValue("Failed to set data for", name);
+    StoreValue(name, RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)});
 }
 
 std::string TRegistry::LoadText(const std::string& name)
+{
+    const std::optional<RegistryValue> value = LoadValue(name);
+    if (!value)
+        return {};
+    if (value->type != REG_SZ && value->type != REG_EXPAND_SZ)
+        RaiseForValue("Invalid data type for", name);
+    return value->data.substr(0, value->data.find('\0'));
+}
+
+std::optional<RegistryValue> TRegistry::LoadValue(const std::string& name)
 {
     DWORD type = REG_NONE;
     DWORD size = 0;
     if (!current_ || RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type, nullptr,
                                       &size) != ERROR_SUCCESS)
-        return {};
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        RaiseForValue("Invalid data type for", name);
-    if (size == 0)
-        return {};
-
-    std::string data(size, '\0');
-    if (RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    RegistryValue value{type, std::string(size, '\0')};
+    if (size > 0 && RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(value.data.data()),
+                                     &size) != ERROR_SUCCESS)
         RaiseForValue("Failed to get data for", name);
-    data.resize(size);
-    return data.substr(0, data.find('\0'));
+    value.type = type;
+    value.data.resize(size);
+    return value;
+}
+
+void TRegistry::StoreValue(const std::string& name, const RegistryValue& value)
+{
+    if (!current_ ||
+        RegSetValueExA(current_.get(), name.c_str(), 0, value.type,
+                       reinterpret_cast<const BYTE*>(value.data.data()),
+                       static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS)
+        RaiseForValue("Failed to set data for", name);
 }
 
 bool TRegistry::RemoveKeyTree(const std::string& name)
@@ -105,4 +114,10 @@ bool TRegistry::RemoveKeyTree(const std::string& name)
 bool TRegistry::RemoveValue(const std::string& name)
 {
     return current_ && RegDeleteValueA(current_.get(), name.c_str()) == ERROR_SUCCESS;
+}
+
+void TRegistry::DeleteValue(const std::string& name)
+{
+    if (!RemoveValue(name) && LoadValue(name))
+        RaiseForValue("Failed to delete data for", name);
 }

@@ -2,7 +2,10 @@
 // Access to the current user's registry hive. Every action creates its own TRegistry, opens one
 // key and reads, writes or deletes in it; the key is closed when the object goes.
 
+#include "core/SavedProxy.h"
 #include "win/UniqueHandle.h"
+
+#include <optional>
 
 #include <stdexcept>
 #include <string>
@@ -44,6 +47,12 @@ public:
     // for any other type and "Failed to get data for '<name>'" when the data cannot be read.
     std::string LoadText(const std::string& name);
 
+    // A value of any type with its bytes as stored; nullopt when it is missing or no key is
+    // current. Raises "Failed to get data for '<name>'" when the data cannot be read.
+    std::optional<RegistryValue> LoadValue(const std::string& name);
+    // Stores `value` with its own type and bytes. Raises "Failed to set data for '<name>'".
+    void StoreValue(const std::string& name, const RegistryValue& value);
+
     // Deletes the subkey `name` of the current key with everything below it, deepest first.
     // true when it was deleted; false, without an error, when it is missing or stays. A subkey
     // that cannot be enumerated is skipped.
@@ -51,6 +60,8 @@ public:
 
     // Deletes one value of the current key. false, without an error, when there was none to delete.
     bool RemoveValue(const std::string& name);
+    // The same, but a value that exists and stays raises "Failed to delete data for '<name>'".
+    void DeleteValue(const std::string& name);
 
 private:
     UniqueHKey current_;

@@ -1,5 +1,6 @@
 #include "lists/ProxyProbes.h"
 
+#include "core/IcmpStatus.h"
 #include "core/ProxyList.h"
 
 #include <memory>
@@ -10,9 +11,16 @@ namespace {
 // New rows are put at the top; the sort that follows gives them their place.
 constexpr std::size_t kInsertPosition = 0;
 
+// Only an echo reply answers: a router's report about the request ("destination host
+// unreachable", "TTL expired in transit") arrives as a reply record with another status.
+bool Answered(const TPingThread& probe)
+{
+    return probe.ReplyCount != 0 && probe.ReplyStatus == kIcmpSuccess;
+}
+
 bool AnsweredInTime(const TPingThread& probe)
 {
-    return probe.ReplyCount != 0 && probe.RoundTripMs <= kSlowestListedPing;
+    return Answered(probe) && probe.RoundTripMs <= kSlowestListedPing;
 }
 
 } // namespace
@@ -47,7 +55,7 @@ void SetBoxText(const Edit& box, const std::string& text)
 
 void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)
 {
-    if (probe.ReplyCount == 0)
+    if (!Answered(probe))
         return;
     if (AnsweredInTime(probe)) {
         list.Insert(kInsertPosition, ProxyLineLabel(probe.SourceLine));

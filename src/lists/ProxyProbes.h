@@ -26,9 +26,10 @@ std::vector<std::string> TextLines(const std::string& text);
 void SetBoxText(const Edit& box, const std::string& text);
 
 // The main list's share of a finished probe: a row "address:port", the country lines, the ping
-// for a reply under a second; then the list is sorted by the ping column if any reply came.
+// for an echo reply under a second; then the list is sorted by the ping column if an echo reply
+// came. A reply record of another status (a router's report) counts as no reply.
 void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe);
 
 // The checker's share of a finished probe: a row with the whole line and its ping, or
-// "BAD PROXY" without a reply under a second; then the list is sorted by the ping column.
+// "BAD PROXY" without an echo reply under a second; then the list is sorted by the ping column.
 void ListCheckedProbe(ProxyListView& list, const TPingThread& probe);

@@ -16,6 +16,8 @@ namespace {
 constexpr unsigned kStackReservation = 256 * 1024;
 
 constexpr UINT kRunCompletion = WM_USER + 1;
+// What the completion window answers once the handler has run and the worker is forgotten.
+constexpr LRESULT kCompleted = 1;
 constexpr char kCompletionClass[] = "ZarnuWorkerCompletion";
 
 // Plain values: a late worker may read them while the process is already running its exit.
@@ -81,10 +83,24 @@ unsigned WINAPI WorkerThread::ThreadStart(void* worker)
 void WorkerThread::Complete()
 {
     const bool freeSelf = FreeOnTerminate;
-    if (!completionsEnded)
-        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this));
+    const bool completed =
+        !completionsEnded &&
+        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this)) == kCompleted;
+    if (!completed)
+        AwaitStopRequest();
     if (freeSelf)
         delete this;
+}
+
+void WorkerThread::AwaitStopRequest()
+{
+    // Still registered: the thread lives on under its id until the stop request at program end
+    // reaches it (or the process ends), so the request cannot reach a thread of another program
+    // that was given the id meanwhile.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // the queue the request is posted to
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    }
 }
 
 LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,
@@ -99,7 +115,7 @@ LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPAR
         RunHandler([&] { worker.OnTerminate(worker); });
     // Before the worker goes on and ends: its id cannot have been given to another thread yet.
     ForgetWorker(worker.threadId_);
-    return 0;
+    return kCompleted;
 }
 
 void EndWorkerCompletions()

@@ -42,6 +42,8 @@ private:
     static LRESULT CALLBACK CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                                 LPARAM lParam);
     void Complete();
+    // Parks a worker whose completion can no longer run until it is asked to stop.
+    static void AwaitStopRequest();
 
     UniqueKernelHandle thread_;
     DWORD threadId_ = 0;
@@ -50,6 +52,7 @@ private:
 };
 
 // Ends the hand-over of completions, at program end after the message loop: a worker that
-// completes afterwards frees itself without running its handler, and a worker already waiting
-// for the UI thread waits until the process ends. UI thread only.
+// completes afterwards runs no handler and stays registered, its thread parked until the stop
+// request reaches it; a worker already waiting for the UI thread waits until the process ends.
+// UI thread only.
 void EndWorkerCompletions();

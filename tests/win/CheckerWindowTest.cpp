@@ -1,3 +1,4 @@
+#include "HostTools.h"
 #include "ListTestSupport.h"
 
 #include <regex>
@@ -50,6 +51,14 @@ TEST_F(CheckerWindowTest, EveryLineGetsItsPingOrBadProxy)
     std::sort(captions.begin(), captions.end());
     EXPECT_EQ(captions, (std::vector<std::string>{" 127.0.0.3:8080;Spain ", "127.0.0.1:80", "127.0.0.1:80"}));
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(CheckerWindowTest, AProxyThatARouterReportsUnreachableIsBad)
+{
+    const host::UnreachableRouter router;
+    const std::string line = std::string(host::UnreachableRouter::kAddress) + ":8080";
+    Check(line);
+    EXPECT_EQ(ListedRows(checker.ListView1), (Rows{{line, "BAD PROXY"}}));
 }
 
 TEST_F(CheckerWindowTest, PingsOfASecondOrMoreAreBadProxies)

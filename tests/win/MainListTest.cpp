@@ -1,3 +1,4 @@
+#include "HostTools.h"
 #include "ListTestSupport.h"
 #include "TestService.h"
 
@@ -76,6 +77,15 @@ TEST_F(MainListTest, ARefreshListsEveryAnsweringProxyOrderedByPing)
     EXPECT_EQ(main.HostNames.Text(),
               "127.0.0.1:8080;Germany\r\n\r\n127.0.0.2:3128\r\nno-such-proxy.invalid:80;Nowhere\r\n"
               "127.0.0.1:8080;Germany\r\n");
+}
+
+TEST_F(MainListTest, ARoutersReportThatAProxyIsUnreachableListsNothing)
+{
+    const host::UnreachableRouter router;
+    Refresh(std::string(host::UnreachableRouter::kAddress) + ":8080;Nowhere\r\n127.0.0.1:80;DE\r\n");
+    const Rows rows = ListedRows(main.listrep1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "127.0.0.1:80");
 }
 
 TEST_F(MainListTest, LongLinesStayWholeInTheHiddenBox)

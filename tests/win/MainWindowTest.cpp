@@ -18,11 +18,11 @@ protected:
         EXPECT_FALSE(raw::Get(AgentKey, "Version"));
     }
 
-    // A proxy switched on and a browser identity override, as a run may leave them.
+    // The program's proxy switched on, on a machine without a proxy of the user's own, and a
+    // browser identity override, as a run may leave them.
     static void SwitchProxyAndIdentityOn()
     {
-        raw::SetNumber(SettingsKey, "ProxyEnable", 1);
-        raw::SetText(SettingsKey, "ProxyServer", "127.0.0.9:8080");
+        ApplySystemProxy("127.0.0.9:8080");
         raw::SetText(AgentKey, "Platform", "Windows NT 10.0");
         raw::SetText(AgentKey, "Version", "MSIE 11.0");
     }
@@ -113,11 +113,11 @@ TEST_F(MainWindowTest, CloseButtonRunsTheExitSequenceOnceAndEndsTheProgram)
     EXPECT_TRUE(DispatchPending());
 
     // Nothing after the click runs the sequence again, destroying the windows included.
-    raw::SetNumber(SettingsKey, "ProxyEnable", 1);
+    raw::SetText(SettingsKey, "Zarnuinfo", "changed since");
     checker.Destroy();
     main.Destroy();
     DispatchPending();
-    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "Zarnuinfo"), "changed since");
 }
 
 TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequenceOnceAndEndsTheProgram)
@@ -135,11 +135,11 @@ TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequenceOnceAndEndsTheProgram)
     // The window stays until the message loop has ended.
     EXPECT_TRUE(IsWindow(main.Handle()));
 
-    raw::SetNumber(SettingsKey, "ProxyEnable", 1);
+    raw::SetText(SettingsKey, "Zarnuinfo", "changed since");
     SendMessageA(main.Handle(), WM_CLOSE, 0, 0);
     checker.Destroy();
     main.Destroy();
-    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "Zarnuinfo"), "changed since");
 }
 
 TEST_F(MainWindowTest, ExitWithoutAnOverrideOrAnAgentKeyCreatesNothing)

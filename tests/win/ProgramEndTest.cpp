@@ -2,50 +2,165 @@
 #include "ListTestSupport.h"
 #include "TestService.h"
 
+#include "probe/WorkerThread.h"
+
 namespace {
 
 // The program itself, started as a user starts it, against the project's service.
+class RunningProgram {
+public:
+    explicit RunningProgram(const TestService& service)
+    {
+        const char* program = getenv("ZARNU_PROGRAM");
+        if (!program)
+            throw std::runtime_error("ZARNU_PROGRAM names no program");
+        SetEnvironmentVariableA("ZARNU_SERVICE_HOST", service.Host().c_str());
+        std::string commandLine = "\"" + TestService::WindowsPath(program) + "\"";
+        STARTUPINFOA startup{sizeof startup};
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            nullptr, &startup, &started))
+            throw std::runtime_error("cannot start " + commandLine);
+        process_.reset(started.hProcess);
+        CloseHandle(started.hThread);
+        for (int i = 0; i < 200 && !window_; ++i) {
+            window_ = FindWindowA("TForm1", nullptr);
+            DWORD owner = 0;
+            if (window_ && (GetWindowThreadProcessId(window_, &owner), owner != started.dwProcessId ||
+                            !IsWindowVisible(window_)))
+                window_ = nullptr;
+            if (!window_)
+                Sleep(50);
+        }
+        if (!window_)
+            throw std::runtime_error("the main window did not appear");
+        WaitForInputIdle(process_.get(), 5000);
+    }
+
+    HWND Window() const { return window_; }
+    HANDLE Process() const { return process_.get(); }
+    HWND Control(const char* windowClass, const char* caption = nullptr) const
+    {
+        return FindWindowExA(window_, nullptr, windowClass, caption);
+    }
+
+    // Double-clicks the first row of the proxy list once the refresh has listed one, as a user
+    // does with the mouse.
+    bool UseFirstListedProxy() const
+    {
+        const HWND list = Control("SysListView32");
+        for (int i = 0; i < 200 && SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0; ++i)
+            Sleep(50);
+        RECT header{};
+        GetWindowRect(FindWindowExA(list, nullptr, "SysHeader32", nullptr), &header);
+        const LPARAM row = MAKELPARAM(20, header.bottom - header.top + 6);
+        PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, row);
+        PostMessageA(list, WM_LBUTTONUP, 0, row);
+        PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, row);
+        PostMessageA(list, WM_LBUTTONUP, 0, row);
+        for (int i = 0; i < 200 && raw::GetText(SettingsKey, "ProxyServer") == "corp:3128"; ++i)
+            Sleep(50);
+        return raw::GetText(SettingsKey, "ProxyServer") != "corp:3128";
+    }
+
+private:
+    UniqueKernelHandle process_;
+    HWND window_ = nullptr;
+};
+
+// A proxy the user has set up but switched off (switched on, it would carry the program's own
+// download of the list too).
+void SetUsersProxy()
+{
+    raw::RemoveValue(SettingsKey, SavedProxyValue);
+    raw::SetNumber(SettingsKey, "ProxyEnable", 0);
+    raw::SetText(SettingsKey, "ProxyServer", "corp:3128");
+}
+
+TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
+{
+    TestService service;
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
+    SetUsersProxy();
+    {
+        RunningProgram killed(service);
+        SendMessageA(killed.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
+        ASSERT_TRUE(killed.UseFirstListedProxy());
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080");
+        EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+        TerminateProcess(killed.Process(), 9);
+        ASSERT_EQ(WaitForSingleObject(killed.Process(), 10000), WAIT_OBJECT_0);
+    }
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080"); // nothing ran at the end
+
+    RunningProgram next(service); // returns once the window shows
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+    EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
+    PostMessageA(next.Window(), WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(next.Process(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+}
+
 TEST(ProgramEnd, ClosingDoesNotWaitForProbesStillRunning)
 {
-    const char* program = getenv("ZARNU_PROGRAM");
-    ASSERT_TRUE(program) << "ZARNU_PROGRAM names no program";
     TestService service;
     service.Serve("paidencrypt.txt",
                   TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n127.0.0.2:80;Japan\r\n"));
-    raw::SetNumber(SettingsKey, "ProxyEnable", 1);
+    for (const char* name : {"ProxyEnable", "ProxyServer", SavedProxyValue})
+        raw::RemoveValue(SettingsKey, name);
 
     EchoRepliesOff silence; // the probes wait for their whole timeout of 4000 ms
-    SetEnvironmentVariableA("ZARNU_SERVICE_HOST", service.Host().c_str());
-    std::string commandLine = "\"" + TestService::WindowsPath(program) + "\"";
-    STARTUPINFOA startup{sizeof startup};
-    PROCESS_INFORMATION started{};
-    ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &started));
-    const UniqueKernelHandle process(started.hProcess);
-    CloseHandle(started.hThread);
-
-    HWND window = nullptr;
-    for (int i = 0; i < 200 && !window; ++i) {
-        window = FindWindowA("TForm1", nullptr);
-        DWORD owner = 0;
-        if (window && (GetWindowThreadProcessId(window, &owner), owner != started.dwProcessId ||
-                       !IsWindowVisible(window)))
-            window = nullptr;
-        if (!window)
-            Sleep(50);
-    }
-    ASSERT_TRUE(window) << "the main window did not appear";
-    WaitForInputIdle(process.get(), 5000);
-    SendMessageA(FindWindowExA(window, nullptr, "Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
+    RunningProgram program(service);
+    SendMessageA(program.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
     ASSERT_EQ(service.Requests().size(), 1u); // the probes are running
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    PostMessageA(program.Window(), WM_CLOSE, 0, 0);
 
     // Well before the probes' timeout, and without a crash.
-    ASSERT_EQ(WaitForSingleObject(process.get(), 3000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(program.Process(), 3000), WAIT_OBJECT_0);
     DWORD exitCode = 1;
-    GetExitCodeProcess(process.get(), &exitCode);
+    GetExitCodeProcess(program.Process(), &exitCode);
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
+}
+
+// A worker whose body only signals that it ran.
+class SignallingWorker : public WorkerThread {
+public:
+    explicit SignallingWorker(HANDLE ran) : ran_(ran) {}
+
+protected:
+    void Execute() override { SetEvent(ran_); }
+
+private:
+    HANDLE ran_;
+};
+
+// Last: it ends the hand-over of completions in this test program for good, as program end does.
+TEST(ProgramEnd, AWorkerFinishingAfterCompletionsEndedKeepsItsIdUntilAskedToStop)
+{
+    const UniqueKernelHandle ran(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    auto* worker = new SignallingWorker(ran.get());
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [](WorkerThread&) { ADD_FAILURE() << "a completion ran after the end"; };
+    const DWORD threadId = worker->ThreadID();
+    RegisterWorker(threadId);
+    const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
+    EndWorkerCompletions();
+    worker->Start();
+    ASSERT_EQ(WaitForSingleObject(ran.get(), 10000), WAIT_OBJECT_0);
+
+    // The thread lives on under its registered id, with a queue for the stop request...
+    ASSERT_EQ(WaitForSingleObject(thread.get(), 200), WAIT_TIMEOUT)
+        << "the worker's thread ended with its id still registered";
+    for (int i = 0; i < 1000 && !PostThreadMessageA(threadId, WM_NULL, 0, 0); ++i)
+        Sleep(5);
+    EXPECT_EQ(RegisteredWorkerSlots(), 1u);
+
+    // ...which reaches it and ends it.
+    StopAllWorkers();
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
 }
 
 } // namespace

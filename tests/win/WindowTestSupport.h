@@ -38,7 +38,7 @@ protected:
         Application.ResetTermination();
         previousErrorBox_ = ReplaceErrorBox([this](const std::string& text) { errors.push_back(text); });
         raw::RestoreKey(SettingsKey); // in case an earlier test left it broken
-        for (const char* name : {"Zarnuinfo", "Zarnubrowser", "ProxyEnable", "ProxyServer"})
+        for (const char* name : {"Zarnuinfo", "Zarnubrowser", "ProxyEnable", "ProxyServer", SavedProxyValue})
             raw::RemoveValue(SettingsKey, name);
         raw::RemoveTree(AgentKey);
     }
