@@ -346,6 +346,7 @@ void TForm1::OnEndSession()
 
 void TForm1::OnContextMenu(HWND target, LPARAM position)
 {
-    if (target == listrep1.Handle())
-        PopupMenu1.PopupFor(Handle(), target, position);
+    // The list's menu, also from its column header and from the keyboard's menu key.
+    if (target == listrep1.Handle() || target == listrep1.Header())
+        PopupMenu1.PopupFor(Handle(), listrep1.Handle(), position);
 }

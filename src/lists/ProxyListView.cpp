@@ -5,8 +5,8 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
-// The control's own timer that brings it up to date, and how long changes are gathered.
-constexpr UINT_PTR kSynchronizeTimer = 0x5A52;
+// The control's own timer that tells it the row count, and how long a growing count waits.
+constexpr UINT_PTR kCountTimer = 0x5A52;
 constexpr UINT kGatherMs = 50;
 
 // Input that must meet the control in the state of the rows.
@@ -14,6 +14,13 @@ bool IsUserInput(UINT message)
 {
     return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
            (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CONTEXTMENU;
+}
+
+// The keyboard's menu key (asked for on its release) and Shift+F10.
+bool IsMenuKey(UINT message, WPARAM key)
+{
+    return ((message == WM_KEYDOWN || message == WM_KEYUP) && key == VK_APPS) ||
+           (message == WM_SYSKEYDOWN && key == VK_F10 && GetKeyState(VK_SHIFT) < 0);
 }
 
 } // namespace
@@ -28,12 +35,20 @@ LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM
                                                  LPARAM lParam, UINT_PTR, DWORD_PTR self)
 {
     auto& list = *reinterpret_cast<ProxyListView*>(self);
-    if (message == WM_TIMER && wParam == kSynchronizeTimer) {
-        list.ShowNow();
+    if (message == WM_TIMER && wParam == kCountTimer) {
+        list.ShowCount();
         return 0;
     }
+    if (message == WM_PAINT)
+        list.repaintDue_ = false;
     if (IsUserInput(message))
         list.ShowNow();
+    if (IsMenuKey(message, wParam)) {
+        // The list view does not ask for its context menu from the keyboard itself.
+        if (message != WM_KEYDOWN)
+            SendMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), -1);
+        return 0;
+    }
     if (message == WM_NCDESTROY)
         RemoveWindowSubclass(hwnd, &ControlProcedure, kSubclassId);
     return DefSubclassProc(hwnd, message, wParam, lParam);
@@ -42,31 +57,31 @@ LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM
 void ProxyListView::Clear()
 {
     rows_.Clear();
-    Show();
+    Changed();
 }
 
 void ProxyListView::Insert(std::size_t position, const std::string& caption)
 {
     rows_.Insert(position).Caption = caption;
-    Show();
+    Changed();
 }
 
 void ProxyListView::AssignSubItemText(std::size_t position, const std::string& text)
 {
     ::AssignSubItemText(rows_.At(position), text);
-    Show();
+    Changed();
 }
 
 void ProxyListView::AppendSubItem(std::size_t position, const std::string& text)
 {
     rows_.At(position).SubItems.push_back(text);
-    Show();
+    Changed();
 }
 
 void ProxyListView::Delete(std::size_t position)
 {
     rows_.Delete(position);
-    Show();
+    Changed();
 }
 
 void ProxyListView::DeleteSelected()
@@ -86,49 +101,67 @@ void ProxyListView::Sort(int data)
     if (!hwnd_) // the window does not exist yet
         return;
     rows_.Sort(data);
-    Show();
+    Changed();
 }
 
-void ProxyListView::Show()
+void ProxyListView::Changed()
 {
-    if (!hwnd_ || synchronizeDue_)
+    if (!hwnd_)
         return;
-    synchronizeDue_ = SetTimer(hwnd_, kSynchronizeTimer, kGatherMs, nullptr) != 0;
-    if (!synchronizeDue_) // no timer to be had: tell the control now
-        Synchronize();
+    // Only a growing row count waits: rows that are gone must not be drawn as blanks, and the
+    // selected row must not point past the rows the control knows.
+    const bool countNow = rows_.Count() < shownCount_ ||
+                          (rows_.Selected() && *rows_.Selected() >= shownCount_);
+    if (countNow)
+        ShowCount();
+    else if (!countDue_ && rows_.Count() != shownCount_) {
+        countDue_ = SetTimer(hwnd_, kCountTimer, kGatherMs, nullptr) != 0;
+        if (!countDue_) // no timer to be had: tell the control now
+            ShowCount();
+    }
+    ShowSelection();
+    if (!repaintDue_) // drawn from the rows as they are when it paints
+        repaintDue_ = InvalidateRect(hwnd_, nullptr, FALSE) != FALSE;
 }
 
 void ProxyListView::ShowNow()
 {
-    if (synchronizeDue_) {
-        KillTimer(hwnd_, kSynchronizeTimer);
-        synchronizeDue_ = false;
-        Synchronize();
-    }
+    ShowCount();
+    UpdateWindow(hwnd_);
 }
 
-void ProxyListView::Synchronize()
+void ProxyListView::ShowCount()
 {
-    showing_ = true;
-    if (shownCount_ != rows_.Count()) {
-        Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
-        shownCount_ = rows_.Count();
+    if (countDue_) {
+        KillTimer(hwnd_, kCountTimer);
+        countDue_ = false;
     }
+    if (shownCount_ == rows_.Count())
+        return;
+    showing_ = true;
+    Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
+    showing_ = false;
+    shownCount_ = rows_.Count();
+    ShowSelection();
+}
+
+void ProxyListView::ShowSelection()
+{
     // The control keeps its selection at an index; it is moved only when the row has moved.
     const int selected = rows_.Selected() ? static_cast<int>(*rows_.Selected()) : -1;
-    if (selected != shownSelection_) {
-        LVITEMA state{};
-        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        if (shownSelection_ >= 0 && static_cast<std::size_t>(shownSelection_) < rows_.Count())
-            Send(LVM_SETITEMSTATE, static_cast<WPARAM>(shownSelection_), reinterpret_cast<LPARAM>(&state));
-        if (selected >= 0) {
-            state.state = LVIS_SELECTED | LVIS_FOCUSED;
-            Send(LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
-        }
-        shownSelection_ = selected;
+    if (selected == shownSelection_)
+        return;
+    showing_ = true;
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    if (shownSelection_ >= 0 && static_cast<std::size_t>(shownSelection_) < shownCount_)
+        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(shownSelection_), reinterpret_cast<LPARAM>(&state));
+    if (selected >= 0) {
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
     }
+    shownSelection_ = selected;
     showing_ = false;
-    InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 std::string ProxyListView::CellText(std::size_t position, int column) const

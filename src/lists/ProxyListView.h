@@ -1,9 +1,11 @@
 #pragma once
-// A report list view that shows a list of rows (the control asks for the texts it draws), with
-// whole-row single selection that follows its row through inserts, deletes and sorts. Every
-// change goes through this class. The control learns of the changes gathered over 50 ms at once,
-// and always before it handles the user's input: telling it costs milliseconds (it redraws its
-// scroll bar), and completions arrive by the thousand. UI thread only.
+// A report list view that shows a list of rows (the control asks for the texts it draws, so a
+// repaint shows the rows as they are), with whole-row single selection that follows its row
+// through inserts, deletes and sorts. Every change goes through this class and is drawn at once.
+// Only a growing row count waits up to 50 ms before the control is told it, since telling it
+// costs milliseconds (it redraws its scroll bar) and completions arrive by the thousand. Before
+// the control handles the user's input it is told everything and has drawn it, so a click acts
+// on the rows the user sees. UI thread only.
 
 #include "core/ListRows.h"
 #include "win/Controls.h"
@@ -43,18 +45,17 @@ public:
 
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
-    // Brings the control up to date now rather than at the end of the gathering time.
-    void ShowNow();
-
     // Handles a notification from the control: answers its questions for texts and notes
     // selection changes, and tells the window of column clicks and double clicks.
     Event HandleNotify(const NMHDR& header, LRESULT& result);
 
 private:
-    // Has Synchronize run once the gathering time is over.
-    void Show();
-    // Passes the row count and the selected row on to the control and has it redrawn.
-    void Synchronize();
+    // After every change: the control shows the selection and redraws; the count may wait.
+    void Changed();
+    // Before the user's input: the control is told the count and has drawn every change.
+    void ShowNow();
+    void ShowCount();
+    void ShowSelection();
     static LRESULT CALLBACK ControlProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     std::string CellText(std::size_t position, int column) const;
@@ -63,6 +64,7 @@ private:
     // What the control was last told or reported: its row count and selected index.
     std::size_t shownCount_ = 0;
     int shownSelection_ = -1;
-    bool showing_ = false; // selection changes made by Synchronize are not the user's
-    bool synchronizeDue_ = false;
+    bool showing_ = false; // selection changes made by this class are not the user's
+    bool countDue_ = false;
+    bool repaintDue_ = false; // invalidated since the control last painted
 };

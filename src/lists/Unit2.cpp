@@ -182,6 +182,7 @@ LRESULT TForm2::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void TForm2::OnCommand(int id)
 {
     switch (id) {
+    case IDCANCEL: Button1Click(); break; // Esc, as in a modal dialog
     case kButton5: doPingClick(); break;
     case kButton1: Button1Click(); break;
     case kButton2: Button2Click(); break;
@@ -208,6 +209,7 @@ LRESULT TForm2::OnNotify(const NMHDR& header)
 
 void TForm2::OnContextMenu(HWND target, LPARAM position)
 {
-    if (target == ListView1.Handle())
-        PopupMenu1.PopupFor(Handle(), target, position);
+    // The list's menu, also from its column header and from the keyboard's menu key.
+    if (target == ListView1.Handle() || target == ListView1.Header())
+        PopupMenu1.PopupFor(Handle(), ListView1.Handle(), position);
 }

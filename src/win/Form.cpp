@@ -2,6 +2,8 @@
 
 #include "win/Application.h"
 
+#include <commctrl.h>
+
 namespace {
 
 int ScreenDpi()
@@ -20,7 +22,50 @@ HGDIOBJ CreateProgramFont(int dpi, int weight)
                        DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
 }
 
+constexpr UINT_PTR kDialogKeysSubclass = 0x5A4B;
+
+// A multi-line box wants every key, so that keyboard navigation would never leave it and Esc
+// would close its window. It keeps Enter and the other keys, but Tab, Shift+Tab and Esc go to the
+// window's navigation as they do from every other control.
+LRESULT CALLBACK LeaveDialogKeys(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                 DWORD_PTR)
+{
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, &LeaveDialogKeys, kDialogKeysSubclass);
+    LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+    const MSG* key = reinterpret_cast<const MSG*>(lParam);
+    if (message == WM_GETDLGCODE && key && (key->message == WM_KEYDOWN || key->message == WM_CHAR) &&
+        (key->wParam == VK_TAB || key->wParam == VK_ESCAPE))
+        result &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+    return result;
+}
+
 } // namespace
+
+void Form::FocusFirstControl() const
+{
+    if (const HWND first = GetNextDlgTabItem(Handle(), nullptr, FALSE))
+        SetFocus(first);
+}
+
+LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_ACTIVATE)
+        return Window::HandleMessage(message, wParam, lParam);
+    // As a dialog does: the control that had the focus gets it back when the window is
+    // activated again, the first control in tab order the first time.
+    const HWND focus = GetFocus();
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        if (focus && IsChild(Handle(), focus))
+            lastFocus_ = focus;
+    } else if (!HIWORD(wParam)) {
+        if (lastFocus_ && IsWindow(lastFocus_) && IsChild(Handle(), lastFocus_))
+            SetFocus(lastFocus_);
+        else
+            FocusFirstControl();
+    }
+    return 0;
+}
 
 void Form::CreateForm(const Frame& frame, HWND owner)
 {
@@ -51,6 +96,8 @@ HWND Form::AddControl(const char* windowClass, const std::string& text, DWORD st
         GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT,
                  reinterpret_cast<WPARAM>(bold ? boldFont_.get() : font_.get()), FALSE);
+    if (lstrcmpiA(windowClass, WC_EDITA) == 0 && (style & ES_MULTILINE))
+        SetWindowSubclass(control, &LeaveDialogKeys, kDialogKeysSubclass, 0);
     return control;
 }
 
@@ -65,11 +112,13 @@ void Form::Hide()
 void Form::ShowModal()
 {
     const HWND owner = GetWindow(Handle(), GW_OWNER);
+    const HWND ownerFocus = GetFocus(); // lost when the owner is disabled
     if (owner)
         EnableWindow(owner, FALSE);
     showingModal_ = true;
     ShowWindow(Handle(), SW_SHOW);
     SetActiveWindow(Handle());
+    FocusFirstControl();
 
     MSG message;
     while (Visible()) {
@@ -86,5 +135,7 @@ void Form::ShowModal()
     if (owner) {
         EnableWindow(owner, TRUE);
         SetActiveWindow(owner);
+        if (ownerFocus && IsWindow(ownerFocus) && IsChild(owner, ownerFocus))
+            SetFocus(ownerFocus);
     }
 }

@@ -170,27 +170,71 @@ TEST_F(BrowserLaunchTest, AnExistingBrowserIsStartedByItsExactPath)
     EXPECT_EQ(shows, (std::vector<UINT>{SW_SHOW, SW_SHOW}));
 }
 
-TEST_F(BrowserLaunchTest, AMissingOrEmptyPathIsPassedOnAsTyped)
+// A folder holding a browser and, beside it, the decoys that an unquoted command line would
+// start instead of a missing file: "C:\zarnu test\Program.exe" for "C:\zarnu test\Program Files\...".
+class LaunchFiles {
+public:
+    static constexpr const char* kBrowser = "C:\\zarnu test\\Program Files\\my browser.exe";
+
+    LaunchFiles()
+    {
+        CreateDirectoryA("C:\\zarnu test", nullptr);
+        CreateDirectoryA("C:\\zarnu test\\Program Files", nullptr);
+        for (const char* file : kFiles)
+            CloseHandle(CreateFileA(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
+    ~LaunchFiles()
+    {
+        for (const char* file : kFiles)
+            DeleteFileA(file);
+        RemoveDirectoryA("C:\\zarnu test\\Program Files");
+        RemoveDirectoryA("C:\\zarnu test");
+    }
+
+private:
+    static constexpr const char* kFiles[] = {kBrowser, "C:\\zarnu test\\Program.exe",
+                                             "C:\\zarnu test\\Program Files\\Internet.exe"};
+};
+
+TEST_F(BrowserLaunchTest, AFieldWithArgumentsStartsTheFileItsExePartNames)
 {
-    main.edtBrowser.SetText("C:\\No Such Folder\\browser.exe");
+    const LaunchFiles files;
+    main.edtBrowser.SetText(std::string(LaunchFiles::kBrowser) + " -private");
     main.Button2.Click();
-    main.edtBrowser.SetText("");
+    main.edtBrowser.SetText("C:\\zarnu test\\Program Files\\Internet.EXE --new-window x.exe");
     main.Button2.Click();
-    EXPECT_EQ(launches, (std::vector<std::string>{"C:\\No Such Folder\\browser.exe http://127.0.0.1:8123/whatismyip.php",
-                                                  " http://127.0.0.1:8123/whatismyip.php"}));
+    EXPECT_EQ(launches, (std::vector<std::string>{
+                            "\"C:\\zarnu test\\Program Files\\my browser.exe\" -private http://127.0.0.1:8123/whatismyip.php",
+                            "\"C:\\zarnu test\\Program Files\\Internet.EXE\" --new-window x.exe http://127.0.0.1:8123/whatismyip.php"}));
+}
+
+TEST_F(BrowserLaunchTest, AFieldThatNamesNoFileStartsNothingNotEvenADecoy)
+{
+    const LaunchFiles files;
+    for (const char* field : {"C:\\zarnu test\\Program Files\\Internet Explorer\\iexplore.exe",
+                              "C:\\zarnu test\\Program Files\\Internet Explorer.exe",
+                              "C:\\zarnu test\\Program Files\\my browser", "C:\\zarnu test\\Program", ""}) {
+        main.edtBrowser.SetText(field);
+        main.Button2.Click();
+    }
+    EXPECT_TRUE(launches.empty());
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(BrowserLaunchTest, TheCheckerUsesTheMainWindowsUnsavedPath)
 {
-    main.edtBrowser.SetText("D:\\Unsaved\\b.exe");
+    const LaunchFiles files;
+    main.edtBrowser.SetText(LaunchFiles::kBrowser);
     checker.Button2.Click();
-    EXPECT_EQ(launches, std::vector<std::string>{"D:\\Unsaved\\b.exe http://127.0.0.1:8123/whatismyip.php"});
+    EXPECT_EQ(launches, std::vector<std::string>{
+                            "\"C:\\zarnu test\\Program Files\\my browser.exe\" http://127.0.0.1:8123/whatismyip.php"});
 }
 
 TEST_F(BrowserLaunchTest, ABrowserThatCannotStartFailsSilently)
 {
+    const LaunchFiles files; // empty files: not programs
     ReplaceProgramStarter(nullptr); // the platform's own
-    main.edtBrowser.SetText("C:\\No Such Folder\\browser.exe");
+    main.edtBrowser.SetText(LaunchFiles::kBrowser);
     main.Button2.Click();
     EXPECT_TRUE(errors.empty());
 }

@@ -1,6 +1,8 @@
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
+#include "settings/SystemProxy.h"
 
+#include "RawRegistry.h"
 #include "TestService.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,9 @@ std::string ReadFileBytes(const std::string& path)
 
 class DownloadTest : public testing::Test {
 protected:
+    // Downloads go to the service directly, whatever system proxy an earlier run left behind.
+    void SetUp() override { raw::RemoveValue(SettingsKey, "ProxyEnable"); }
+
     std::string Url(const std::string& account = "alice", const char* path = ProxyListPath) const
     {
         return ServiceUrl(account, service.Host(), path);

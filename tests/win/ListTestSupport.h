@@ -15,13 +15,13 @@ namespace lists {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// Brings a list view up to date with its rows, as it is before the user sees it or clicks on it.
+// Handles messages until the list view control has been told every row, as the user's program
+// does: by its own timer, for at most 5 s.
 inline void CatchUp(ProxyListView& list)
 {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        TApplication::DispatchOne(message);
-    list.ShowNow();
+    PumpMessagesUntil([&] {
+        return SendMessageA(list.Handle(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(list.Count());
+    }, 5000);
 }
 
 // Every row's cell texts, column by column, as the list view control shows them.
@@ -101,14 +101,7 @@ inline void ChooseMenuItem(HWND window, const PopupMenu& menu, const std::string
 // Handles messages until every started probe has completed, for at most 20 s.
 inline void AwaitProbes()
 {
-    const ULONGLONG deadline = GetTickCount64() + 20000;
-    while (RegisteredWorkerSlots() > 0 && GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            TApplication::DispatchOne(message);
-    }
-    EXPECT_EQ(RegisteredWorkerSlots(), 0u) << "probes still running";
+    EXPECT_TRUE(PumpMessagesUntil([] { return RegisteredWorkerSlots() == 0; })) << "probes still running";
 }
 
 // A finished probe as a completion handler receives it; the worker is never started.

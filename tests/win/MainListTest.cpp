@@ -88,6 +88,95 @@ TEST_F(MainListTest, ARoutersReportThatAProxyIsUnreachableListsNothing)
     EXPECT_EQ(rows[0][0], "127.0.0.1:80");
 }
 
+// Notes what the main list has drawn in each row, as it draws it, and the drawn row that the
+// user's click selects.
+struct DrawnRows {
+    static inline TForm1* window = nullptr;
+    static inline std::vector<std::string> drawn;
+    static inline bool clicked = false;
+    static inline std::string drawnAtClick;
+
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR, DWORD_PTR)
+    {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (message == WM_NOTIFY && header->hwndFrom == window->listrep1.Handle()) {
+            if (header->code == NM_CUSTOMDRAW) {
+                const auto& draw = *reinterpret_cast<const NMLVCUSTOMDRAW*>(lParam);
+                if (draw.nmcd.dwDrawStage == CDDS_PREPAINT)
+                    return CDRF_NOTIFYITEMDRAW;
+                const std::size_t item = draw.nmcd.dwItemSpec;
+                if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT && item < window->listrep1.Count()) {
+                    drawn.resize(std::max(drawn.size(), item + 1));
+                    drawn[item] = window->listrep1.Row(item).Caption; // the texts it draws now
+                }
+            }
+            const auto& change = *reinterpret_cast<const NMLISTVIEW*>(lParam);
+            if (header->code == LVN_ITEMCHANGED && !clicked && (change.uNewState & LVIS_SELECTED) &&
+                change.iItem >= 0 && static_cast<std::size_t>(change.iItem) < drawn.size()) {
+                clicked = true;
+                drawnAtClick = drawn[change.iItem];
+            }
+        }
+        return DefSubclassProc(hwnd, message, wParam, lParam);
+    }
+};
+
+// A probe whose reply took 1500 ms, sent nowhere: its completion adds no row but re-sorts the
+// list. It signals `ran` once it waits for the hand-over.
+class SlowReply : public TPingThread {
+public:
+    explicit SlowReply(HANDLE ran) : ran_(ran) {}
+
+protected:
+    void Execute() override
+    {
+        ReplyCount = 1;
+        RoundTripMs = 1500;
+        ReleaseSemaphore(ran_, 1, nullptr);
+    }
+
+private:
+    HANDLE ran_;
+};
+
+TEST_F(MainListTest, ADoubleClickWhileCompletionsArriveUsesTheRowDrawnUnderThePointer)
+{
+    main.Show();
+    DrawnRows::window = &main;
+    SetWindowSubclass(main.Handle(), &DrawnRows::Procedure, 1, 0);
+    // In the order of their captions, not yet of their pings.
+    ShowRows({{"a:1", "DE", "7"}, {"b:1", "DE", "3"}, {"c:1", "DE", "9"}, {"d:1", "DE", "1"},
+              {"e:1", "DE", "5"}, {"f:1", "DE", "2"}});
+    ASSERT_TRUE(PumpMessagesUntil([] { return DrawnRows::drawn.size() == 6; }));
+
+    // Completions that re-sort the list are waiting for the UI thread when the user clicks.
+    const UniqueKernelHandle ran(CreateSemaphoreA(nullptr, 0, 3, nullptr));
+    for (int i = 0; i < 3; ++i) {
+        auto* probe = new SlowReply(ran.get());
+        RegisterWorker(probe->ThreadID());
+        probe->FreeOnTerminate = true;
+        probe->OnTerminate = [this](WorkerThread& sender) { main.PingThreadTerminate(static_cast<TPingThread&>(sender)); };
+        probe->Start();
+    }
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(WaitForSingleObject(ran.get(), 10000), WAIT_OBJECT_0);
+
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    SendMessageA(main.listrep1.Handle(), LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&row));
+    const LPARAM point = MAKELPARAM(20, (row.top + row.bottom) / 2);
+    for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+        PostMessageA(main.listrep1.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
+    AwaitProbes();
+    RemoveWindowSubclass(main.Handle(), &DrawnRows::Procedure, 1);
+
+    ASSERT_TRUE(DrawnRows::clicked);
+    EXPECT_EQ(DrawnRows::drawnAtClick, main.listrep1.Row(2).Caption);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), DrawnRows::drawnAtClick);
+    EXPECT_EQ(main.Label1.Text(), DrawnRows::drawnAtClick);
+}
+
 TEST_F(MainListTest, LongLinesStayWholeInTheHiddenBox)
 {
     const std::string country(600, 'x');

@@ -16,6 +16,24 @@
 #include <string>
 #include <vector>
 
+// Handles this thread's messages, as the program's message loop does, until `done` holds or
+// `patienceMs` have passed. Returns whether `done` holds.
+template <typename Condition>
+bool PumpMessagesUntil(Condition done, DWORD patienceMs = 20000)
+{
+    const ULONGLONG deadline = GetTickCount64() + patienceMs;
+    MSG message;
+    for (;;) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            TApplication::DispatchOne(message);
+        if (done())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 // The window class of a control, and the font it draws with.
 inline std::string ClassOf(HWND hwnd)
 {
@@ -70,6 +88,22 @@ protected:
             if (!TApplication::DispatchOne(message))
                 quit = true;
         return quit;
+    }
+
+    // Presses `key` (with Shift held when `shifted`) on the control that has the focus: the key
+    // messages go through the message loop, as the keyboard's do.
+    static void PressKey(UINT key, bool shifted = false)
+    {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = shifted ? 0x80 : 0;
+        SetKeyboardState(keys);
+        const HWND target = GetFocus();
+        PostMessageA(target, WM_KEYDOWN, key, 1);
+        PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+        DispatchPending();
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
     }
 
     std::vector<std::string> errors;
