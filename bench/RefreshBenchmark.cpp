@@ -125,8 +125,7 @@ int main(int argc, char** argv)
     TForm1 main;
     TForm2 checker;
     main.Create();
-    checker.Create(main);
-    main.AttachChecker(checker);
+    main.CreateChecker(checker);
     main.Show();
     UpdateWindow(main.Handle());
 

@@ -16,8 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         TForm2 Form2;
         const bool created = RunHandler([&] {
             Form1.Create();
-            Form2.Create(Form1);
-            Form1.AttachChecker(Form2);
+            Form1.CreateChecker(Form2);
         });
         if (!created)
             return 1;

@@ -1,6 +1,6 @@
 #include "app/Unit1.h"
 
-#include "app/Registry.h"
+#include "win/Registry.h"
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "lists/ProxyProbes.h"
@@ -56,6 +56,12 @@ void TForm1::Create()
                nullptr);
     CreateControls();
     RunHandler([this] { FormCreate(); });
+}
+
+void TForm1::CreateChecker(TForm2& checker)
+{
+    checker.Create(Handle(), [this] { return edtBrowser.Text(); });
+    checker_ = &checker;
 }
 
 void TForm1::CreateControls()

@@ -21,8 +21,9 @@ public:
     // Creates the window hidden with all its controls, then runs FormCreate. A registry error
     // in FormCreate is shown in the error box and the window is created all the same.
     void Create();
-    // The checker window that "&Proxy Checker" shows; it lives as long as this window.
-    void AttachChecker(TForm2& checker) { checker_ = &checker; }
+    // Creates the checker window that "&Proxy Checker" shows, owned by this one; it reads the
+    // browser path from this window and lives as long as it.
+    void CreateChecker(TForm2& checker);
 
     ProxyListView listrep1;
     Label Label1, Label2, Label3, Label4, Label5, Label6;

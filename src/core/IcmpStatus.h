@@ -5,7 +5,6 @@
 #include <string>
 
 inline constexpr std::uint32_t kIcmpSuccess = 0;
-inline constexpr std::uint32_t kIcmpTimedOut = 11010;
 inline constexpr std::uint32_t kIcmpBadDestination = 11018;
 
 // The text for `status`; a code without one gives "ICMP error #" and the code in unsigned decimal.

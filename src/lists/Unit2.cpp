@@ -1,6 +1,5 @@
 #include "lists/Unit2.h"
 
-#include "app/Unit1.h"
 #include "lists/ProxyProbes.h"
 #include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
@@ -30,12 +29,12 @@ constexpr int kGroupTop = 0;
 
 } // namespace
 
-void TForm2::Create(TForm1& mainWindow)
+void TForm2::Create(HWND owner, BrowserPathSource browserPath)
 {
-    mainWindow_ = &mainWindow;
+    browserPath_ = std::move(browserPath);
     CreateForm(Frame{"TForm2", "Zarnu Proxy Checker", 568, 417,
                      WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME},
-               mainWindow.Handle());
+               owner);
     CreateControls();
 }
 
@@ -109,7 +108,7 @@ void TForm2::Button1Click()
 
 void TForm2::Button2Click()
 {
-    LaunchIpCheckPage(mainWindow_->edtBrowser.Text());
+    LaunchIpCheckPage(browserPath_());
 }
 
 void TForm2::ListView1ColumnClick(int column)

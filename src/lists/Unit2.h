@@ -8,12 +8,18 @@
 #include "win/Controls.h"
 #include "win/Form.h"
 
-class TForm1;
+#include <functional>
+#include <string>
+
 class TPingThread;
 
 class TForm2 : public Form {
 public:
-    void Create(TForm1& mainWindow);
+    // The browser that "IP" starts: the path the main window shows at the time of the click.
+    using BrowserPathSource = std::function<std::string()>;
+
+    // Creates the window hidden, owned by `owner`, which it disables while it is shown.
+    void Create(HWND owner, BrowserPathSource browserPath);
 
     Control GroupBox1;
     Label Label11, Label1, Label2;
@@ -48,6 +54,6 @@ private:
     // Uses the selected row's proxy; nothing without a selection.
     void UseSelectedProxy();
 
-    TForm1* mainWindow_ = nullptr;
+    BrowserPathSource browserPath_;
     HintTip listHint_;
 };

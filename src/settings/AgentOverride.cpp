@@ -1,6 +1,6 @@
 #include "settings/AgentOverride.h"
 
-#include "app/Registry.h"
+#include "win/Registry.h"
 
 void ApplyAgentOverride(const std::string& platform, const std::string& version)
 {

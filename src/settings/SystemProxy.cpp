@@ -1,6 +1,6 @@
 #include "settings/SystemProxy.h"
 
-#include "app/Registry.h"
+#include "win/Registry.h"
 #include "core/SavedProxy.h"
 
 #include <wininet.h>

@@ -16,7 +16,6 @@ public:
     std::string Text() const;
     void SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
     bool Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
-    bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
     DWORD Style() const { return static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)); }
     // Position and size in the client coordinates of the parent window.
     RECT Bounds() const;

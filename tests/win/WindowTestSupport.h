@@ -74,8 +74,7 @@ protected:
     void Start()
     {
         main.Create();
-        checker.Create(main);
-        main.AttachChecker(checker);
+        main.CreateChecker(checker);
     }
 
     // Dispatches every message waiting in this thread's queue; true when a quit request was

@@ -1,4 +1,4 @@
-#include "app/Registry.h"
+#include "win/Registry.h"
 
 #include <vector>
 
