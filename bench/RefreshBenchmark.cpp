@@ -81,8 +81,8 @@ void Refresh(TForm1& main, TestService& service, int proxies)
     const LARGE_INTEGER lastCompletion = Now();
     // The list view learns the last rows from its own timer, as in the program.
     MSG message;
-    while (SendMessageA(main.listrep1.Handle(), LVM_GETITEMCOUNT, 0, 0) !=
-               static_cast<LRESULT>(main.listrep1.Count()) && GetTickCount64() < deadline) {
+    while (main.listrep1.ItemCount() != static_cast<int>(main.listrep1.Count()) &&
+           GetTickCount64() < deadline) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
             TApplication::DispatchOne(message);

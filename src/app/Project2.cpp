@@ -23,8 +23,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         // A run that was killed with its proxy on is mended before the user sees the window.
         RunHandler(RepairSystemProxy);
         Application.Run(Form1.Handle());
-        // From here on nothing a late worker completes reaches the windows.
-        EndWorkerCompletions();
         // The windows are destroyed here, the checker first: it is owned by the main window.
     }
     StopAllWorkers();

@@ -1,44 +1,24 @@
 #include "app/Unit1.h"
 
-#include "win/Registry.h"
-#include "core/ProxyList.h"
-#include "core/ServiceUrl.h"
 #include "lists/ProxyProbes.h"
 #include "lists/Unit2.h"
-#include "net/DownloadToFile.h"
 #include "settings/AgentList.h"
 #include "settings/AgentOverride.h"
 #include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
 #include "win/Application.h"
 #include "win/ErrorBox.h"
+#include "win/Registry.h"
 
 namespace {
 
-enum CommandId : int {
-    kListrep1 = 100,
-    kButton1,
-    kButton2,
-    kButton3,
-    kButton4,
-    kButton5,
-    kButton6,
-    kDelete1,
-    kSelectProxy1,
-    kStopHideMyIP1,
-    kCopytoClipboard1,
-};
-
 constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
-constexpr const char* kListHint = "Double or Right click here to Hide Your IP";
 constexpr const char* kHelpText =
     "How to use?\r\n"
     "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
     "Internet Explorer Browser everytime change Proxy. Close all Internet \r\n"
     "Explorer Browser everytime change User Agent. Setup your IExplore.exe path directory. \r\n"
     "Click What Is My IP button for check your new IP Address.";
-constexpr COLORREF kHelpBackground = RGB(255, 0, 0);
-constexpr COLORREF kHelpForeground = RGB(255, 255, 255);
 
 constexpr DWORD kButtonStyle = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kEditStyle = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
@@ -55,6 +35,7 @@ void TForm1::Create()
                      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN},
                nullptr);
     CreateControls();
+    BindEvents();
     RunHandler([this] { FormCreate(); });
 }
 
@@ -66,63 +47,54 @@ void TForm1::CreateChecker(TForm2& checker)
 
 void TForm1::CreateControls()
 {
-    // Created in tab order; the labels, which take no focus, last.
-    listrep1.Attach(AddControl(WC_LISTVIEWA, "", WS_VISIBLE | WS_TABSTOP | ProxyListView::kStyle,
-                               WS_EX_CLIENTEDGE, 8, 40, 429, 257, kListrep1));
-    Button2.Attach(AddControl(WC_BUTTONA, "&What Is My IP ?", kButtonStyle, 0, 240, 8, 105, 25, kButton2));
-    Button3.Attach(AddControl(WC_BUTTONA, "&Close", kButtonStyle, 0, 352, 8, 83, 25, kButton3));
-    OSAgentCombo.Attach(AddControl(WC_COMBOBOXA, "", kComboStyle, 0, 8, 360, 257,
-                                   kComboDropHeight, 0));
-    BrowserAgentCombo.Attach(AddControl(WC_COMBOBOXA, "", kComboStyle, 0, 272, 360, 166,
-                                        kComboDropHeight, 0));
-    Button4.Attach(AddControl(WC_BUTTONA, "Refresh &Browser User Agent List", kButtonStyle, 0, 8,
-                              384, 431, 25, kButton4));
-    txtRegEmail.Attach(AddControl(WC_EDITA, "", kEditStyle, WS_EX_CLIENTEDGE, 272, 320, 166, 21, 0));
-    Button6.Attach(AddControl(WC_BUTTONA, "&Proxy Checker", kButtonStyle, 0, 128, 8, 105, 25, kButton6));
-    HostNames.Attach(AddControl(WC_EDITA, "",
-                                WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                                WS_EX_CLIENTEDGE, 8, 168, 425, 121, 0));
-    Button5.Attach(AddControl(WC_BUTTONA, "&Refresh Proxy List", kButtonStyle, 0, 8, 8, 113, 25, kButton5));
-    edtBrowser.Attach(AddControl(WC_EDITA, DefaultBrowserPath, kEditStyle, WS_EX_CLIENTEDGE, 8,
-                                 416, 257, 21, 0));
-    Button1.Attach(AddControl(WC_BUTTONA, "Setup &IE Browser", kButtonStyle, 0, 272, 416, 167, 25, kButton1));
-    Memo1.Attach(AddControl(WC_EDITA, kHelpText,
-                            WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY,
-                            WS_EX_CLIENTEDGE, 8, 442, 430, 73, 0));
-
-    Label1.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 64, 320, 50, 13, 0));
-    Label2.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 64, 336, 50, 13, 0));
-    Label3.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 304, 176, 13, 0, true));
-    Label4.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 320, 54, 13, 0));
-    Label5.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 8, 336, 52, 13, 0));
-    Label6.Attach(AddControl(WC_STATICA, "", kLabelStyle, 0, 272, 304, 77, 13, 0, true));
-    Label1.SetText("[unknown]");
-    Label2.SetText("[unknown]");
-    Label3.SetText("Information About Your New IP");
-    Label4.SetText("IP Address:");
-    Label5.SetText("IP Country:");
-    Label6.SetText("Account Name:");
-
-    listrep1.SetUp();
-    listrep1.AddColumn("IP Address", Scale(200));
-    listrep1.AddColumn("IP Country", Scale(150));
-    listrep1.AddColumn("Ping (ms)", Scale(75));
-    listHint_.Attach(Handle(), listrep1.Handle(), kListHint);
-
-    PopupMenu1.Add(kDelete1, "Delete");
-    PopupMenu1.Add(kSelectProxy1, "Use This Proxy");
-    PopupMenu1.Add(kStopHideMyIP1, "Stop Hide My IP");
-    PopupMenu1.Add(kCopytoClipboard1, "Copy to Clipboard");
-
+    // In tab order; the labels, which take no focus, last.
+    Form::CreateControls({
+        {listrep1, WC_LISTVIEWA, "", 8, 40, 429, 257, WS_VISIBLE | ProxyListView::kStyle, WS_EX_CLIENTEDGE},
+        {Button2, WC_BUTTONA, "&What Is My IP ?", 240, 8, 105, 25, kButtonStyle, 0, [this] { Button2Click(); }},
+        {Button3, WC_BUTTONA, "&Close", 352, 8, 83, 25, kButtonStyle, 0, [this] { Button3Click(); }},
+        {OSAgentCombo, WC_COMBOBOXA, "", 8, 360, 257, kComboDropHeight, kComboStyle},
+        {BrowserAgentCombo, WC_COMBOBOXA, "", 272, 360, 166, kComboDropHeight, kComboStyle},
+        {Button4, WC_BUTTONA, "Refresh &Browser User Agent List", 8, 384, 431, 25, kButtonStyle, 0, [this] { Button4Click(); }},
+        {txtRegEmail, WC_EDITA, "", 272, 320, 166, 21, kEditStyle, WS_EX_CLIENTEDGE},
+        {Button6, WC_BUTTONA, "&Proxy Checker", 128, 8, 105, 25, kButtonStyle, 0, [this] { Button6Click(); }},
+        {HostNames, WC_EDITA, "", 8, 168, 425, 121, WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE},
+        {Button5, WC_BUTTONA, "&Refresh Proxy List", 8, 8, 113, 25, kButtonStyle, 0, [this] { doPingClick(); }},
+        {edtBrowser, WC_EDITA, DefaultBrowserPath, 8, 416, 257, 21, kEditStyle, WS_EX_CLIENTEDGE},
+        {Button1, WC_BUTTONA, "Setup &IE Browser", 272, 416, 167, 25, kButtonStyle, 0, [this] { Button1Click(); }},
+        {Memo1, WC_EDITA, kHelpText, 8, 442, 430, 73, WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY, WS_EX_CLIENTEDGE},
+        {Label1, WC_STATICA, "[unknown]", 64, 320, 50, 13, kLabelStyle},
+        {Label2, WC_STATICA, "[unknown]", 64, 336, 50, 13, kLabelStyle},
+        {Label3, WC_STATICA, "Information About Your New IP", 8, 304, 176, 13, kLabelStyle, 0, {}, true},
+        {Label4, WC_STATICA, "IP Address:", 8, 320, 54, 13, kLabelStyle},
+        {Label5, WC_STATICA, "IP Country:", 8, 336, 52, 13, kLabelStyle},
+        {Label6, WC_STATICA, "Account Name:", 272, 304, 77, 13, kLabelStyle, 0, {}, true},
+    });
     OSAgentCombo.SetItemHeight(Scale(13));
     BrowserAgentCombo.SetItemHeight(Scale(13));
-    txtRegEmail.RemoveTextLimit();
-    edtBrowser.RemoveTextLimit();
-    HostNames.RemoveTextLimit();
-    memoBrush_.reset(CreateSolidBrush(kHelpBackground));
-
+    for (const Edit* box : {&txtRegEmail, &edtBrowser, &HostNames})
+        box->RemoveTextLimit();
+    SetColors(Memo1.Handle(), RGB(255, 255, 255), RGB(255, 0, 0)); // white on red
     OP1.SetFilter("*.exe|*.exe");
     OP1.SetOptions(OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING);
+}
+
+void TForm1::BindEvents()
+{
+    listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}},
+                   {[this] { Delete1Click(); }, [this] { SelectProxy1Click(); },
+                    [this] { StopHideMyIP1Click(); }, [this] { CopytoClipboard1Click(); },
+                    [this] { listrep1DblClick(); }, [this](int column) { listrep1ColumnClick(column); }});
+    // Every close command of the window system: the main window closes only by ending the program.
+    OnClose([this] {
+        FormClose();
+        Application.Terminate();
+    });
+    // The user logs off or Windows shuts down: the process ends without a close event, so the exit
+    // sequence runs here, or the browser would stay routed through the proxy.
+    OnEndSession([this] {
+        Application.MarkTerminating();
+        ExitCleanup();
+    });
 }
 
 void TForm1::FormCreate()
@@ -155,23 +127,11 @@ void TForm1::Button6Click()
 
 void TForm1::doPingClick()
 {
-    const std::string path = ExecutableDirectory() + "paidproxy.cfg";
-    if (!DownloadToFile(ServiceUrl(txtRegEmail.Text(), ServiceHost(), ProxyListPath), path))
-        return;
-    listrep1.Clear();
-    // Decoded on the way in: the box then lays out its lines once, not twice.
-    SetBoxText(HostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
-    for (const std::string& line : SplitLines(HostNames.Text())) // the box holds CR LF lines
-        if (!line.empty())
-            StartProbe(line, ProxyLineCountry(line), [this](WorkerThread& worker) {
-                PingThreadTerminate(static_cast<TPingThread&>(worker));
-            });
+    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm1::PingThreadTerminate(TPingThread& Sender)
 {
-    if (Application.Terminated())
-        return;
     ListAnsweredProbe(listrep1, Sender);
 }
 
@@ -205,10 +165,7 @@ void TForm1::Button4Click()
 
 void TForm1::FetchAgentList()
 {
-    const std::string path = ExecutableDirectory() + "browser.cfg";
-    if (!DownloadToFile(ServiceUrl(txtRegEmail.Text(), ServiceHost(), AgentListPath), path))
-        return;
-    const AgentTokens tokens = ReadAgentTokens(path);
+    const AgentTokens tokens = FetchAgentTokens(txtRegEmail.Text());
     for (const std::string& platform : tokens.platforms)
         OSAgentCombo.Add(platform);
     for (const std::string& version : tokens.versions)
@@ -270,89 +227,4 @@ void TForm1::ExitCleanup()
     ClearSystemProxy();
     ClearAgentOverride();
     exitCleanupDone_ = true;
-}
-
-LRESULT TForm1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_COMMAND:
-        if (HIWORD(wParam) == BN_CLICKED)
-            OnCommand(LOWORD(wParam));
-        return 0;
-    case WM_CLOSE:
-        OnClose();
-        return 0;
-    case WM_QUERYENDSESSION:
-        return TRUE;
-    case WM_ENDSESSION:
-        if (wParam)
-            OnEndSession();
-        return 0;
-    case WM_NOTIFY:
-        return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
-    case WM_CONTEXTMENU:
-        OnContextMenu(reinterpret_cast<HWND>(wParam), lParam);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(lParam) == Memo1.Handle()) {
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, kHelpForeground);
-            SetBkColor(dc, kHelpBackground);
-            return reinterpret_cast<LRESULT>(memoBrush_.get());
-        }
-        break;
-    }
-    return Form::HandleMessage(message, wParam, lParam);
-}
-
-void TForm1::OnCommand(int id)
-{
-    switch (id) {
-    case kButton1: Button1Click(); break;
-    case kButton2: Button2Click(); break;
-    case kButton3: Button3Click(); break;
-    case kButton4: Button4Click(); break;
-    case kButton5: doPingClick(); break;
-    case kButton6: Button6Click(); break;
-    case kDelete1: Delete1Click(); break;
-    case kSelectProxy1: SelectProxy1Click(); break;
-    case kStopHideMyIP1: StopHideMyIP1Click(); break;
-    case kCopytoClipboard1: CopytoClipboard1Click(); break;
-    }
-}
-
-LRESULT TForm1::OnNotify(const NMHDR& header)
-{
-    LRESULT result = 0;
-    if (header.hwndFrom != listrep1.Handle())
-        return result;
-    const ProxyListView::Event event = listrep1.HandleNotify(header, result);
-    switch (event.kind) {
-    case ProxyListView::Event::ColumnClick: listrep1ColumnClick(event.column); break;
-    case ProxyListView::Event::DoubleClick: listrep1DblClick(); break;
-    case ProxyListView::Event::None: break;
-    }
-    return result;
-}
-
-// Every close command of the window system. The main window closes only by ending the program.
-void TForm1::OnClose()
-{
-    FormClose();
-    Application.Terminate();
-}
-
-// The user logs off or Windows shuts down: the process ends after this message without a close
-// event, so the exit sequence runs here, or the browser would stay routed through the proxy.
-void TForm1::OnEndSession()
-{
-    Application.MarkTerminating();
-    ExitCleanup();
-}
-
-void TForm1::OnContextMenu(HWND target, LPARAM position)
-{
-    // The list's menu, also from its column header and from the keyboard's menu key.
-    if (target == listrep1.Handle() || target == listrep1.Header())
-        PopupMenu1.PopupFor(Handle(), listrep1.Handle(), position);
 }

@@ -27,7 +27,7 @@ public:
 
     ProxyListView listrep1;
     Label Label1, Label2, Label3, Label4, Label5, Label6;
-    PopupMenu PopupMenu1;
+    PopupMenu& PopupMenu1 = listrep1.PopupMenu1;
     Button Button1, Button2, Button3, Button4, Button5, Button6;
     ComboBox OSAgentCombo, BrowserAgentCombo;
     Edit txtRegEmail, HostNames, edtBrowser, Memo1;
@@ -66,19 +66,10 @@ public:
     // later call runs the whole sequence again. Once it has succeeded, later calls do nothing.
     void ExitCleanup();
 
-protected:
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
 private:
     void CreateControls();
-    void OnCommand(int id);
-    void OnClose();
-    void OnEndSession();
-    void OnContextMenu(HWND target, LPARAM position);
-    LRESULT OnNotify(const NMHDR& header);
+    void BindEvents();
 
     TForm2* checker_ = nullptr;
-    HintTip listHint_;
-    UniqueGdiObject memoBrush_;
     bool exitCleanupDone_ = false;
 };

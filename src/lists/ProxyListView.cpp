@@ -5,6 +5,7 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+constexpr const char* kHint = "Double or Right click here to Hide Your IP";
 // The control's own timer that tells it the row count, and how long a growing count waits.
 constexpr UINT_PTR kCountTimer = 0x5A52;
 constexpr UINT kGatherMs = 50;
@@ -25,10 +26,32 @@ bool IsMenuKey(UINT message, WPARAM key)
 
 } // namespace
 
-void ProxyListView::SetUp()
+void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, Commands commands)
 {
+    commands_ = std::move(commands);
     SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     SetWindowSubclass(hwnd_, &ControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    for (const Column& column : columns)
+        AddColumn(column.caption, column.width);
+    hint_.Attach(window.Handle(), hwnd_, kHint);
+
+    const std::pair<const char*, Window::Handler*> items[] = {
+        {"Delete", &commands_.Delete1},
+        {"Use This Proxy", &commands_.SelectProxy1},
+        {"Stop Hide My IP", &commands_.StopHideMyIP1},
+        {"Copy to Clipboard", &commands_.CopytoClipboard1},
+    };
+    for (const auto& [caption, handler] : items) {
+        static UINT nextCommand = 1000;
+        const UINT command = nextCommand++;
+        PopupMenu1.Add(command, caption);
+        window.OnMenuCommand(command, [handler = handler] { (*handler)(); });
+    }
+    const HWND owner = window.Handle();
+    const auto popup = [this, owner](LPARAM position) { PopupMenu1.PopupFor(owner, hwnd_, position); };
+    window.OnContextMenu(hwnd_, popup);
+    window.OnContextMenu(Header(), popup);
+    window.OnNotify(hwnd_, [this](const NMHDR& header) { return HandleNotify(header); });
 }
 
 LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM wParam,
@@ -139,7 +162,7 @@ void ProxyListView::ShowCount()
     if (shownCount_ == rows_.Count())
         return;
     showing_ = true;
-    Send(LVM_SETITEMCOUNT, rows_.Count(), LVSICF_NOSCROLL);
+    SetItemCount(rows_.Count());
     showing_ = false;
     shownCount_ = rows_.Count();
     ShowSelection();
@@ -152,14 +175,10 @@ void ProxyListView::ShowSelection()
     if (selected == shownSelection_)
         return;
     showing_ = true;
-    LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     if (shownSelection_ >= 0 && static_cast<std::size_t>(shownSelection_) < shownCount_)
-        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(shownSelection_), reinterpret_cast<LPARAM>(&state));
-    if (selected >= 0) {
-        state.state = LVIS_SELECTED | LVIS_FOCUSED;
-        Send(LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
-    }
+        SetItemSelected(shownSelection_, false);
+    if (selected >= 0)
+        SetItemSelected(selected, true);
     shownSelection_ = selected;
     showing_ = false;
 }
@@ -175,9 +194,9 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
     return index < row.SubItems.size() ? row.SubItems[index] : std::string();
 }
 
-ProxyListView::Event ProxyListView::HandleNotify(const NMHDR& header, LRESULT& result)
+LRESULT ProxyListView::HandleNotify(const NMHDR& header)
 {
-    result = 0;
+    LRESULT result = 0;
     switch (header.code) {
     case LVN_GETDISPINFOA: {
         LVITEMA& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;
@@ -205,14 +224,16 @@ ProxyListView::Event ProxyListView::HandleNotify(const NMHDR& header, LRESULT& r
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED:
         if (!showing_) {
-            shownSelection_ = static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+            shownSelection_ = SelectedItem();
             rows_.Select(shownSelection_ >= 0 ? std::optional<std::size_t>(shownSelection_) : std::nullopt);
         }
         break;
     case LVN_COLUMNCLICK:
-        return Event{Event::ColumnClick, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem};
+        commands_.ColumnClick(reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        break;
     case NM_DBLCLK:
-        return Event{Event::DoubleClick};
+        commands_.DblClick();
+        break;
     }
-    return Event{};
+    return result;
 }

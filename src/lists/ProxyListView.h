@@ -9,22 +9,39 @@
 
 #include "core/ListRows.h"
 #include "win/Controls.h"
+#include "win/Window.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
 class ProxyListView : public ListView {
 public:
-    // What a notification from the control means to the window that holds the list.
-    struct Event {
-        enum Kind { None, ColumnClick, DoubleClick } kind = None;
-        int column = -1;
+    // What the window that holds the list does for the list's events: the four commands of its
+    // context menu, a double click on a row, a click on a column header.
+    struct Commands {
+        Window::Handler Delete1;
+        Window::Handler SelectProxy1;
+        Window::Handler StopHideMyIP1;
+        Window::Handler CopytoClipboard1;
+        Window::Handler DblClick;
+        std::function<void(int column)> ColumnClick;
+    };
+    struct Column {
+        const char* caption;
+        int width; // pixels, already scaled
     };
 
     // The window style the list view is created with.
-    static constexpr DWORD kStyle = LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
-    // Grid lines and whole-row selection, and the hand-over of changes; once after creation.
-    void SetUp();
+    static constexpr DWORD kStyle =
+        WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+    // Once the control exists: grid lines, whole-row selection, the columns, the hint
+    // "Double or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete",
+    // "Use This Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its
+    // column header and from the keyboard; its events reach `window` as `commands`.
+    void SetUp(Window& window, std::initializer_list<Column> columns, Commands commands);
+
+    PopupMenu PopupMenu1;
 
     std::size_t Count() const { return rows_.Count(); }
     const ListRow& Row(std::size_t position) const { return rows_.At(position); }
@@ -45,11 +62,10 @@ public:
 
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
-    // Handles a notification from the control: answers its questions for texts and notes
-    // selection changes, and tells the window of column clicks and double clicks.
-    Event HandleNotify(const NMHDR& header, LRESULT& result);
-
 private:
+    // Answers the control's questions for texts, notes selection changes and passes column
+    // clicks and double clicks on.
+    LRESULT HandleNotify(const NMHDR& header);
     // After every change: the control shows the selection and redraws; the count may wait.
     void Changed();
     // Before the user's input: the control is told the count and has drawn every change.
@@ -61,6 +77,8 @@ private:
     std::string CellText(std::size_t position, int column) const;
 
     ListRows rows_;
+    Commands commands_;
+    HintTip hint_;
     // What the control was last told or reported: its row count and selected index.
     std::size_t shownCount_ = 0;
     int shownSelection_ = -1;

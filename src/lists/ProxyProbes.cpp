@@ -2,6 +2,8 @@
 
 #include "core/IcmpStatus.h"
 #include "core/ProxyList.h"
+#include "core/ServiceUrl.h"
+#include "net/DownloadToFile.h"
 
 #include <memory>
 #include <stdexcept>
@@ -23,10 +25,9 @@ bool AnsweredInTime(const TPingThread& probe)
     return Answered(probe) && probe.RoundTripMs <= kSlowestListedPing;
 }
 
-} // namespace
-
-void StartProbe(const std::string& line, const std::string& country,
-                WorkerThread::TNotifyEvent onTerminate)
+// Creates, registers and starts the worker that probes one host line: echo with 56 data bytes,
+// TTL 32, 4000 ms timeout, no reverse lookup.
+void StartProbe(const std::string& line, const std::string& country, const ProbeHandler& onProbe)
 {
     // Owned here until it runs: a failure before the start ends the suspended thread.
     auto worker = std::make_unique<TPingThread>();
@@ -34,7 +35,7 @@ void StartProbe(const std::string& line, const std::string& country,
     worker->SourceLine = line;
     RegisterWorker(worker->ThreadID());
     worker->FreeOnTerminate = true;
-    worker->OnTerminate = std::move(onTerminate);
+    worker->OnTerminate = [onProbe](WorkerThread& sender) { onProbe(static_cast<TPingThread&>(sender)); };
     worker->Target = ProxyLineHost(line);
     worker->TimeoutMs = 4000;
     worker->Ttl = 32;
@@ -42,15 +43,35 @@ void StartProbe(const std::string& line, const std::string& country,
     worker.release()->Start();
 }
 
-std::vector<std::string> TextLines(const std::string& text)
-{
-    return SplitLines(NormalizeLineEnds(text));
-}
-
 void SetBoxText(const Edit& box, const std::string& text)
 {
     if (!box.TrySetText(text))
         throw std::runtime_error("Text exceeds memo capacity");
+}
+
+} // namespace
+
+void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
+                      ProbeHandler onProbe)
+{
+    const std::string path = ExecutableDirectory() + "paidproxy.cfg";
+    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path))
+        return;
+    list.Clear();
+    // Decoded on the way in: the box then lays out its lines once, not twice.
+    SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
+    for (const std::string& line : SplitLines(hostNames.Text())) // the box holds CR LF lines
+        if (!line.empty())
+            StartProbe(line, ProxyLineCountry(line), onProbe);
+}
+
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeHandler onProbe)
+{
+    for (const std::string& line : SplitLines(NormalizeLineEnds(pasted))) {
+        list.Clear(); // only the first pass finds rows: no completion runs in this loop
+        if (!line.empty())
+            StartProbe(line, "", onProbe);
+    }
 }
 
 void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)

@@ -5,25 +5,27 @@
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
 
+#include <functional>
 #include <string>
-#include <vector>
 
 // Probes slower than this many milliseconds count as not answering.
 inline constexpr std::uint32_t kSlowestListedPing = 999;
 
-// Creates, registers and starts the worker that probes one host line: echo with 56 data bytes,
-// TTL 32, 4000 ms timeout, no reverse lookup. `onTerminate` runs on this thread when the probe
-// has ended. Raises std::runtime_error when no thread can be created.
-void StartProbe(const std::string& line, const std::string& country,
-                WorkerThread::TNotifyEvent onTerminate);
+// What a window does with one finished probe, on the UI thread; the probe is valid until it
+// returns. Not called once the application has begun to terminate.
+using ProbeHandler = std::function<void(TPingThread& probe)>;
 
-// The lines of a text box's text, a lone CR or LF counting as a line break too; a final empty
-// line does not count.
-std::vector<std::string> TextLines(const std::string& text);
+// The main list's refresh: downloads the service's list for `account` into paidproxy.cfg beside
+// the executable, empties `list`, puts the decoded host lines into `hostNames` and starts one
+// probe per non-empty line. Network trouble is silent (the list stays empty). Raises
+// EInOutError for the list file, std::runtime_error "Text exceeds memo capacity" when the box
+// cannot take the text, and when no thread can be created.
+void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
+                      ProbeHandler onProbe);
 
-// Replaces the text of a text box. Raises std::runtime_error "Text exceeds memo capacity" when
-// the box cannot take it.
-void SetBoxText(const Edit& box, const std::string& text);
+// The checker's "Check List": starts one probe per non-empty line of `pasted` and empties
+// `list` first, unless `pasted` has no lines at all.
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeHandler onProbe);
 
 // The main list's share of a finished probe: a row "address:port", the country lines, the ping
 // for an echo reply under a second; then the list is sorted by the ping column if an echo reply

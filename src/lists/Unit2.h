@@ -26,12 +26,12 @@ public:
     Edit HostNames;
     ProxyListView ListView1;
     Button Button5, Button1, Button2;
-    PopupMenu PopupMenu1;
+    PopupMenu& PopupMenu1 = ListView1.PopupMenu1;
 
     // "Check &List" and one probe's completion.
     void doPingClick();
     void PingThreadTerminate(TPingThread& Sender);
-    // "&Close": hides the window, which ends its modal showing.
+    // "&Close", the title bar's close and Esc: hides the window, which ends its modal showing.
     void Button1Click();
     // "IP": the what-is-my-IP page in the browser named on the main window.
     void Button2Click();
@@ -43,17 +43,9 @@ public:
     void SelectProxy1Click();
     void StopHideMyIP1Click();
 
-protected:
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
 private:
     void CreateControls();
-    void OnCommand(int id);
-    LRESULT OnNotify(const NMHDR& header);
-    void OnContextMenu(HWND target, LPARAM position);
-    // Uses the selected row's proxy; nothing without a selection.
-    void UseSelectedProxy();
+    void BindEvents();
 
     BrowserPathSource browserPath_;
-    HintTip listHint_;
 };

@@ -1,6 +1,7 @@
 #include "probe/WorkerThread.h"
 
 #include "probe/WorkerRegistry.h"
+#include "win/Application.h"
 #include "win/ErrorBox.h"
 #include "win/SystemErrorText.h"
 
@@ -20,9 +21,8 @@ constexpr UINT kRunCompletion = WM_USER + 1;
 constexpr LRESULT kCompleted = 1;
 constexpr char kCompletionClass[] = "ZarnuWorkerCompletion";
 
-// Plain values: a late worker may read them while the process is already running its exit.
+// A late worker may read it while the process is already running its exit.
 std::atomic<HWND> completionWindow{nullptr};
-std::atomic<bool> completionsEnded{false};
 
 } // namespace
 
@@ -84,7 +84,7 @@ void WorkerThread::Complete()
 {
     const bool freeSelf = FreeOnTerminate;
     const bool completed =
-        !completionsEnded &&
+        !Application.Terminated() &&
         SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this)) == kCompleted;
     if (!completed)
         AwaitStopRequest();
@@ -108,7 +108,9 @@ LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPAR
 {
     if (message != kRunCompletion)
         return DefWindowProcA(hwnd, message, wParam, lParam);
-    if (completionsEnded)
+    // The one place that decides it: once the application has begun to terminate, a completion
+    // does nothing.
+    if (Application.Terminated())
         return 0;
     auto& worker = *reinterpret_cast<WorkerThread*>(lParam);
     if (worker.OnTerminate)
@@ -116,9 +118,4 @@ LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPAR
     // Before the worker goes on and ends: its id cannot have been given to another thread yet.
     ForgetWorker(worker.threadId_);
     return kCompleted;
-}
-
-void EndWorkerCompletions()
-{
-    completionsEnded = true;
 }

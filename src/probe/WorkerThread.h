@@ -4,7 +4,9 @@
 // event OnTerminate runs on the UI thread while the worker waits: completions are delivered
 // through the UI thread's message handling, one at a time, also inside modal loops, and never in
 // the middle of a handler that retrieves no messages. With FreeOnTerminate the worker deletes
-// itself right after its completion.
+// itself right after its completion. Once the application has begun to terminate, no completion
+// runs: a worker that ends then stays registered, its thread parked until the stop request at
+// program end reaches it.
 
 #include "win/UniqueHandle.h"
 
@@ -50,9 +52,3 @@ private:
     bool started_ = false;
     bool abandoned_ = false; // set before a never-started thread is resumed to end at once
 };
-
-// Ends the hand-over of completions, at program end after the message loop: a worker that
-// completes afterwards runs no handler and stays registered, its thread parked until the stop
-// request reaches it; a worker already waiting for the UI thread waits until the process ends.
-// UI thread only.
-void EndWorkerCompletions();

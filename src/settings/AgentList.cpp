@@ -1,6 +1,8 @@
 #include "settings/AgentList.h"
 
 #include "core/ProfileValue.h"
+#include "core/ServiceUrl.h"
+#include "net/DownloadToFile.h"
 
 #include <windows.h>
 
@@ -36,4 +38,12 @@ AgentTokens ReadAgentTokens(const std::string& path)
     tokens.platforms = Tokens(path, "OSPaid", platforms);
     tokens.versions = Tokens(path, "BrowserPaid", versions);
     return tokens;
+}
+
+AgentTokens FetchAgentTokens(const std::string& account)
+{
+    const std::string path = ExecutableDirectory() + "browser.cfg";
+    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), AgentListPath), path))
+        return {};
+    return ReadAgentTokens(path);
 }

@@ -20,3 +20,8 @@ inline constexpr int kMostAgentTokens = 2048;
 // the file: both counts first, then the tokens in key order (at most 2047 characters each; a
 // missing key gives an empty token). A missing file or section gives empty lists.
 AgentTokens ReadAgentTokens(const std::string& path);
+
+// Downloads the service's list for `account` into browser.cfg beside the executable and reads
+// it. Network trouble is silent (the lists come back empty or as far as the file got). Raises
+// EInOutError for trouble with the file.
+AgentTokens FetchAgentTokens(const std::string& account);

@@ -18,6 +18,7 @@ void TApplication::Run(HWND mainWindow)
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchOne(message);
+    terminated_ = true;
 }
 
 bool TApplication::DispatchOne(const MSG& message)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 class TApplication {
@@ -15,7 +16,8 @@ public:
     void SetTitle(std::string title) { title_ = std::move(title); }
     const std::string& Title() const { return title_; }
 
-    // Shows `mainWindow` and dispatches messages until the quit request arrives.
+    // Shows `mainWindow` and dispatches messages until the quit request arrives; the
+    // application is terminating from then on.
     void Run(HWND mainWindow);
 
     // Dispatches one message; false when it was the quit request, which is left for the
@@ -26,14 +28,14 @@ public:
     void Terminate();
     // Marks the application as terminating without a quit request (the session is ending).
     void MarkTerminating() { terminated_ = true; }
-    // True once termination has begun: late completions must do nothing from then on.
+    // True once termination has begun: late completions do nothing from then on. Any thread.
     bool Terminated() const { return terminated_; }
     // Starts a new run in the same process (used by tests that create windows repeatedly).
     void ResetTermination() { terminated_ = false; }
 
 private:
     std::string title_;
-    bool terminated_ = false;
+    std::atomic<bool> terminated_{false};
 };
 
 extern TApplication Application;

@@ -65,6 +65,34 @@ std::string ListView::ColumnCaption(int column) const
     return caption;
 }
 
+void ListView::SetItemSelected(int item, bool selected) const
+{
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
+    Send(LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+}
+
+RECT ListView::ItemBounds(int item) const
+{
+    RECT bounds{};
+    bounds.left = LVIR_BOUNDS;
+    if (!Send(LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&bounds)))
+        return RECT{};
+    return bounds;
+}
+
+std::string ListView::ItemText(int item, int column) const
+{
+    char text[512] = {};
+    LVITEMA query{};
+    query.iSubItem = column;
+    query.pszText = text;
+    query.cchTextMax = sizeof text;
+    Send(LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&query));
+    return text;
+}
+
 void HintTip::Attach(HWND owner, HWND control, const std::string& text)
 {
     text_ = text;

@@ -10,11 +10,12 @@
 
 class Control {
 public:
+    virtual ~Control() = default;
     void Attach(HWND hwnd) { hwnd_ = hwnd; }
     HWND Handle() const { return hwnd_; }
 
     std::string Text() const;
-    void SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
+    virtual void SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
     bool Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
     DWORD Style() const { return static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)); }
     // Position and size in the client coordinates of the parent window.
@@ -48,7 +49,7 @@ public:
 // A static text that sizes itself to its text, as the layout's labels do.
 class Label : public Control {
 public:
-    void SetText(const std::string& text);
+    void SetText(const std::string& text) override;
 };
 
 class ComboBox : public Control {
@@ -79,6 +80,21 @@ public:
     }
     std::string ColumnCaption(int column) const;
     HWND Header() const { return reinterpret_cast<HWND>(Send(LVM_GETHEADER)); }
+
+    // Items, as the control knows them (an owner-data list is told only their number).
+    int ItemCount() const { return static_cast<int>(Send(LVM_GETITEMCOUNT)); }
+    void SetItemCount(std::size_t count) const { Send(LVM_SETITEMCOUNT, count, LVSICF_NOSCROLL); }
+    // The first selected item, -1 for none.
+    int SelectedItem() const
+    {
+        return static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    }
+    // Selects and focuses `item`, or takes selection and focus from it.
+    void SetItemSelected(int item, bool selected) const;
+    // The item's whole row in client coordinates; empty for an item the control does not have.
+    RECT ItemBounds(int item) const;
+    // The text the control shows in a cell (at most 511 characters).
+    std::string ItemText(int item, int column) const;
 };
 
 // A tooltip that shows `text` while the pointer rests on one control.

@@ -48,23 +48,17 @@ void Form::FocusFirstControl() const
         SetFocus(first);
 }
 
-LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+void Form::Activated(bool active)
 {
-    if (message != WM_ACTIVATE)
-        return Window::HandleMessage(message, wParam, lParam);
-    // As a dialog does: the control that had the focus gets it back when the window is
-    // activated again, the first control in tab order the first time.
     const HWND focus = GetFocus();
-    if (LOWORD(wParam) == WA_INACTIVE) {
+    if (!active) {
         if (focus && IsChild(Handle(), focus))
             lastFocus_ = focus;
-    } else if (!HIWORD(wParam)) {
-        if (lastFocus_ && IsWindow(lastFocus_) && IsChild(Handle(), lastFocus_))
-            SetFocus(lastFocus_);
-        else
-            FocusFirstControl();
+    } else if (lastFocus_ && IsWindow(lastFocus_) && IsChild(Handle(), lastFocus_)) {
+        SetFocus(lastFocus_);
+    } else {
+        FocusFirstControl();
     }
-    return 0;
 }
 
 void Form::CreateForm(const Frame& frame, HWND owner)
@@ -84,19 +78,30 @@ void Form::CreateForm(const Frame& frame, HWND owner)
     CreateBound(frame.className, frame.caption.c_str(), frame.style, WS_EX_CONTROLPARENT,
                 RECT{left, top, left + width, top + height}, owner);
     SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    OnActivate([this](bool active) { Activated(active); });
 }
 
-HWND Form::AddControl(const char* windowClass, const std::string& text, DWORD style,
-                      DWORD exStyle, int left, int top, int width, int height, int commandId,
-                      bool bold)
+void Form::CreateControls(std::initializer_list<ControlSpec> table, int left, int top)
+{
+    // Distinct ids, for the platform's notifications; the map goes by handle.
+    int controlId = 100;
+    for (const ControlSpec& spec : table) {
+        spec.control.Attach(AddControl(spec, left, top, controlId++));
+        spec.control.SetText(spec.text);
+        if (spec.onClick)
+            OnClick(spec.control.Handle(), spec.onClick);
+    }
+}
+
+HWND Form::AddControl(const ControlSpec& spec, int left, int top, int controlId)
 {
     const HWND control = CreateWindowExA(
-        exStyle, windowClass, text.c_str(), WS_CHILD | style, Scale(left), Scale(top),
-        Scale(width), Scale(height), Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(commandId)),
-        GetModuleHandleA(nullptr), nullptr);
+        spec.exStyle, spec.windowClass, "", WS_CHILD | spec.style, Scale(left + spec.left),
+        Scale(top + spec.top), Scale(spec.width), Scale(spec.height), Handle(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(bold ? boldFont_.get() : font_.get()), FALSE);
-    if (lstrcmpiA(windowClass, WC_EDITA) == 0 && (style & ES_MULTILINE))
+                 reinterpret_cast<WPARAM>(spec.bold ? boldFont_.get() : font_.get()), FALSE);
+    if (lstrcmpiA(spec.windowClass, WC_EDITA) == 0 && (spec.style & ES_MULTILINE))
         SetWindowSubclass(control, &LeaveDialogKeys, kDialogKeysSubclass, 0);
     return control;
 }

@@ -2,9 +2,11 @@
 // A top-level window laid out in pixels at 96 dots per inch and scaled to the monitor, with the
 // program's font, centred on the desktop, shown modeless or modally.
 
+#include "win/Controls.h"
 #include "win/UniqueHandle.h"
 #include "win/Window.h"
 
+#include <initializer_list>
 #include <string>
 
 class Form : public Window {
@@ -23,9 +25,6 @@ public:
     void FocusFirstControl() const;
 
 protected:
-    // Keeps the keyboard focus on the window's controls across activations.
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
     struct Frame {
         const char* className;
         std::string caption;
@@ -33,19 +32,33 @@ protected:
         int clientHeight;
         DWORD style;
     };
-    // Creates the form hidden, centred on the desktop, with the frame's client size.
+    // Creates the form hidden, centred on the desktop, with the frame's client size. The control
+    // that had the focus gets it back when the form is activated again, as in a dialog.
     void CreateForm(const Frame& frame, HWND owner);
+
+    // One control of a form's table. Its place is in 96-dpi pixels of the form's client area;
+    // a label sizes itself to its text; a button's click runs `onClick`.
+    struct ControlSpec {
+        Control& control;
+        const char* windowClass;
+        std::string text;
+        int left, top, width, height;
+        DWORD style;
+        DWORD exStyle = 0;
+        Handler onClick = {};
+        bool bold = false;
+    };
+    // Creates the controls in the table's order, which is their tab order, each shifted by
+    // (`left`, `top`). Tab and Esc leave a multi-line box to the window's keyboard navigation.
+    void CreateControls(std::initializer_list<ControlSpec> table, int left = 0, int top = 0);
 
     // A layout length in pixels at 96 dpi, scaled to the monitor.
     int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
-    // Creates a child control at a 96-dpi layout position, in the program's font. Controls
-    // created one after another take the tab order of their creation. Tab and Esc leave a
-    // multi-line box to the window's keyboard navigation.
-    HWND AddControl(const char* windowClass, const std::string& text, DWORD style, DWORD exStyle,
-                    int left, int top, int width, int height, int commandId, bool bold = false);
-
 private:
+    HWND AddControl(const ControlSpec& spec, int left, int top, int controlId);
+    void Activated(bool active);
+
     int dpi_ = 96;
     UniqueGdiObject font_;
     UniqueGdiObject boldFont_;

@@ -53,9 +53,76 @@ void Window::CreateBound(const char* className, const char* caption, DWORD style
         throw std::runtime_error("Cannot create window " + std::string(className));
 }
 
+void Window::SetColors(HWND control, COLORREF text, COLORREF background)
+{
+    colors_[control] = Colors{text, background, UniqueGdiObject(CreateSolidBrush(background))};
+}
+
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    switch (message) {
+    case WM_COMMAND:
+        HandleCommand(wParam, lParam);
+        return 0;
+    case WM_NOTIFY: {
+        const auto& notification = *reinterpret_cast<const NMHDR*>(lParam);
+        const auto handler = notifications_.find(notification.hwndFrom);
+        return handler != notifications_.end() ? handler->second(notification) : 0;
+    }
+    case WM_CONTEXTMENU:
+        if (const auto handler = contextMenus_.find(reinterpret_cast<HWND>(wParam));
+            handler != contextMenus_.end()) {
+            handler->second(lParam);
+            return 0;
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        if (colors_.count(reinterpret_cast<HWND>(lParam)))
+            return HandleColors(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        break;
+    case WM_CLOSE:
+        if (!close_)
+            break;
+        close_();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam && endSession_)
+            endSession_();
+        return 0;
+    case WM_ACTIVATE:
+        if (!activate_ || HIWORD(wParam)) // minimised: nothing to focus
+            break;
+        activate_(LOWORD(wParam) != WA_INACTIVE);
+        return 0;
+    }
     return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+void Window::HandleCommand(WPARAM wParam, LPARAM lParam)
+{
+    if (lParam) { // from a control
+        const auto handler = clicks_.find(reinterpret_cast<HWND>(lParam));
+        if (HIWORD(wParam) == BN_CLICKED && handler != clicks_.end())
+            handler->second();
+        return;
+    }
+    if (LOWORD(wParam) == IDCANCEL) {
+        if (cancel_)
+            cancel_();
+        return;
+    }
+    if (const auto handler = menuCommands_.find(LOWORD(wParam)); handler != menuCommands_.end())
+        handler->second();
+}
+
+LRESULT Window::HandleColors(HDC dc, HWND control)
+{
+    const Colors& colors = colors_.at(control);
+    SetTextColor(dc, colors.text);
+    SetBkColor(dc, colors.background);
+    return reinterpret_cast<LRESULT>(colors.brush.get());
 }
 
 LRESULT CALLBACK Window::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

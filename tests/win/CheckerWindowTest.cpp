@@ -69,8 +69,7 @@ TEST_F(CheckerWindowTest, PingsOfASecondOrMoreAreBadProxies)
     checker.PingThreadTerminate(*FinishedProbe("d:1", 0, 0));
     EXPECT_EQ(ListedRows(checker.ListView1),
               (Rows{{"c:1", "120"}, {"b:1", "999"}, {"a:1", "BAD PROXY"}, {"d:1", "BAD PROXY"}}));
-    Application.MarkTerminating();
-    checker.PingThreadTerminate(*FinishedProbe("e:1", 1, 5));
+    CompleteAfterTermination([this](TPingThread& probe) { checker.PingThreadTerminate(probe); }, "e:1");
     EXPECT_EQ(ListedRows(checker.ListView1).size(), 4u);
 }
 

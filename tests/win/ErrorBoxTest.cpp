@@ -114,22 +114,18 @@ TEST(ErrorBox, AHandlerThatReturnsShowsNothing)
     ReplaceErrorBox(previous);
 }
 
-// A window whose handler for one message fails half-way.
+// A window whose close handler fails half-way.
 class FailingWindow : public Window {
 public:
-    static constexpr UINT kFail = WM_APP + 1;
-    void Create() { CreateBound("ZarnuFailingWindow", "", WS_POPUP, 0, RECT{0, 0, 10, 10}, nullptr); }
-    int stepsDone = 0;
-
-protected:
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override
+    void Create()
     {
-        if (message == kFail) {
+        CreateBound("ZarnuFailingWindow", "", WS_POPUP, 0, RECT{0, 0, 10, 10}, nullptr);
+        OnClose([this] {
             ++stepsDone;
             throw std::runtime_error("I/O error 5");
-        }
-        return Window::HandleMessage(message, wParam, lParam);
+        });
     }
+    int stepsDone = 0;
 };
 
 TEST(ErrorBox, AnExceptionNeverLeavesAWindowProcedure)
@@ -138,8 +134,8 @@ TEST(ErrorBox, AnExceptionNeverLeavesAWindowProcedure)
     const auto previous = ReplaceErrorBox([&](const std::string& text) { shown.push_back(text); });
     FailingWindow window;
     window.Create();
-    EXPECT_EQ(SendMessageA(window.Handle(), FailingWindow::kFail, 0, 0), 0);
-    EXPECT_EQ(SendMessageA(window.Handle(), FailingWindow::kFail, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(window.Handle(), WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(window.Handle(), WM_CLOSE, 0, 0), 0);
     EXPECT_EQ(window.stepsDone, 2);
     EXPECT_EQ(shown, (std::vector<std::string>{"I/O error 5.", "I/O error 5."}));
     EXPECT_TRUE(IsWindow(window.Handle()));

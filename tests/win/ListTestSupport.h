@@ -7,6 +7,7 @@
 #include "probe/PingThrd.h"
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,29 +20,18 @@ using Rows = std::vector<std::vector<std::string>>;
 // does: by its own timer, for at most 5 s.
 inline void CatchUp(ProxyListView& list)
 {
-    PumpMessagesUntil([&] {
-        return SendMessageA(list.Handle(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(list.Count());
-    }, 5000);
+    PumpMessagesUntil([&] { return list.ItemCount() == static_cast<int>(list.Count()); }, 5000);
 }
 
 // Every row's cell texts, column by column, as the list view control shows them.
 inline Rows ListedRows(ProxyListView& list)
 {
     CatchUp(list);
-    const HWND control = list.Handle();
     Rows rows;
-    const int count = static_cast<int>(SendMessageA(control, LVM_GETITEMCOUNT, 0, 0));
-    for (int item = 0; item < count; ++item) {
+    for (int item = 0; item < list.ItemCount(); ++item) {
         std::vector<std::string> cells;
-        for (int column = 0; column < list.ColumnCount(); ++column) {
-            char text[512] = {};
-            LVITEMA query{};
-            query.iSubItem = column;
-            query.pszText = text;
-            query.cchTextMax = sizeof text;
-            SendMessageA(control, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&query));
-            cells.emplace_back(text);
-        }
+        for (int column = 0; column < list.ColumnCount(); ++column)
+            cells.push_back(list.ItemText(item, column));
         rows.push_back(cells);
     }
     return rows;
@@ -51,28 +41,22 @@ inline Rows ListedRows(ProxyListView& list)
 inline int SelectedItem(ProxyListView& list)
 {
     CatchUp(list);
-    return static_cast<int>(SendMessageA(list.Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return list.SelectedItem();
 }
 
 // Selects a row the way a click does.
 inline void SelectItem(ProxyListView& list, int item)
 {
     CatchUp(list);
-    LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(list.Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+    list.SetItemSelected(item, true);
 }
 
 // A double click on a row of the list.
 inline void DoubleClickItem(ProxyListView& list, int item)
 {
     CatchUp(list);
-    RECT bounds{};
-    bounds.left = LVIR_LABEL;
-    SendMessageA(list.Handle(), LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&bounds));
-    SendMessageA(list.Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON,
-                 MAKELPARAM(bounds.left + 4, (bounds.top + bounds.bottom) / 2));
+    const RECT bounds = list.ItemBounds(item);
+    SendMessageA(list.Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(4, (bounds.top + bounds.bottom) / 2));
 }
 
 // A click on a column header, as the list view reports it to its window.
@@ -114,6 +98,42 @@ inline std::unique_ptr<TPingThread> FinishedProbe(const std::string& line, std::
     probe->ReplyCount = replies;
     probe->RoundTripMs = roundTripMs;
     return probe;
+}
+
+// A probe whose body only sets its results, as a finished echo leaves them.
+class ScriptedProbe : public TPingThread {
+public:
+    ScriptedProbe(std::int32_t replies, std::uint32_t roundTripMs) : replies_(replies), roundTripMs_(roundTripMs) {}
+
+protected:
+    void Execute() override
+    {
+        ReplyCount = replies_;
+        RoundTripMs = roundTripMs_;
+    }
+
+private:
+    std::int32_t replies_;
+    std::uint32_t roundTripMs_;
+};
+
+// Runs a probe of `line` through the real hand-over to `onProbe` after the application has
+// begun to terminate: the worker offers no completion and waits for the stop request at program
+// end, which it then gets.
+inline void CompleteAfterTermination(std::function<void(TPingThread&)> onProbe, const std::string& line)
+{
+    Application.MarkTerminating();
+    auto* probe = new ScriptedProbe(1, 3);
+    probe->SourceLine = line;
+    probe->FreeOnTerminate = true;
+    probe->OnTerminate = [onProbe](WorkerThread& sender) { onProbe(static_cast<TPingThread&>(sender)); };
+    const DWORD threadId = probe->ThreadID();
+    RegisterWorker(threadId);
+    const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
+    probe->Start();
+    EXPECT_TRUE(PumpMessagesUntil([&] { return PostThreadMessageA(threadId, WM_NULL, 0, 0) != FALSE; }));
+    StopAllWorkers();
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
 }
 
 } // namespace lists

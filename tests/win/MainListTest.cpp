@@ -162,9 +162,7 @@ TEST_F(MainListTest, ADoubleClickWhileCompletionsArriveUsesTheRowDrawnUnderThePo
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(WaitForSingleObject(ran.get(), 10000), WAIT_OBJECT_0);
 
-    RECT row{};
-    row.left = LVIR_BOUNDS;
-    SendMessageA(main.listrep1.Handle(), LVM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&row));
+    const RECT row = main.listrep1.ItemBounds(2);
     const LPARAM point = MAKELPARAM(20, (row.top + row.bottom) / 2);
     for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
         PostMessageA(main.listrep1.Handle(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
@@ -219,8 +217,7 @@ TEST_F(MainListTest, OnlyRepliesUnderASecondAddARowButEveryReplySorts)
 
 TEST_F(MainListTest, ACompletionAfterTheUserBeganToCloseAddsNothing)
 {
-    Application.MarkTerminating();
-    main.PingThreadTerminate(*FinishedProbe("127.0.0.1:80;DE", 1, 3, "DE"));
+    CompleteAfterTermination([this](TPingThread& probe) { main.PingThreadTerminate(probe); }, "127.0.0.1:80;DE");
     EXPECT_TRUE(ListedRows(main.listrep1).empty());
 }
 

@@ -48,16 +48,17 @@ public:
     // does with the mouse.
     bool UseFirstListedProxy() const
     {
-        const HWND list = Control("SysListView32");
-        for (int i = 0; i < 200 && SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0; ++i)
+        ListView list;
+        list.Attach(Control("SysListView32"));
+        for (int i = 0; i < 200 && list.ItemCount() == 0; ++i)
             Sleep(50);
         RECT header{};
-        GetWindowRect(FindWindowExA(list, nullptr, "SysHeader32", nullptr), &header);
+        GetWindowRect(list.Header(), &header);
         const LPARAM row = MAKELPARAM(20, header.bottom - header.top + 6);
-        PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, row);
-        PostMessageA(list, WM_LBUTTONUP, 0, row);
-        PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, row);
-        PostMessageA(list, WM_LBUTTONUP, 0, row);
+        PostMessageA(list.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, row);
+        PostMessageA(list.Handle(), WM_LBUTTONUP, 0, row);
+        PostMessageA(list.Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, row);
+        PostMessageA(list.Handle(), WM_LBUTTONUP, 0, row);
         for (int i = 0; i < 200 && raw::GetText(SettingsKey, "ProxyServer") == "corp:3128"; ++i)
             Sleep(50);
         return raw::GetText(SettingsKey, "ProxyServer") != "corp:3128";
@@ -136,7 +137,7 @@ private:
     HANDLE ran_;
 };
 
-// Last: it ends the hand-over of completions in this test program for good, as program end does.
+// Last: once termination has begun in this test program, no completion runs in it again.
 TEST(ProgramEnd, AWorkerFinishingAfterCompletionsEndedKeepsItsIdUntilAskedToStop)
 {
     const UniqueKernelHandle ran(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -146,7 +147,7 @@ TEST(ProgramEnd, AWorkerFinishingAfterCompletionsEndedKeepsItsIdUntilAskedToStop
     const DWORD threadId = worker->ThreadID();
     RegisterWorker(threadId);
     const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
-    EndWorkerCompletions();
+    Application.MarkTerminating(); // as at program end, for good: this test comes last
     worker->Start();
     ASSERT_EQ(WaitForSingleObject(ran.get(), 10000), WAIT_OBJECT_0);
 
