@@ -12,6 +12,7 @@
 #include "win/ErrorBox.h"
 
 #include "BenchSupport.h"
+#include "MessagePump.h"
 #include "TestService.h"
 
 #include <psapi.h>
@@ -71,22 +72,10 @@ void Refresh(TForm1& main, TestService& service, int proxies)
     const LARGE_INTEGER click = Now();
     main.Button5.Click();
     const LARGE_INTEGER started = Now();
-    const ULONGLONG deadline = GetTickCount64() + 120000;
-    while (RegisteredWorkerSlots() > 0 && GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            TApplication::DispatchOne(message);
-    }
+    PumpMessagesUntil([] { return RegisteredWorkerSlots() == 0; }, 120000);
     const LARGE_INTEGER lastCompletion = Now();
     // The list view learns the last rows from its own timer, as in the program.
-    MSG message;
-    while (main.listrep1.ItemCount() != static_cast<int>(main.listrep1.Count()) &&
-           GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            TApplication::DispatchOne(message);
-    }
+    PumpMessagesUntil([&] { return main.listrep1.ItemCount() == static_cast<int>(main.listrep1.Count()); }, 10000);
     UpdateWindow(main.listrep1.Handle());
     const LARGE_INTEGER drawn = Now();
 

@@ -81,9 +81,7 @@ void TForm1::CreateControls()
 void TForm1::BindEvents()
 {
     listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}},
-                   {[this] { Delete1Click(); }, [this] { SelectProxy1Click(); },
-                    [this] { StopHideMyIP1Click(); }, [this] { CopytoClipboard1Click(); },
-                    [this] { listrep1DblClick(); }, [this](int column) { listrep1ColumnClick(column); }});
+                   ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
     // Every close command of the window system: the main window closes only by ending the program.
     OnClose([this] {
         FormClose();
@@ -133,21 +131,6 @@ void TForm1::doPingClick()
 void TForm1::PingThreadTerminate(TPingThread& Sender)
 {
     ListAnsweredProbe(listrep1, Sender);
-}
-
-void TForm1::listrep1ColumnClick(int column)
-{
-    listrep1.Sort(column);
-}
-
-void TForm1::Delete1Click()
-{
-    listrep1.DeleteSelected();
-}
-
-void TForm1::CopytoClipboard1Click()
-{
-    listrep1.CopySelectedCaption(Handle());
 }
 
 void TForm1::Button4Click()

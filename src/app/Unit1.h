@@ -44,9 +44,9 @@ public:
     // The proxy list: refresh, one probe's completion, sorting and the item commands.
     void doPingClick();
     void PingThreadTerminate(TPingThread& Sender);
-    void listrep1ColumnClick(int column);
-    void Delete1Click();
-    void CopytoClipboard1Click();
+    void listrep1ColumnClick(int column) { listrep1.Sort(column); }
+    void Delete1Click() { listrep1.DeleteSelected(); }
+    void CopytoClipboard1Click() { listrep1.CopySelectedCaption(Handle()); }
 
     // The browser identity: the first click fetches the token lists, every click writes the
     // selected pair.

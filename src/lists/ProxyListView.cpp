@@ -6,6 +6,8 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 constexpr const char* kHint = "Double or Right click here to Hide Your IP";
+// Menu commands, distinct across the lists of every window.
+UINT nextMenuCommand = 1000;
 // The control's own timer that tells it the row count, and how long a growing count waits.
 constexpr UINT_PTR kCountTimer = 0x5A52;
 constexpr UINT kGatherMs = 50;
@@ -42,8 +44,7 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
         {"Copy to Clipboard", &commands_.CopytoClipboard1},
     };
     for (const auto& [caption, handler] : items) {
-        static UINT nextCommand = 1000;
-        const UINT command = nextCommand++;
+        const UINT command = nextMenuCommand++;
         PopupMenu1.Add(command, caption);
         window.OnMenuCommand(command, [handler = handler] { (*handler)(); });
     }
@@ -194,33 +195,35 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
     return index < row.SubItems.size() ? row.SubItems[index] : std::string();
 }
 
+// The control asks for the text of a cell it draws, in the ANSI or the wide form.
+void ProxyListView::AnswerText(LVITEMA& item) const
+{
+    if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0)
+        lstrcpynA(item.pszText, CellText(static_cast<std::size_t>(item.iItem), item.iSubItem).c_str(),
+                  item.cchTextMax);
+}
+
+void ProxyListView::AnswerText(LVITEMW& item) const
+{
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    const std::string text = CellText(static_cast<std::size_t>(item.iItem), item.iSubItem);
+    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText, item.cchTextMax) == 0)
+        item.pszText[item.cchTextMax - 1] = L'\0';
+}
+
 LRESULT ProxyListView::HandleNotify(const NMHDR& header)
 {
-    LRESULT result = 0;
     switch (header.code) {
-    case LVN_GETDISPINFOA: {
-        LVITEMA& item = reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item;
-        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
-            const std::string text = CellText(static_cast<std::size_t>(item.iItem), item.iSubItem);
-            lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
-        }
+    case LVN_GETDISPINFOA:
+        AnswerText(reinterpret_cast<NMLVDISPINFOA&>(const_cast<NMHDR&>(header)).item);
         break;
-    }
-    case LVN_GETDISPINFOW: {
-        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item;
-        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
-            const std::string text = CellText(static_cast<std::size_t>(item.iItem), item.iSubItem);
-            const int written = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, item.pszText,
-                                                    item.cchTextMax);
-            if (written == 0)
-                item.pszText[item.cchTextMax - 1] = L'\0';
-        }
+    case LVN_GETDISPINFOW:
+        AnswerText(reinterpret_cast<NMLVDISPINFOW&>(const_cast<NMHDR&>(header)).item);
         break;
-    }
     case LVN_ODFINDITEMA:
     case LVN_ODFINDITEMW:
-        result = -1; // no type-ahead search
-        break;
+        return -1; // no type-ahead search
     case LVN_ITEMCHANGED:
     case LVN_ODSTATECHANGED:
         if (!showing_) {
@@ -235,5 +238,5 @@ LRESULT ProxyListView::HandleNotify(const NMHDR& header)
         commands_.DblClick();
         break;
     }
-    return result;
+    return 0;
 }

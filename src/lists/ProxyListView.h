@@ -41,6 +41,20 @@ public:
     // column header and from the keyboard; its events reach `window` as `commands`.
     void SetUp(Window& window, std::initializer_list<Column> columns, Commands commands);
 
+    // The commands of a window whose handlers have the names both windows give them: Delete1Click,
+    // SelectProxy1Click, StopHideMyIP1Click, CopytoClipboard1Click, and the two it names here.
+    template <typename TWindow>
+    static Commands CommandsOf(TWindow& window, void (TWindow::*dblClick)(),
+                               void (TWindow::*columnClick)(int))
+    {
+        return {[&window] { window.Delete1Click(); },
+                [&window] { window.SelectProxy1Click(); },
+                [&window] { window.StopHideMyIP1Click(); },
+                [&window] { window.CopytoClipboard1Click(); },
+                [&window, dblClick] { (window.*dblClick)(); },
+                [&window, columnClick](int column) { (window.*columnClick)(column); }};
+    }
+
     PopupMenu PopupMenu1;
 
     std::size_t Count() const { return rows_.Count(); }
@@ -66,6 +80,8 @@ private:
     // Answers the control's questions for texts, notes selection changes and passes column
     // clicks and double clicks on.
     LRESULT HandleNotify(const NMHDR& header);
+    void AnswerText(LVITEMA& item) const;
+    void AnswerText(LVITEMW& item) const;
     // After every change: the control shows the selection and redraws; the count may wait.
     void Changed();
     // Before the user's input: the control is told the count and has drawn every change.

@@ -54,9 +54,7 @@ void TForm2::CreateControls()
 void TForm2::BindEvents()
 {
     ListView1.SetUp(*this, {{"IP Address", Scale(186)}, {"Ping (ms)", Scale(75)}},
-                    {[this] { Delete1Click(); }, [this] { SelectProxy1Click(); },
-                     [this] { StopHideMyIP1Click(); }, [this] { CopytoClipboard1Click(); },
-                     [this] { ListView1DblClick(); }, [this](int column) { ListView1ColumnClick(column); }});
+                    ProxyListView::CommandsOf(*this, &TForm2::ListView1DblClick, &TForm2::ListView1ColumnClick));
     OnClose([this] { Button1Click(); });
     OnCancel([this] { Button1Click(); }); // Esc, as in a modal dialog
 }
@@ -79,21 +77,6 @@ void TForm2::Button1Click()
 void TForm2::Button2Click()
 {
     LaunchIpCheckPage(browserPath_());
-}
-
-void TForm2::ListView1ColumnClick(int column)
-{
-    ListView1.Sort(column);
-}
-
-void TForm2::Delete1Click()
-{
-    ListView1.DeleteSelected();
-}
-
-void TForm2::CopytoClipboard1Click()
-{
-    ListView1.CopySelectedCaption(Handle());
 }
 
 void TForm2::ListView1DblClick()

@@ -36,9 +36,9 @@ public:
     // "IP": the what-is-my-IP page in the browser named on the main window.
     void Button2Click();
 
-    void ListView1ColumnClick(int column);
-    void Delete1Click();
-    void CopytoClipboard1Click();
+    void ListView1ColumnClick(int column) { ListView1.Sort(column); }
+    void Delete1Click() { ListView1.DeleteSelected(); }
+    void CopytoClipboard1Click() { ListView1.CopySelectedCaption(Handle()); }
     void ListView1DblClick();
     void SelectProxy1Click();
     void StopHideMyIP1Click();

@@ -40,21 +40,14 @@ TICMP::TICMP() : winsock_(kWinsockVersion)
         throw TICMPException("Unable to register icmp.dll");
 
     icmpCreateFile_ = EntryPoint<CreateFileEntry>(EchoLibrary.get(), "IcmpCreateFile");
-    icmpCloseHandle_ = EntryPoint<CloseHandleEntry>(EchoLibrary.get(), "IcmpCloseHandle");
+    const bool closeFound = GetProcAddress(EchoLibrary.get(), "IcmpCloseHandle") != nullptr;
     icmpSendEcho_ = EntryPoint<SendEchoEntry>(EchoLibrary.get(), "IcmpSendEcho");
-    if (!icmpCreateFile_ || !icmpCloseHandle_ || !icmpSendEcho_)
+    if (!icmpCreateFile_ || !closeFound || !icmpSendEcho_)
         throw TICMPException("Error loading dll functions");
 
-    EchoHandle = icmpCreateFile_();
-    if (EchoHandle == INVALID_HANDLE_VALUE)
+    EchoHandle.reset(icmpCreateFile_());
+    if (!EchoHandle)
         throw TICMPException("Unable to get ping handle");
-}
-
-TICMP::~TICMP()
-{
-    if (EchoHandle != INVALID_HANDLE_VALUE)
-        icmpCloseHandle_(EchoHandle);
-    // The members then unload the library and end the socket session, in that order.
 }
 
 void TICMP::SetHost(const std::string& host)
@@ -119,7 +112,7 @@ std::int32_t TICMP::Echo()
     options.Flags = static_cast<UCHAR>(OptionFlags);
 
     const DWORD replies =
-        icmpSendEcho_(EchoHandle, targetAddress_, request.data(), requestSize, &options,
+        icmpSendEcho_(EchoHandle.get(), targetAddress_, request.data(), requestSize, &options,
                       reply.data(), static_cast<DWORD>(reply.size()), TimeoutMs);
     lastStatus_ = GetLastError();
     std::memcpy(&lastReply_, reply.data(), sizeof lastReply_);

@@ -30,7 +30,6 @@ public:
     // Starts the socket layer, loads the library and opens an echo handle. Raises
     // TICMPException with the failed step's message; what was acquired is released first.
     TICMP();
-    ~TICMP();
     TICMP(const TICMP&) = delete;
     TICMP& operator=(const TICMP&) = delete;
 
@@ -69,21 +68,19 @@ public:
 
 private:
     using CreateFileEntry = HANDLE(WINAPI*)();
-    using CloseHandleEntry = BOOL(WINAPI*)(HANDLE);
     using SendEchoEntry = DWORD(WINAPI*)(HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION,
                                          LPVOID, DWORD, DWORD);
 
     void ResolveHost();
     void Notice(const std::string& text);
 
-    // Declared in the order of acquisition, so a failed construction releases the library
-    // before it ends the socket session. The echo handle is closed by the destructor.
+    // Declared in the order of acquisition, so that they are released in reverse: the echo
+    // handle, then the library, then the socket session.
     WinsockSession winsock_;
     UniqueHModule EchoLibrary;
     CreateFileEntry icmpCreateFile_ = nullptr;
-    CloseHandleEntry icmpCloseHandle_ = nullptr;
     SendEchoEntry icmpSendEcho_ = nullptr;
-    HANDLE EchoHandle = INVALID_HANDLE_VALUE;
+    UniqueEchoHandle EchoHandle;
 
     ICMP_ECHO_REPLY lastReply_{};
     std::string hostText_;

@@ -21,18 +21,12 @@ public:
     OpenClipboardSession& operator=(const OpenClipboardSession&) = delete;
 };
 
-struct GlobalMemoryTraits {
-    using Handle = HGLOBAL;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { GlobalFree(h); }
-};
-
 } // namespace
 
 void CopyTextToClipboard(HWND owner, const std::string& text)
 {
     // Prepared before the clipboard is touched, so a failure leaves its contents alone.
-    UniqueHandle<GlobalMemoryTraits> memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
+    UniqueHGlobal memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
     if (!memory)
         throw std::bad_alloc();
     std::memcpy(GlobalLock(memory.get()), text.c_str(), text.size() + 1);

@@ -5,12 +5,15 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <utility>
 
-template <typename Traits>
+// `Close` releases a handle; `InvalidValue` is the handle value that means "none" (0, or -1 for
+// INVALID_HANDLE_VALUE).
+template <typename THandle, auto Close, std::intptr_t InvalidValue = 0>
 class UniqueHandle {
 public:
-    using Handle = typename Traits::Handle;
+    using Handle = THandle;
 
     UniqueHandle() noexcept = default;
     explicit UniqueHandle(Handle handle) noexcept : handle_(handle) {}
@@ -26,19 +29,21 @@ public:
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
 
-    Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
+    static Handle Invalid() noexcept { return reinterpret_cast<Handle>(InvalidValue); }
 
-    Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+    Handle get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != Invalid(); }
+
+    Handle release() noexcept { return std::exchange(handle_, Invalid()); }
 
     // Closes the held handle, if any, and takes `handle`. GetLastError() is left as it was,
     // so a caller can release resources before reading the error of a failed call.
-    void reset(Handle handle = Traits::Invalid()) noexcept
+    void reset(Handle handle = Invalid()) noexcept
     {
         Handle old = std::exchange(handle_, handle);
-        if (old != Traits::Invalid()) {
+        if (old != Invalid()) {
             const DWORD lastError = GetLastError();
-            Traits::Close(old);
+            Close(old);
             SetLastError(lastError);
         }
     }
@@ -51,57 +56,25 @@ public:
     }
 
 private:
-    Handle handle_ = Traits::Invalid();
+    Handle handle_ = Invalid();
 };
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { RegCloseKey(h); }
-};
+// An echo handle of "icmp.dll" is closed by the library's own IcmpCloseHandle, looked up while
+// the library is loaded (its owner keeps it loaded for as long as the handle lives).
+inline void CloseEchoHandle(HANDLE handle) noexcept
+{
+    using CloseEntry = BOOL(WINAPI*)(HANDLE);
+    const FARPROC entry = GetProcAddress(GetModuleHandleA("icmp.dll"), "IcmpCloseHandle");
+    if (entry)
+        reinterpret_cast<CloseEntry>(reinterpret_cast<void (*)()>(entry))(handle);
+}
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { InternetCloseHandle(h); }
-};
-
-// Kernel objects that use null for "none": threads, events, processes.
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { CloseHandle(h); }
-};
-
-// Kernel objects that use INVALID_HANDLE_VALUE for "none": files.
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { CloseHandle(h); }
-};
-
-struct ModuleHandleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { FreeLibrary(h); }
-};
-
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { DeleteObject(h); }
-};
-
-struct MenuHandleTraits {
-    using Handle = HMENU;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { DestroyMenu(h); }
-};
-
-using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
-using UniqueHInternet = UniqueHandle<InternetHandleTraits>;
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueFile = UniqueHandle<FileHandleTraits>;
-using UniqueHModule = UniqueHandle<ModuleHandleTraits>;
-using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
-using UniqueHMenu = UniqueHandle<MenuHandleTraits>;
+using UniqueHKey = UniqueHandle<HKEY, &RegCloseKey>;
+using UniqueHInternet = UniqueHandle<HINTERNET, &InternetCloseHandle>;
+using UniqueKernelHandle = UniqueHandle<HANDLE, &CloseHandle>;           // threads, events, processes
+using UniqueFile = UniqueHandle<HANDLE, &CloseHandle, -1>;               // files
+using UniqueHModule = UniqueHandle<HMODULE, &FreeLibrary>;
+using UniqueGdiObject = UniqueHandle<HGDIOBJ, &DeleteObject>;
+using UniqueHMenu = UniqueHandle<HMENU, &DestroyMenu>;
+using UniqueHGlobal = UniqueHandle<HGLOBAL, &GlobalFree>;
+using UniqueEchoHandle = UniqueHandle<HANDLE, &CloseEchoHandle, -1>;

@@ -94,6 +94,7 @@ TEST_F(CheckerWindowTest, TextRowsAndLabelStayBetweenShowingsAndLateRowsArriveHi
     SelectItem(checker.ListView1, 0);
     DoubleClickItem(checker.ListView1, 0);
     const std::string used = checker.Label2.Text();
+    EXPECT_EQ(used, ListedRows(checker.ListView1)[0][0]); // the proxy in use
     ShowAndClose();
     EXPECT_EQ(checker.HostNames.Text(), "127.0.0.1:80\r\n127.0.0.2:80");
     EXPECT_EQ(ListedRows(checker.ListView1).size(), 2u);

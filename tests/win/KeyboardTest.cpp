@@ -94,12 +94,7 @@ bool OpensTheMenu(const std::function<void()>& open)
         EndMenu();
     });
     open();
-    MSG message;
-    for (int i = 0; i < 100 && !shown; ++i) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            TApplication::DispatchOne(message);
-    }
+    PumpMessagesUntil([&] { return shown; }, 1000);
     return shown;
 }
 

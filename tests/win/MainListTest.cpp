@@ -3,6 +3,10 @@
 #include "TestService.h"
 
 #include "core/ServiceUrl.h"
+#include "net/LocalFile.h"
+
+#include <fstream>
+#include <iterator>
 
 #include <regex>
 
@@ -70,6 +74,13 @@ TEST_F(MainListTest, ARefreshListsEveryAnsweringProxyOrderedByPing)
     EXPECT_EQ(rows[2][2], "");
 
     // The list file holds the list as it was downloaded; the hidden box the decoded lines.
+    std::ifstream file(ExecutableDirectory() + "paidproxy.cfg", std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(stored, TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"
+                                                    "\r\n"
+                                                    "127.0.0.2:3128\r\n"
+                                                    "no-such-proxy.invalid:80;Nowhere\n"
+                                                    "127.0.0.1:8080;Germany\r\n"));
     const auto requests = service.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, ProxyListPath);

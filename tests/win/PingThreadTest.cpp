@@ -1,6 +1,7 @@
 #include "probe/PingThrd.h"
 
 #include "EchoReplies.h"
+#include "MessagePump.h"
 
 #include <gtest/gtest.h>
 
@@ -9,19 +10,6 @@
 #include <vector>
 
 namespace {
-
-// Handles this thread's messages (completions among them) until `done` or 20 s have passed.
-template <typename Condition>
-void HandleMessagesUntil(Condition done)
-{
-    const ULONGLONG deadline = GetTickCount64() + 20000;
-    while (!done() && GetTickCount64() < deadline) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-}
 
 // What a completion handler saw, copied while the worker waited for it.
 struct Completion {
@@ -72,7 +60,7 @@ protected:
     // Handles messages until every started worker has completed and been freed.
     void AwaitCompletions()
     {
-        HandleMessagesUntil([&] {
+        PumpMessagesUntil([&] {
             return static_cast<int>(completions.size()) >= started_ && freedWorkers >= started_;
         });
         ASSERT_EQ(static_cast<int>(completions.size()), started_);
@@ -193,7 +181,7 @@ TEST(WorkerThread, AnExceptionInTheBodyIsDroppedAndTheCompletionStillRuns)
     worker->FreeOnTerminate = true;
     worker->OnTerminate = [&](WorkerThread&) { ++completed; };
     worker->Start();
-    HandleMessagesUntil([&] { return completed > 0; });
+    PumpMessagesUntil([&] { return completed > 0; });
     EXPECT_EQ(completed, 1);
 }
 
@@ -213,7 +201,7 @@ TEST(WorkerThread, NoCompletionRunsWhileTheUiThreadHandlesNoMessages)
     EXPECT_EQ(WaitForSingleObject(thread.get(), 200), WAIT_TIMEOUT);
     EXPECT_EQ(completed, 0);
 
-    HandleMessagesUntil([&] { return completed > 0; });
+    PumpMessagesUntil([&] { return completed > 0; });
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0); // freed and ended
 }

@@ -9,30 +9,13 @@
 #include "win/Application.h"
 #include "win/ErrorBox.h"
 
+#include "MessagePump.h"
 #include "RawRegistry.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-// Handles this thread's messages, as the program's message loop does, until `done` holds or
-// `patienceMs` have passed. Returns whether `done` holds.
-template <typename Condition>
-bool PumpMessagesUntil(Condition done, DWORD patienceMs = 20000)
-{
-    const ULONGLONG deadline = GetTickCount64() + patienceMs;
-    MSG message;
-    for (;;) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            TApplication::DispatchOne(message);
-        if (done())
-            return true;
-        if (GetTickCount64() >= deadline)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
 
 // The window class of a control, and the font it draws with.
 inline std::string ClassOf(HWND hwnd)
