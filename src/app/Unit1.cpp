@@ -125,7 +125,7 @@ void TForm1::Button6Click()
 
 void TForm1::doPingClick()
 {
-    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, [this](TPingThread& probe) { PingThreadTerminate(probe); });
+    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, listProbes_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm1::PingThreadTerminate(TPingThread& Sender)

@@ -2,6 +2,7 @@
 // The main window: the proxy list, the proxy in use, the browser identity lists, the account name
 // and the browser path, and the two ways to leave the program.
 
+#include "lists/ProbeLauncher.h"
 #include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
@@ -71,5 +72,6 @@ private:
     void BindEvents();
 
     TForm2* checker_ = nullptr;
+    ProbeLauncher listProbes_; // the refresh's lines that wait for a thread
     bool exitCleanupDone_ = false;
 };

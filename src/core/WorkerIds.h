@@ -19,6 +19,8 @@ public:
     void Forget(std::uint32_t id);
 
     std::size_t Length() const { return slots_.size(); }
+    // The slots that hold an id.
+    std::size_t Occupied() const { return occupied_; }
     // The id in slot `slot` (1-based), 0 when empty or out of range.
     std::uint32_t At(std::int32_t slot) const;
 

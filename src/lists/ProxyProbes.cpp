@@ -5,7 +5,6 @@
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
 
-#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -25,34 +24,26 @@ bool AnsweredInTime(const TPingThread& probe)
     return Answered(probe) && probe.RoundTripMs <= kSlowestListedPing;
 }
 
-// Creates, registers and starts the worker that probes one host line: echo with 56 data bytes,
-// TTL 32, 4000 ms timeout, no reverse lookup.
-void StartProbe(const std::string& line, const std::string& country, const ProbeHandler& onProbe)
-{
-    // Owned here until it runs: a failure before the start ends the suspended thread.
-    auto worker = std::make_unique<TPingThread>();
-    worker->Country = country;
-    worker->SourceLine = line;
-    RegisterWorker(worker->ThreadID());
-    worker->FreeOnTerminate = true;
-    worker->OnTerminate = [onProbe](WorkerThread& sender) { onProbe(static_cast<TPingThread&>(sender)); };
-    worker->Target = ProxyLineHost(line);
-    worker->TimeoutMs = 4000;
-    worker->Ttl = 32;
-    worker->ResolveNames = false;
-    worker.release()->Start();
-}
-
 void SetBoxText(const Edit& box, const std::string& text)
 {
     if (!box.TrySetText(text))
         throw std::runtime_error("Text exceeds memo capacity");
 }
 
+// The lines that get a probe: every non-empty one.
+std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> probed;
+    for (const std::string& line : lines)
+        if (!line.empty())
+            probed.push_back(line);
+    return probed;
+}
+
 } // namespace
 
 void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeHandler onProbe)
+                      ProbeLauncher& probes, ProbeHandler onProbe)
 {
     const std::string path = ExecutableDirectory() + "paidproxy.cfg";
     if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path))
@@ -60,18 +51,17 @@ void RefreshProxyList(const std::string& account, ProxyListView& list, const Edi
     list.Clear();
     // Decoded on the way in: the box then lays out its lines once, not twice.
     SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
-    for (const std::string& line : SplitLines(hostNames.Text())) // the box holds CR LF lines
-        if (!line.empty())
-            StartProbe(line, ProxyLineCountry(line), onProbe);
+    probes.Launch(ProbedLines(SplitLines(hostNames.Text())), true, std::move(onProbe)); // CR LF lines
 }
 
-void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeHandler onProbe)
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
+                     ProbeHandler onProbe)
 {
-    for (const std::string& line : SplitLines(NormalizeLineEnds(pasted))) {
-        list.Clear(); // only the first pass finds rows: no completion runs in this loop
-        if (!line.empty())
-            StartProbe(line, "", onProbe);
-    }
+    const std::vector<std::string> lines = SplitLines(NormalizeLineEnds(pasted));
+    if (lines.empty())
+        return; // the list keeps its rows
+    list.Clear();
+    probes.Launch(ProbedLines(lines), false, std::move(onProbe));
 }
 
 void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)

@@ -2,6 +2,7 @@
 // Probing the lines of a proxy list and listing the results: what the main list and the
 // checker share, and what each makes of a finished probe. UI thread only.
 
+#include "lists/ProbeLauncher.h"
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
 
@@ -11,21 +12,18 @@
 // Probes slower than this many milliseconds count as not answering.
 inline constexpr std::uint32_t kSlowestListedPing = 999;
 
-// What a window does with one finished probe, on the UI thread; the probe is valid until it
-// returns. Not called once the application has begun to terminate.
-using ProbeHandler = std::function<void(TPingThread& probe)>;
-
 // The main list's refresh: downloads the service's list for `account` into paidproxy.cfg beside
-// the executable, empties `list`, puts the decoded host lines into `hostNames` and starts one
-// probe per non-empty line. Network trouble is silent (the list stays empty). Raises
+// the executable, empties `list`, puts the decoded host lines into `hostNames` and has `probes`
+// probe every non-empty line. Network trouble is silent (the list stays empty). Raises
 // EInOutError for the list file, std::runtime_error "Text exceeds memo capacity" when the box
-// cannot take the text, and when no thread can be created.
+// cannot take the text, and what ProbeLauncher::Launch raises.
 void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeHandler onProbe);
+                      ProbeLauncher& probes, ProbeHandler onProbe);
 
-// The checker's "Check List": starts one probe per non-empty line of `pasted` and empties
-// `list` first, unless `pasted` has no lines at all.
-void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeHandler onProbe);
+// The checker's "Check List": empties `list` and has `probes` probe every non-empty line of
+// `pasted`, unless `pasted` has no lines at all.
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
+                     ProbeHandler onProbe);
 
 // The main list's share of a finished probe: a row "address:port", the country lines, the ping
 // for an echo reply under a second; then the list is sorted by the ping column if an echo reply

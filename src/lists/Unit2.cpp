@@ -61,7 +61,7 @@ void TForm2::BindEvents()
 
 void TForm2::doPingClick()
 {
-    CheckProxyLines(HostNames.Text(), ListView1, [this](TPingThread& probe) { PingThreadTerminate(probe); });
+    CheckProxyLines(HostNames.Text(), ListView1, listProbes_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm2::PingThreadTerminate(TPingThread& Sender)

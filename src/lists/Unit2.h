@@ -4,6 +4,7 @@
 // kept until the program ends; it is shown modally over the main window, and closing it only
 // hides it, so the pasted text, the rows and the label stay from one showing to the next.
 
+#include "lists/ProbeLauncher.h"
 #include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
@@ -48,4 +49,5 @@ private:
     void BindEvents();
 
     BrowserPathSource browserPath_;
+    ProbeLauncher listProbes_; // the check's lines that wait for a thread
 };

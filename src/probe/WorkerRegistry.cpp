@@ -42,3 +42,8 @@ std::size_t RegisteredWorkerSlots()
 {
     return Registry().Length();
 }
+
+std::size_t RunningWorkers()
+{
+    return Registry().Occupied();
+}

@@ -21,3 +21,6 @@ void ForgetWorker(std::uint32_t threadId);
 
 // The registry's length, for tests.
 std::size_t RegisteredWorkerSlots();
+
+// The workers registered whose completion has not run yet.
+std::size_t RunningWorkers();

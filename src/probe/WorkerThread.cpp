@@ -37,7 +37,7 @@ WorkerThread::WorkerThread()
         const HWND window = CreateWindowExA(0, kCompletionClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                             nullptr, GetModuleHandleA(nullptr), nullptr);
         if (!window)
-            throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
+            throw EThreadCreation("Thread creation error: " + SystemErrorText(GetLastError()));
         completionWindow = window;
     }
 
@@ -46,7 +46,7 @@ WorkerThread::WorkerThread()
         _beginthreadex(nullptr, kStackReservation, &ThreadStart, this,
                        CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId)));
     if (!thread_)
-        throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
+        throw EThreadCreation("Thread creation error: " + SystemErrorText(GetLastError()));
     threadId_ = threadId;
 }
 

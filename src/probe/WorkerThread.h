@@ -12,12 +12,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
+
+// Raised when the platform cannot create another thread (no descriptors or memory left):
+// "Thread creation error: " and the system's text.
+class EThreadCreation : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class WorkerThread {
 public:
     using TNotifyEvent = std::function<void(WorkerThread& sender)>;
 
-    // Creates the thread suspended. UI thread only. Raises std::runtime_error when the platform
+    // Creates the thread suspended. UI thread only. Raises EThreadCreation when the platform
     // cannot create another thread.
     WorkerThread();
     // A worker that was never started is ended without running its body. A started worker is

@@ -61,6 +61,34 @@ TEST_F(CheckerWindowTest, AProxyThatARouterReportsUnreachableIsBad)
     EXPECT_EQ(ListedRows(checker.ListView1), (Rows{{line, "BAD PROXY"}}));
 }
 
+TEST_F(CheckerWindowTest, ANewCheckDropsTheLinesStillWaitingAndProbesItsOwnWhole)
+{
+    const std::size_t previous = ProbeLauncher::BoundLiveWorkers(5);
+    std::string first, second;
+    for (int i = 1; i <= 40; ++i) {
+        first += "127.0.3." + std::to_string(i) + ":80\r\n";
+        second += "127.0.4." + std::to_string(i) + ":80\r\n";
+    }
+    checker.HostNames.SetText(first);
+    checker.Button5.Click(); // five start, the rest wait
+    checker.HostNames.SetText(second);
+    checker.Button5.Click();
+    const auto fromSecond = [&] {
+        int count = 0;
+        for (std::size_t i = 0; i < checker.ListView1.Count(); ++i)
+            count += checker.ListView1.Row(i).Caption.rfind("127.0.4.", 0) == 0;
+        return count;
+    };
+    // Late rows of the first check's five running workers arrive as usual; none of its waiting
+    // lines is started any more.
+    PumpMessagesUntil([&] { return fromSecond() == 40 && RegisteredWorkerSlots() == 0; });
+    ProbeLauncher::BoundLiveWorkers(previous);
+    const Rows rows = ListedRows(checker.ListView1);
+    EXPECT_EQ(fromSecond(), 40);
+    EXPECT_LE(rows.size(), 45u);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(CheckerWindowTest, PingsOfASecondOrMoreAreBadProxies)
 {
     checker.PingThreadTerminate(*FinishedProbe("a:1", 1, 1000));

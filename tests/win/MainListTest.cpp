@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include <regex>
+#include <set>
 
 using namespace lists;
 
@@ -184,6 +185,28 @@ TEST_F(MainListTest, ADoubleClickWhileCompletionsArriveUsesTheRowDrawnUnderThePo
     EXPECT_EQ(DrawnRows::drawnAtClick, main.listrep1.Row(2).Caption);
     EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), DrawnRows::drawnAtClick);
     EXPECT_EQ(main.Label1.Text(), DrawnRows::drawnAtClick);
+}
+
+// More lines than threads may run: the lines beyond wait and are probed as workers end.
+TEST_F(MainListTest, ALongerListThanThreadsMayRunIsProbedWhole)
+{
+    const std::size_t previous = ProbeLauncher::BoundLiveWorkers(7);
+    std::string list;
+    for (int i = 1; i <= 60; ++i)
+        list += "127.0.2." + std::to_string(i) + ":80;DE\r\n";
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(list));
+    main.Button5.Click();
+    EXPECT_LE(RunningWorkers(), 7u);
+    PumpMessagesUntil([&] { return main.listrep1.Count() == 60; });
+    ProbeLauncher::BoundLiveWorkers(previous);
+    AwaitProbes();
+    const Rows rows = ListedRows(main.listrep1);
+    EXPECT_EQ(rows.size(), 60u);
+    std::set<std::string> captions;
+    for (const auto& row : rows)
+        captions.insert(row[0]);
+    EXPECT_EQ(captions.size(), 60u); // each line once
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(MainListTest, LongLinesStayWholeInTheHiddenBox)

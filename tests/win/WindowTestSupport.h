@@ -32,6 +32,17 @@ inline LOGFONTA FontOf(HWND hwnd)
     return font;
 }
 
+// The platform's own record of the default connection's proxy, which the program sets beside the
+// registry values and which this process keeps from test to test: back to a direct connection.
+inline void ResetConnectionProxy()
+{
+    INTERNET_PER_CONN_OPTIONA option{};
+    option.dwOption = INTERNET_PER_CONN_FLAGS;
+    option.Value.dwValue = PROXY_TYPE_DIRECT;
+    INTERNET_PER_CONN_OPTION_LISTA list{sizeof list, nullptr, 1, 0, &option};
+    InternetSetOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list);
+}
+
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -39,9 +50,19 @@ protected:
         Application.ResetTermination();
         previousErrorBox_ = ReplaceErrorBox([this](const std::string& text) { errors.push_back(text); });
         raw::RestoreKey(SettingsKey); // in case an earlier test left it broken
-        for (const char* name : {"Zarnuinfo", "Zarnubrowser", "ProxyEnable", "ProxyServer", SavedProxyValue})
+        LeaveACleanMachine();
+        for (const char* name : {"Zarnuinfo", "Zarnubrowser"})
             raw::RemoveValue(SettingsKey, name);
         raw::RemoveTree(AgentKey);
+    }
+
+    // No proxy of the user's, none of the program's: what the next test, and the next run of the
+    // tests in this prefix, start from.
+    static void LeaveACleanMachine()
+    {
+        ResetConnectionProxy(); // the platform may mirror it into the values: they go after it
+        for (const char* name : {"ProxyEnable", "ProxyServer", SavedProxyValue})
+            raw::RemoveValue(SettingsKey, name);
     }
 
     void TearDown() override
@@ -49,6 +70,7 @@ protected:
         checker.Destroy();
         main.Destroy();
         DispatchPending();
+        LeaveACleanMachine();
         ReplaceErrorBox(previousErrorBox_);
         Application.ResetTermination();
     }

@@ -1,0 +1,30 @@
+#pragma once
+// The lines of one probing command that wait for a thread. Every line is started at once as far
+// as the platform has room for threads; a line that finds none waits, with the lines after it,
+// until a later attempt. Not synchronised: one thread owns an instance.
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class ProbeQueue {
+public:
+    // Starts the probe of one line; false when the platform has no room for another thread now
+    // (the line is then not started).
+    using Starter = std::function<bool(const std::string& line)>;
+
+    // Drops whatever still waits from an earlier command, then starts `lines` in order until one
+    // finds no room; that one and those after it wait.
+    void StartAll(std::vector<std::string> lines, const Starter& start);
+
+    // Starts waiting lines in order until one finds no room. Returns how many were started.
+    std::size_t StartWaiting(const Starter& start);
+
+    void Drop() { waiting_.clear(); }
+    std::size_t Waiting() const { return waiting_.size(); }
+
+private:
+    std::deque<std::string> waiting_;
+};
