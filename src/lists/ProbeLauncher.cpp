@@ -24,10 +24,7 @@ std::map<UINT_PTR, ProbeLauncher*>& Retrying()
 
 ProbeLauncher::~ProbeLauncher()
 {
-    if (timer_) {
-        KillTimer(nullptr, timer_);
-        Retrying().erase(timer_);
-    }
+    StopRetrying();
 }
 
 void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe)
@@ -82,14 +79,21 @@ void ProbeLauncher::StartWaiting()
 
 void ProbeLauncher::ScheduleRetry()
 {
-    if (queue_.Waiting() > 0 && !timer_) {
+    if (queue_.Waiting() == 0) {
+        StopRetrying();
+    } else if (!timer_) {
         timer_ = SetTimer(nullptr, 0, kRetryMs, &Retry);
         Retrying()[timer_] = this;
-    } else if (queue_.Waiting() == 0 && timer_) {
-        KillTimer(nullptr, timer_);
-        Retrying().erase(timer_);
-        timer_ = 0;
     }
+}
+
+void ProbeLauncher::StopRetrying()
+{
+    if (!timer_)
+        return;
+    KillTimer(nullptr, timer_);
+    Retrying().erase(timer_);
+    timer_ = 0;
 }
 
 void CALLBACK ProbeLauncher::Retry(HWND, UINT, UINT_PTR timer, DWORD)

@@ -30,8 +30,6 @@ public:
     // created while no worker of this program runs, which no wait would mend; nothing waits then.
     void Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe);
 
-    std::size_t Waiting() const { return queue_.Waiting(); }
-
     // The most workers of this program that run at once (by default 2000); the previous bound is
     // returned. For tests, which show the waiting with a few lines.
     static std::size_t BoundLiveWorkers(std::size_t most);
@@ -41,6 +39,7 @@ private:
     bool StartOne(const std::string& line);
     void StartWaiting();
     void ScheduleRetry();
+    void StopRetrying();
 
     ProbeQueue queue_;
     bool withCountry_ = false;

@@ -6,7 +6,6 @@
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
 
-#include <functional>
 #include <string>
 
 // Probes slower than this many milliseconds count as not answering.

@@ -12,21 +12,6 @@ namespace {
 constexpr const char* kEnable = "ProxyEnable";
 constexpr const char* kServer = "ProxyServer";
 
-RegistryValue Number(DWORD number)
-{
-    return RegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number)};
-}
-
-RegistryValue Text(const std::string& text)
-{
-    return RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)};
-}
-
-std::string TextOf(const RegistryValue& value)
-{
-    return value.data.substr(0, value.data.find('\0'));
-}
-
 // The saved copy, and whether the proxy it was saved for is still in place: "ProxyServer" holds
 // the address the program wrote. A copy that cannot be read counts as saved for a user without
 // values of their own, with the program's proxy in place.
@@ -45,7 +30,7 @@ ProxyCopy LoadCopy(TRegistry& registry)
     if (!saved)
         return {SavedProxy{}, true};
     const std::optional<RegistryValue> server = registry.LoadValue(kServer);
-    return {saved, server && server->type == REG_SZ && TextOf(*server) == saved->applied};
+    return {saved, server && server->type == REG_SZ && ValueText(*server) == saved->applied};
 }
 
 // The platform's own record of the default connection's proxy, which newer systems read rather
@@ -79,7 +64,7 @@ void AnnounceSettingsChanged()
 // some platforms mirror into the same two values), so that the registry ends exactly so.
 void PutProxyValues(TRegistry& registry, const RegistryValue& enable, const RegistryValue& server)
 {
-    SetConnectionProxy(enable.type == REG_DWORD && enable != Number(0), TextOf(server));
+    SetConnectionProxy(enable.type == REG_DWORD && enable != NumberValue(0), ValueText(server));
     registry.StoreValue(kEnable, enable);
     registry.StoreValue(kServer, server);
 }
@@ -88,8 +73,8 @@ void PutProxyValues(TRegistry& registry, const RegistryValue& enable, const Regi
 void RestoreFromCopy(TRegistry& registry, const ProxyCopy& copy)
 {
     if (copy.inPlace)
-        PutProxyValues(registry, copy.saved->enable.value_or(Number(0)),
-                       copy.saved->server.value_or(Text(":")));
+        PutProxyValues(registry, copy.saved->enable.value_or(NumberValue(0)),
+                       copy.saved->server.value_or(TextValue(":")));
     registry.DeleteValue(SavedProxyValue);
     if (copy.inPlace)
         AnnounceSettingsChanged();
@@ -128,7 +113,7 @@ void ClearSystemProxy()
     const std::optional<RegistryValue> server = registry.LoadValue(kServer);
     if (enable && server)
         return;
-    PutProxyValues(registry, enable.value_or(Number(0)), server.value_or(Text(":")));
+    PutProxyValues(registry, enable.value_or(NumberValue(0)), server.value_or(TextValue(":")));
     AnnounceSettingsChanged();
 }
 

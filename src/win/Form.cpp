@@ -81,27 +81,27 @@ void Form::CreateForm(const Frame& frame, HWND owner)
     OnActivate([this](bool active) { Activated(active); });
 }
 
-void Form::CreateControls(std::initializer_list<ControlSpec> table, int left, int top)
+void Form::CreateControls(std::initializer_list<ControlEntry> table, int left, int top)
 {
     // Distinct ids, for the platform's notifications; the map goes by handle.
     int controlId = 100;
-    for (const ControlSpec& spec : table) {
-        spec.control.Attach(AddControl(spec, left, top, controlId++));
-        spec.control.SetText(spec.text);
-        if (spec.onClick)
-            OnClick(spec.control.Handle(), spec.onClick);
+    for (const ControlEntry& entry : table) {
+        entry.control.Attach(AddControl(entry, left, top, controlId++));
+        entry.control.SetText(entry.text);
+        if (entry.onClick)
+            OnClick(entry.control.Handle(), entry.onClick);
     }
 }
 
-HWND Form::AddControl(const ControlSpec& spec, int left, int top, int controlId)
+HWND Form::AddControl(const ControlEntry& entry, int left, int top, int controlId)
 {
     const HWND control = CreateWindowExA(
-        spec.exStyle, spec.windowClass, "", WS_CHILD | spec.style, Scale(left + spec.left),
-        Scale(top + spec.top), Scale(spec.width), Scale(spec.height), Handle(),
+        entry.exStyle, entry.windowClass, "", WS_CHILD | entry.style, Scale(left + entry.left),
+        Scale(top + entry.top), Scale(entry.width), Scale(entry.height), Handle(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(spec.bold ? boldFont_.get() : font_.get()), FALSE);
-    if (lstrcmpiA(spec.windowClass, WC_EDITA) == 0 && (spec.style & ES_MULTILINE))
+                 reinterpret_cast<WPARAM>(entry.bold ? boldFont_.get() : font_.get()), FALSE);
+    if (lstrcmpiA(entry.windowClass, WC_EDITA) == 0 && (entry.style & ES_MULTILINE))
         SetWindowSubclass(control, &LeaveDialogKeys, kDialogKeysSubclass, 0);
     return control;
 }

@@ -38,7 +38,7 @@ protected:
 
     // One control of a form's table. Its place is in 96-dpi pixels of the form's client area;
     // a label sizes itself to its text; a button's click runs `onClick`.
-    struct ControlSpec {
+    struct ControlEntry {
         Control& control;
         const char* windowClass;
         std::string text;
@@ -50,13 +50,13 @@ protected:
     };
     // Creates the controls in the table's order, which is their tab order, each shifted by
     // (`left`, `top`). Tab and Esc leave a multi-line box to the window's keyboard navigation.
-    void CreateControls(std::initializer_list<ControlSpec> table, int left = 0, int top = 0);
+    void CreateControls(std::initializer_list<ControlEntry> table, int left = 0, int top = 0);
 
     // A layout length in pixels at 96 dpi, scaled to the monitor.
     int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
 private:
-    HWND AddControl(const ControlSpec& spec, int left, int top, int controlId);
+    HWND AddControl(const ControlEntry& entry, int left, int top, int controlId);
     void Activated(bool active);
 
     int dpi_ = 96;

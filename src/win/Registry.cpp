@@ -60,14 +60,29 @@ void TRegistry::CreateUserKey(const std::string& path)
         throw ERegistryException("Failed to create key " + path);
 }
 
+RegistryValue NumberValue(DWORD number)
+{
+    return RegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number)};
+}
+
+RegistryValue TextValue(const std::string& text)
+{
+    return RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)};
+}
+
+std::string ValueText(const RegistryValue& value)
+{
+    return value.data.substr(0, value.data.find('\0'));
+}
+
 void TRegistry::StoreNumber(const std::string& name, DWORD value)
 {
-    StoreValue(name, RegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)});
+    StoreValue(name, NumberValue(value));
 }
 
 void TRegistry::StoreText(const std::string& name, const std::string& text)
 {
-    StoreValue(name, RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)});
+    StoreValue(name, TextValue(text));
 }
 
 std::string TRegistry::LoadText(const std::string& name)
@@ -77,7 +92,7 @@ std::string TRegistry::LoadText(const std::string& name)
         return {};
     if (value->type != REG_SZ && value->type != REG_EXPAND_SZ)
         RaiseForValue("Invalid data type for", name);
-    return value->data.substr(0, value->data.find('\0'));
+    return ValueText(*value);
 }
 
 std::optional<RegistryValue> TRegistry::LoadValue(const std::string& name)

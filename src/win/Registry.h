@@ -16,6 +16,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A REG_DWORD value, and a REG_SZ value with its terminating zero, as TRegistry stores them.
+RegistryValue NumberValue(DWORD number);
+RegistryValue TextValue(const std::string& text);
+// A string value's text: its bytes up to the first zero byte.
+std::string ValueText(const RegistryValue& value);
+
 class TRegistry {
 public:
     // Opens `path` below HKEY_CURRENT_USER with full access, creating it and its missing parents.
