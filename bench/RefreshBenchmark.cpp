@@ -3,7 +3,7 @@
 // loopback lines in the checker, and prints the time from the click to the last row listed,
 // sorted and drawn, the completion handler times, any error box and the process's peak memory.
 //   refresh_benchmark [--checker] [PROXIES...]   (default 1000 5000)
-// Needs ZARNU_TEST_SERVICE (the service program) and a display.
+// Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
 
 #include "app/Unit1.h"
 #include "lists/Unit2.h"

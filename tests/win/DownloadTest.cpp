@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
+#include <wininet.h>
 
 namespace {
 

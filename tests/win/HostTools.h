@@ -1,62 +1,188 @@
 #pragma once
-// The Linux programs that tests under Wine need beside the program: the scripts of tests/win/host,
-// whose folder ZARNU_TEST_HOST_TOOLS names. Wine starts a Linux program but can neither wait for
-// it nor read its output, so the scripts report through files, which these helpers poll.
-
-#include "TestService.h"
+// The Linux programs that tests under Wine start beside the program: the project's service and
+// the scripts of tests/win/host, whose folder ZARNU_TEST_HOST_TOOLS names. Wine starts a Linux
+// program but can neither wait for it, read its output nor end it, so each one runs through the
+// `helper` script in a folder of its own, and reports through files there that these classes
+// poll. Every folder is made inside the one the Wine wrapper made for this test program
+// (ZARNU_TEST_TMP), which the wrapper removes, ending whatever still runs, when the program ends.
 
 #include "win/WinsockSession.h"
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace host {
 
-inline std::string UniqueUnixPath(const std::string& what)
+inline std::string WindowsPath(std::string unixPath)
 {
-    static int serial = 0;
-    return "/tmp/zarnu-" + what + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++serial);
+    for (char& c : unixPath)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + unixPath;
 }
+
+inline std::string Environment(const char* name)
+{
+    const char* value = getenv(name);
+    if (!value || !*value)
+        throw std::runtime_error(std::string(name) + " is not set: run the tests through scripts/wine-run");
+    return value;
+}
+
+inline bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline std::string FileText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Removes `path` with everything below it; what cannot be removed stays.
+inline void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path + "\\" + name);
+            else
+                DeleteFileA((path + "\\" + name).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+// A new folder in this test program's own, which nothing else names: "WHAT-N", created here
+// (never one that exists already) and removed with everything in it when the object goes.
+class OwnFolder {
+public:
+    explicit OwnFolder(const std::string& what)
+    {
+        static int serial = 0;
+        const std::string run = Environment("ZARNU_TEST_TMP");
+        for (;;) {
+            name_ = what + "-" + std::to_string(++serial);
+            unixPath_ = run + "/" + name_;
+            if (CreateDirectoryA(Path().c_str(), nullptr))
+                break;
+            if (GetLastError() != ERROR_ALREADY_EXISTS)
+                throw std::runtime_error("cannot create " + unixPath_);
+        }
+    }
+    ~OwnFolder() { RemoveTree(Path()); }
+    OwnFolder(const OwnFolder&) = delete;
+    OwnFolder& operator=(const OwnFolder&) = delete;
+
+    // A name that no other program or run uses: the wrapper's folder name, then this folder's.
+    // The wrapper removes network namespaces of such names with its folder.
+    std::string UniqueName() const
+    {
+        const std::string run = Environment("ZARNU_TEST_TMP");
+        return run.substr(run.rfind('/') + 1) + "-" + name_;
+    }
+    const std::string& UnixPath() const { return unixPath_; }
+    std::string Path() const { return WindowsPath(unixPath_); }
+    std::string File(const std::string& name) const { return Path() + "\\" + name; }
+
+private:
+    std::string name_;
+    std::string unixPath_;
+};
 
 inline std::string ToolPath(const std::string& tool)
 {
-    const char* folder = getenv("ZARNU_TEST_HOST_TOOLS");
-    if (!folder)
-        throw std::runtime_error("ZARNU_TEST_HOST_TOOLS names no folder");
-    return std::string(folder) + "/" + tool;
+    return Environment("ZARNU_TEST_HOST_TOOLS") + "/" + tool;
 }
 
-// Starts `tool` with `arguments` (Unix paths) and returns at once.
-inline void Start(const std::string& commandLine)
-{
-    std::string command = commandLine;
-    STARTUPINFOA startup{sizeof startup};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        throw std::runtime_error("cannot start " + commandLine);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
-// Runs `tool` to its end, for at most 30 s. Returns its exit status, -1 when it did not end.
-inline int Run(const std::string& tool, const std::string& arguments)
-{
-    const std::string done = UniqueUnixPath("done");
-    Start(TestService::WindowsPath(ToolPath("run")) + " " + done + " " + ToolPath(tool) + " " + arguments);
-    const std::string doneFile = TestService::WindowsPath(done);
-    int status = -1;
-    for (int i = 0; i < 3000 && status < 0; ++i) {
-        std::ifstream(doneFile) >> status;
-        if (status < 0)
-            Sleep(10);
+// A Linux program run for a test through the `helper` script, in a folder of its own that holds
+// its output ("log"). It is ended when the object goes; one that does not end then fails the
+// test (the wrapper ends it with the test program).
+class Helper {
+public:
+    Helper(const std::string& what, const std::string& program, const std::vector<std::string>& arguments)
+        : folder_(what)
+    {
+        std::string command = Quoted(WindowsPath(ToolPath("helper"))) + " " + Quoted(folder_.UnixPath()) +
+                              " " + Quoted(program);
+        for (const std::string& argument : arguments)
+            command += " " + Quoted(argument);
+        STARTUPINFOA startup{sizeof startup};
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            throw std::runtime_error("cannot start " + command + ": " + std::to_string(GetLastError()));
+        // Wine gives no handle of a Linux process to wait on.
+        if (process.hThread)
+            CloseHandle(process.hThread);
+        if (process.hProcess)
+            CloseHandle(process.hProcess);
     }
-    DeleteFileA(doneFile.c_str());
-    DeleteFileA((doneFile + ".log").c_str());
+    ~Helper()
+    {
+        if (!Stop())
+            ADD_FAILURE() << folder_.UnixPath() << ": the helper did not end when asked\n" << Log();
+    }
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+
+    const OwnFolder& Folder() const { return folder_; }
+    std::string Log() const { return FileText(folder_.File("log")); }
+
+    // The program's exit status once it has ended, waiting at most `milliseconds` for it.
+    std::optional<int> WaitForExit(DWORD milliseconds) const
+    {
+        const DWORD start = GetTickCount();
+        while (!FileExists(folder_.File("exit"))) {
+            if (GetTickCount() - start >= milliseconds)
+                return std::nullopt;
+            Sleep(10);
+        }
+        int status = -1;
+        std::ifstream(folder_.File("exit")) >> status;
+        return status;
+    }
+    bool Ended() const { return FileExists(folder_.File("exit")); }
+
+    // Ends the program and waits for it; false when it has not ended within 10 s.
+    bool Stop()
+    {
+        if (!Ended())
+            std::ofstream(folder_.File("stop")) << "stop\n";
+        return WaitForExit(10000).has_value();
+    }
+
+private:
+    static std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+    OwnFolder folder_;
+};
+
+// Runs `tool` with `arguments` to its end, for at most 30 s. Returns its exit status, -1 when it
+// did not end; its output goes to the test's output when it failed.
+inline int Run(const std::string& tool, const std::vector<std::string>& arguments)
+{
+    Helper run(tool, ToolPath(tool), arguments);
+    const int status = run.WaitForExit(30000).value_or(-1);
+    if (status != 0)
+        std::cerr << tool << " ended with " << status << ":\n" << run.Log();
     return status;
 }
 
@@ -66,12 +192,12 @@ class UnreachableRouter {
 public:
     static constexpr const char* kAddress = "198.51.100.7";
 
-    UnreachableRouter() : name_("zarnu-router-" + std::to_string(GetCurrentProcessId()))
+    UnreachableRouter() : name_(OwnFolder("router").UniqueName())
     {
-        if (Run("unreachable-router", "up " + name_) != 0)
+        if (Run("unreachable-router", {"up", name_}) != 0)
             throw std::runtime_error("cannot set up the router namespace " + name_);
     }
-    ~UnreachableRouter() { Run("unreachable-router", "down " + name_); }
+    ~UnreachableRouter() { EXPECT_EQ(Run("unreachable-router", {"down", name_}), 0); }
     UnreachableRouter(const UnreachableRouter&) = delete;
     UnreachableRouter& operator=(const UnreachableRouter&) = delete;
 
@@ -79,22 +205,19 @@ private:
     std::string name_;
 };
 
-// Debian's tinyproxy on `address`:`port`, leaving from `address`. Ready when constructed;
-// asked to end when the object goes (use a new address for the next one).
+// Debian's tinyproxy on `address`:`port`, leaving from `address`. Ready when constructed; ended
+// when the object goes.
 class Tinyproxy {
 public:
-    Tinyproxy(const std::string& address, int port) : stop_(UniqueUnixPath("proxy-stop"))
+    Tinyproxy(const std::string& address, int port)
+        : proxy_("tinyproxy", ToolPath("tinyproxy"), {address, std::to_string(port)})
     {
-        Start(TestService::WindowsPath(ToolPath("tinyproxy")) + " " + address + " " +
-              std::to_string(port) + " " + stop_);
-        for (int i = 0; i < 500 && !Accepts(address, port); ++i)
+        for (int i = 0; i < 500 && !proxy_.Ended() && !Accepts(address, port); ++i)
             Sleep(10);
-        if (!Accepts(address, port))
-            throw std::runtime_error("tinyproxy does not listen on " + address);
+        // One that could not listen has ended: what answers then is not this test's.
+        if (proxy_.Ended() || !Accepts(address, port))
+            throw std::runtime_error("tinyproxy does not listen on " + address + ":\n" + proxy_.Log());
     }
-    ~Tinyproxy() { std::ofstream(TestService::WindowsPath(stop_)) << "stop\n"; }
-    Tinyproxy(const Tinyproxy&) = delete;
-    Tinyproxy& operator=(const Tinyproxy&) = delete;
 
 private:
     static bool Accepts(const std::string& address, int port)
@@ -110,7 +233,7 @@ private:
         return connected;
     }
 
-    std::string stop_;
+    Helper proxy_;
 };
 
 } // namespace host

@@ -1,4 +1,5 @@
 #include "HostTools.h"
+#include "TestService.h"
 #include "ListTestSupport.h"
 
 #include "settings/BrowserLaunch.h"

@@ -1,13 +1,12 @@
 #pragma once
-// The project's service for tests under Wine: started as a Linux process in a fresh folder,
-// reached on 127.0.0.1, stopped when the object goes. The folder's files are what it serves.
-// Raises std::runtime_error when it cannot be started.
+// The project's service for tests under Wine: a Linux process serving the files of the folder of
+// its own that it runs in (see HostTools.h), reached on 127.0.0.1 and ended when the object goes. Raises
+// std::runtime_error when it cannot be started.
 
-#include "win/UniqueHandle.h"
+#include "HostTools.h"
 
 #include <fstream>
 #include <stdexcept>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,62 +21,31 @@ public:
     };
 
     TestService()
+        : service_("service", host::Environment("ZARNU_TEST_SERVICE"), {"--root", "."})
     {
-        static int serial = 0;
-        unixRoot_ = "/tmp/zarnu-service-" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(++serial);
-        root_ = WindowsPath(unixRoot_);
-        CreateDirectoryA(root_.c_str(), nullptr);
-
-        const char* program = getenv("ZARNU_TEST_SERVICE");
-        if (!program)
-            throw std::runtime_error("ZARNU_TEST_SERVICE names no service program");
-        std::string command = WindowsPath(program) + " --root " + unixRoot_ + " --lifetime 300";
-        STARTUPINFOA startup{sizeof startup};
-        PROCESS_INFORMATION process{};
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process)) {
-            throw std::runtime_error("cannot start " + command + ": " + std::to_string(GetLastError()));
-        }
-        process_.reset(process.hProcess);
-        CloseHandle(process.hThread);
-        for (int i = 0; i < 1000 && port_.empty(); ++i) {
-            std::ifstream(root_ + "\\port") >> port_;
+        // The folder is new and the service's alone: a port written there is this service's.
+        for (int i = 0; i < 1000 && port_.empty() && !service_.Ended(); ++i) {
+            std::ifstream(Folder().File("port")) >> port_;
             if (port_.empty())
                 Sleep(10);
         }
         if (port_.empty())
-            throw std::runtime_error("the service did not start");
-    }
-
-    ~TestService()
-    {
-        if (!port_.empty()) {
-            const UniqueHInternet internet(InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-            const UniqueHInternet stop(InternetOpenUrlA(internet.get(), ("http://" + Host() + "/stop").c_str(),
-                                                        nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-        }
-        if (process_)
-            WaitForSingleObject(process_.get(), 5000);
-        for (const char* name : {"port", "requests.log", "paidencrypt.txt", "paidencrypt.txt.mode",
-                                 "useragent.txt", "useragent.txt.mode"})
-            DeleteFileA((root_ + "\\" + name).c_str());
-        RemoveDirectoryA(root_.c_str());
+            throw std::runtime_error("the service did not start:\n" + service_.Log());
     }
 
     std::string Host() const { return "127.0.0.1:" + port_; }
-    const std::string& Root() const { return root_; }
+    std::string Root() const { return Folder().Path(); }
 
     void Serve(const std::string& name, const std::string& body, const std::string& mode = "")
     {
-        std::ofstream(root_ + "\\" + name, std::ios::binary) << body;
-        std::ofstream(root_ + "\\" + name + ".mode", std::ios::binary) << mode;
+        std::ofstream(Folder().File(name), std::ios::binary) << body;
+        std::ofstream(Folder().File(name) + ".mode", std::ios::binary) << mode;
     }
 
     std::vector<Request> Requests() const
     {
         std::vector<Request> requests;
-        std::ifstream log(root_ + "\\requests.log", std::ios::binary);
+        std::ifstream log(Folder().File("requests.log"), std::ios::binary);
         std::string line;
         while (std::getline(log, line)) {
             std::vector<std::string> fields;
@@ -111,17 +79,11 @@ public:
         return text;
     }
 
-    static std::string WindowsPath(std::string unixPath)
-    {
-        for (char& c : unixPath)
-            if (c == '/')
-                c = '\\';
-        return "Z:" + unixPath;
-    }
+    static std::string WindowsPath(const std::string& unixPath) { return host::WindowsPath(unixPath); }
 
 private:
-    std::string unixRoot_;
-    std::string root_;
+    const host::OwnFolder& Folder() const { return service_.Folder(); }
+
+    host::Helper service_;
     std::string port_;
-    UniqueKernelHandle process_;
 };

@@ -1,7 +1,7 @@
 // The Zarnu service as the tests and the demo need it: the two list files and the
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
-//   zarnu-service --root DIR [--port N] [--lifetime SECONDS]
+//   zarnu-service --root DIR [--port N]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/. Writes the port it
 // listens on to DIR/port and appends one line per request to DIR/requests.log:
@@ -9,11 +9,10 @@
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
-// GET /stop ends the service; so does the end of its lifetime (default 600 s).
+// It runs until it is ended by a signal.
 
 #include <httplib.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -167,18 +166,15 @@ int main(int argc, char** argv)
 {
     fs::path root;
     int port = 0;
-    int lifetimeSeconds = 600;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
             root = argv[i + 1];
         else if (option == "--port")
             port = std::stoi(argv[i + 1]);
-        else if (option == "--lifetime")
-            lifetimeSeconds = std::stoi(argv[i + 1]);
     }
     if (root.empty()) {
-        std::cerr << "usage: zarnu-service --root DIR [--port N] [--lifetime SECONDS]\n";
+        std::cerr << "usage: zarnu-service --root DIR [--port N]\n";
         return 2;
     }
 
@@ -191,10 +187,6 @@ int main(int argc, char** argv)
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, BasicCredentials(q));
         r.set_content("Your IP address is " + q.remote_addr + "\n", "text/plain");
-    });
-    server.Get("/stop", [&](const httplib::Request&, httplib::Response& r) {
-        r.set_content("stopping\n", "text/plain");
-        server.stop();
     });
 
     if (port == 0)
@@ -212,15 +204,6 @@ int main(int argc, char** argv)
     }
     std::cout << "zarnu-service listening on 127.0.0.1:" << port << std::endl;
 
-    std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetimeSeconds);
-        while (!done && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        server.stop();
-    });
     server.listen_after_bind();
-    done = true;
-    watchdog.join();
     return 0;
 }
