@@ -1,5 +1,6 @@
 // The program's entry point: the application object, the two windows and the message loop.
 
+#include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "lists/Unit2.h"
 #include "probe/PingThrd.h"
@@ -9,6 +10,11 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    const SingleInstance instance;
+    if (!instance.First()) {
+        SingleInstance::ShowRunning("TForm1");
+        return 0;
+    }
     Application.Initialize();
     Application.SetTitle("Zarnu");
     {

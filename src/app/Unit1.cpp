@@ -5,6 +5,7 @@
 #include "settings/AgentList.h"
 #include "settings/AgentOverride.h"
 #include "settings/BrowserLaunch.h"
+#include "settings/SettingsChanges.h"
 #include "settings/SystemProxy.h"
 #include "win/Application.h"
 #include "win/ErrorBox.h"
@@ -201,13 +202,15 @@ void TForm1::StopHideMyIP1Click()
 
 void TForm1::ExitCleanup()
 {
-    if (exitCleanupDone_)
+    const unsigned changes = SettingsChangeCount();
+    if (settingsBackAt_ == changes)
         return;
+    // The proxy first: a failure to store the settings must not leave a public proxy on.
+    ClearSystemProxy();
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);
     registry.StoreText("Zarnuinfo", txtRegEmail.Text());
     registry.StoreText("Zarnubrowser", edtBrowser.Text());
-    ClearSystemProxy();
     ClearAgentOverride();
-    exitCleanupDone_ = true;
+    settingsBackAt_ = changes;
 }

@@ -8,6 +8,7 @@
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
 
+#include <optional>
 #include <string>
 
 class TForm2;
@@ -62,9 +63,11 @@ public:
     void listrep1DblClick();
     void SelectProxy1Click();
     void StopHideMyIP1Click();
-    // Saves the two settings, switches the system proxy off and removes the browser identity
+    // Switches the system proxy off, saves the two settings and removes the browser identity
     // override. Raises ERegistryException; the steps before the failing one stay done and a
-    // later call runs the whole sequence again. Once it has succeeded, later calls do nothing.
+    // later call runs the whole sequence again. Once it has succeeded, later calls do nothing
+    // until the user's settings are changed again (after a session end that did not end the
+    // program, say).
     void ExitCleanup();
 
 private:
@@ -73,5 +76,6 @@ private:
 
     TForm2* checker_ = nullptr;
     ProbeLauncher listProbes_; // the refresh's lines that wait for a thread
-    bool exitCleanupDone_ = false;
+    // The settings change count at which the exit sequence last put the user's settings back.
+    std::optional<unsigned> settingsBackAt_;
 };

@@ -4,6 +4,7 @@
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
+#include "settings/SystemProxy.h"
 
 #include <stdexcept>
 
@@ -46,7 +47,7 @@ void RefreshProxyList(const std::string& account, ProxyListView& list, const Edi
                       ProbeLauncher& probes, ProbeHandler onProbe)
 {
     const std::string path = ExecutableDirectory() + "paidproxy.cfg";
-    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path))
+    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path, ServiceRequestWay()))
         return;
     list.Clear();
     // Decoded on the way in: the box then lays out its lines once, not twice.

@@ -12,7 +12,7 @@
 inline constexpr std::uint32_t kSlowestListedPing = 999;
 
 // The main list's refresh: downloads the service's list for `account` into paidproxy.cfg beside
-// the executable, empties `list`, puts the decoded host lines into `hostNames` and has `probes`
+// the executable (never through a proxy of the program's own), empties `list`, puts the decoded host lines into `hostNames` and has `probes`
 // probe every non-empty line. Network trouble is silent (the list stays empty). Raises
 // EInOutError for the list file, std::runtime_error "Text exceeds memo capacity" when the box
 // cannot take the text, and what ProbeLauncher::Launch raises.

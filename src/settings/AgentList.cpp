@@ -3,6 +3,7 @@
 #include "core/ProfileValue.h"
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
+#include "settings/SystemProxy.h"
 
 #include <windows.h>
 
@@ -43,7 +44,7 @@ AgentTokens ReadAgentTokens(const std::string& path)
 AgentTokens FetchAgentTokens(const std::string& account)
 {
     const std::string path = ExecutableDirectory() + "browser.cfg";
-    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), AgentListPath), path))
+    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), AgentListPath), path, ServiceRequestWay()))
         return {};
     return ReadAgentTokens(path);
 }

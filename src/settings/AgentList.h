@@ -21,7 +21,7 @@ inline constexpr int kMostAgentTokens = 2048;
 // missing key gives an empty token). A missing file or section gives empty lists.
 AgentTokens ReadAgentTokens(const std::string& path);
 
-// Downloads the service's list for `account` into browser.cfg beside the executable and reads
-// it. Network trouble is silent (the lists come back empty or as far as the file got). Raises
+// Downloads the service's list for `account` into browser.cfg beside the executable (never
+// through a proxy of the program's own) and reads it. Network trouble is silent (the lists come back empty or as far as the file got). Raises
 // EInOutError for trouble with the file.
 AgentTokens FetchAgentTokens(const std::string& account);

@@ -1,56 +1,71 @@
 #include "settings/SystemProxy.h"
 
+#include "core/ProxySwitch.h"
+#include "settings/SettingsChanges.h"
 #include "win/Registry.h"
-#include "core/SavedProxy.h"
 
 #include <wininet.h>
 
-#include <optional>
-
 namespace {
 
-constexpr const char* kEnable = "ProxyEnable";
-constexpr const char* kServer = "ProxyServer";
-
-// The saved copy, and whether the proxy it was saved for is still in place: "ProxyServer" holds
-// the address the program wrote. A copy that cannot be read counts as saved for a user without
-// values of their own, with the program's proxy in place.
-struct ProxyCopy {
-    std::optional<SavedProxy> saved;
-    bool inPlace = false;
-};
-
-ProxyCopy LoadCopy(TRegistry& registry)
+std::u16string FromAnsi(std::string_view text)
 {
-    const std::optional<RegistryValue> stored = registry.LoadValue(SavedProxyValue);
-    if (!stored)
-        return {};
-    const std::optional<SavedProxy> saved =
-        stored->type == REG_BINARY ? DecodeSavedProxy(stored->data) : std::nullopt;
-    if (!saved)
-        return {SavedProxy{}, true};
-    const std::optional<RegistryValue> server = registry.LoadValue(kServer);
-    return {saved, server && server->type == REG_SZ && ValueText(*server) == saved->applied};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return std::u16string(wide.begin(), wide.end());
 }
 
-// The platform's own record of the default connection's proxy, which newer systems read rather
-// than the two values. Only the proxy flag and the server change; automatic configuration stays
-// as the user set it. Best effort: a platform that lacks it keeps going by the registry.
-void SetConnectionProxy(bool enabled, const std::string& server)
+std::wstring Wide(const std::u16string& text)
 {
-    INTERNET_PER_CONN_OPTIONA options[2]{};
-    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    return std::wstring(text.begin(), text.end());
+}
+
+// The default connection's settings as the platform reports them; nullopt when it cannot.
+std::optional<ConnectionSettings> QueryConnection()
+{
+    INTERNET_PER_CONN_OPTIONW options[4]{};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS_UI;
     options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-    INTERNET_PER_CONN_OPTION_LISTA list{sizeof list, nullptr, 1, 0, options};
+    options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+    options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+    INTERNET_PER_CONN_OPTION_LISTW list{sizeof list, nullptr, 4, 0, options};
     DWORD size = sizeof list;
-    if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
-        return;
-    const DWORD automatic = PROXY_TYPE_AUTO_PROXY_URL | PROXY_TYPE_AUTO_DETECT;
-    options[0].Value.dwValue = (options[0].Value.dwValue & automatic) | PROXY_TYPE_DIRECT |
-                               (enabled ? PROXY_TYPE_PROXY : 0);
-    options[1].Value.pszValue = const_cast<char*>(server.c_str());
-    list.dwOptionCount = 2;
-    InternetSetOptionA(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list);
+    if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+        options[0].dwOption = INTERNET_PER_CONN_FLAGS; // what platforms before Windows 7 know
+        size = sizeof list;
+        if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
+            return std::nullopt;
+    }
+    ConnectionSettings connection;
+    connection.flags = options[0].Value.dwValue;
+    std::u16string* texts[] = {&connection.server, &connection.bypass, &connection.autoConfigUrl};
+    for (int i = 0; i < 3; ++i) {
+        if (const wchar_t* text = options[i + 1].Value.pszValue) {
+            *texts[i] = std::u16string(text, text + wcslen(text));
+            GlobalFree(options[i + 1].Value.pszValue);
+        }
+    }
+    return connection;
+}
+
+// Best effort: a platform that lacks it keeps going by the registry.
+void SetConnection(const ConnectionSettings& connection)
+{
+    std::wstring server = Wide(connection.server);
+    std::wstring bypass = Wide(connection.bypass);
+    std::wstring script = Wide(connection.autoConfigUrl);
+    INTERNET_PER_CONN_OPTIONW options[4]{};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[0].Value.dwValue = connection.flags;
+    options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+    options[1].Value.pszValue = server.data();
+    options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+    options[2].Value.pszValue = bypass.data();
+    options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
+    options[3].Value.pszValue = script.data();
+    INTERNET_PER_CONN_OPTION_LISTW list{sizeof list, nullptr, 4, 0, options};
+    InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list);
 }
 
 // Tells running programs that the Internet settings changed, so that they read them again.
@@ -60,69 +75,71 @@ void AnnounceSettingsChanged()
     InternetSetOptionA(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
 }
 
-// Writes both values as given, "ProxyEnable" first, after the platform's own record (which
-// some platforms mirror into the same two values), so that the registry ends exactly so.
-void PutProxyValues(TRegistry& registry, const RegistryValue& enable, const RegistryValue& server)
+// The connection is asked for only where a switch may change it: some platforms write missing
+// proxy values when they are asked.
+enum class Purpose { Switch, Repair, Way };
+
+ProxyState ReadState(TRegistry& registry, Purpose purpose)
 {
-    SetConnectionProxy(enable.type == REG_DWORD && enable != NumberValue(0), ValueText(server));
-    registry.StoreValue(kEnable, enable);
-    registry.StoreValue(kServer, server);
+    ProxyState state{registry.LoadWideValue(kProxyEnableName), registry.LoadWideValue(kProxyServerName),
+                     registry.LoadWideValue(kProxyOverrideName), registry.LoadWideValue(kAutoConfigUrlName)};
+    const std::optional<RegistryValue> copy = registry.LoadValue(SavedProxyValue);
+    state.copyPresent = copy.has_value();
+    if (copy && copy->type == REG_BINARY)
+        state.copy = DecodeSavedProxy(copy->data, FromAnsi);
+    if (purpose == Purpose::Switch || (purpose == Purpose::Repair && state.copy))
+        state.connection = QueryConnection();
+    return state;
 }
 
-// Puts the values of `copy` back where its proxy is in place, and drops it.
-void RestoreFromCopy(TRegistry& registry, const ProxyCopy& copy)
+void Run(TRegistry& registry, const ProxyPlan& plan)
 {
-    if (copy.inPlace)
-        PutProxyValues(registry, copy.saved->enable.value_or(NumberValue(0)),
-                       copy.saved->server.value_or(TextValue(":")));
-    registry.DeleteValue(SavedProxyValue);
-    if (copy.inPlace)
-        AnnounceSettingsChanged();
+    for (const ProxyStep& step : plan) {
+        switch (step.kind) {
+        case ProxyStep::Kind::StoreCopy:
+            registry.StoreValue(SavedProxyValue, RegistryValue{REG_BINARY, EncodeSavedProxy(step.copy)});
+            break;
+        case ProxyStep::Kind::DeleteCopy: registry.DeleteValue(SavedProxyValue); break;
+        case ProxyStep::Kind::StoreValue: registry.StoreWideValue(step.name, step.value); break;
+        case ProxyStep::Kind::DeleteValue: registry.DeleteValue(step.name); break;
+        case ProxyStep::Kind::SetConnection: SetConnection(step.connection); break;
+        case ProxyStep::Kind::Announce: AnnounceSettingsChanged(); break;
+        }
+    }
 }
 
 } // namespace
 
 void ApplySystemProxy(const std::string& address)
 {
+    CountSettingsChange();
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);
-    const ProxyCopy copy = LoadCopy(registry);
-    SavedProxy saved = copy.inPlace ? *copy.saved
-                                    : SavedProxy{registry.LoadValue(kEnable), registry.LoadValue(kServer), {}};
-    saved.applied = address;
-    // Saved before the proxy is written, so that a run ending at any later point is repaired.
-    registry.StoreValue(SavedProxyValue, RegistryValue{REG_BINARY, EncodeSavedProxy(saved)});
-
-    // The server first: once it holds the address, the copy is known to be in place.
-    SetConnectionProxy(true, address);
-    registry.StoreText(kServer, address);
-    registry.StoreNumber(kEnable, 1);
-    AnnounceSettingsChanged();
+    const std::optional<ProxyPlan> plan = PlanSwitchOn(ReadState(registry, Purpose::Switch), FromAnsi(address));
+    if (!plan)
+        throw ERegistryException(std::string("Cannot keep your own proxy settings: '") + SavedProxyValue +
+                                 "' holds a copy of them that this version cannot read");
+    Run(registry, *plan);
 }
 
 void ClearSystemProxy()
 {
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);
-    const ProxyCopy copy = LoadCopy(registry);
-    if (copy.saved) {
-        RestoreFromCopy(registry, copy);
-        return;
-    }
-    const std::optional<RegistryValue> enable = registry.LoadValue(kEnable);
-    const std::optional<RegistryValue> server = registry.LoadValue(kServer);
-    if (enable && server)
-        return;
-    PutProxyValues(registry, enable.value_or(NumberValue(0)), server.value_or(TextValue(":")));
-    AnnounceSettingsChanged();
+    Run(registry, PlanSwitchOff(ReadState(registry, Purpose::Switch)));
 }
 
 void RepairSystemProxy()
 {
     TRegistry registry;
+    if (registry.OpenExistingUserKey(SettingsKey))
+        Run(registry, PlanRepair(ReadState(registry, Purpose::Repair)));
+}
+
+RequestWay ServiceRequestWay()
+{
+    TRegistry registry;
     if (!registry.OpenExistingUserKey(SettingsKey))
-        return;
-    const ProxyCopy copy = LoadCopy(registry);
-    if (copy.saved)
-        RestoreFromCopy(registry, copy);
+        return {};
+    return OwnRequestWayFor(ReadState(registry, Purpose::Way));
 }

@@ -38,6 +38,30 @@ bool RemoveTreeBelow(HKEY parent, const std::string& name)
     return RegDeleteKeyA(parent, name.c_str()) == ERROR_SUCCESS;
 }
 
+// A value's type and bytes through the ANSI or the wide query; nullopt when it is missing.
+template <typename Char, typename Query>
+std::optional<RegistryValue> QueryValue(HKEY key, const Char* name, Query query, const std::string& shownName)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (query(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    RegistryValue value{type, std::string(size, '\0')};
+    if (size > 0 && query(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data.data()), &size) !=
+                        ERROR_SUCCESS)
+        RaiseForValue("Failed to get data for", shownName);
+    value.type = type;
+    value.data.resize(size);
+    return value;
+}
+
+template <typename Char, typename Set>
+bool SetValue(HKEY key, const Char* name, Set set, const RegistryValue& value)
+{
+    return set(key, name, 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+               static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+}
+
 } // namespace
 
 bool TRegistry::OpenUserKey(const std::string& path)
@@ -60,29 +84,14 @@ void TRegistry::CreateUserKey(const std::string& path)
         throw ERegistryException("Failed to create key " + path);
 }
 
-RegistryValue NumberValue(DWORD number)
-{
-    return RegistryValue{REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number)};
-}
-
-RegistryValue TextValue(const std::string& text)
-{
-    return RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)};
-}
-
-std::string ValueText(const RegistryValue& value)
-{
-    return value.data.substr(0, value.data.find('\0'));
-}
-
 void TRegistry::StoreNumber(const std::string& name, DWORD value)
 {
-    StoreValue(name, NumberValue(value));
+    StoreValue(name, DwordValue(value));
 }
 
 void TRegistry::StoreText(const std::string& name, const std::string& text)
 {
-    StoreValue(name, TextValue(text));
+    StoreValue(name, RegistryValue{REG_SZ, std::string(text.c_str(), text.size() + 1)});
 }
 
 std::string TRegistry::LoadText(const std::string& name)
@@ -92,32 +101,30 @@ std::string TRegistry::LoadText(const std::string& name)
         return {};
     if (value->type != REG_SZ && value->type != REG_EXPAND_SZ)
         RaiseForValue("Invalid data type for", name);
-    return ValueText(*value);
+    return value->data.substr(0, value->data.find('\0'));
 }
 
 std::optional<RegistryValue> TRegistry::LoadValue(const std::string& name)
 {
-    DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (!current_ || RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type, nullptr,
-                                      &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    RegistryValue value{type, std::string(size, '\0')};
-    if (size > 0 && RegQueryValueExA(current_.get(), name.c_str(), nullptr, &type,
-                                     reinterpret_cast<BYTE*>(value.data.data()),
-                                     &size) != ERROR_SUCCESS)
-        RaiseForValue("Failed to get data for", name);
-    value.type = type;
-    value.data.resize(size);
-    return value;
+    return current_ ? QueryValue(current_.get(), name.c_str(), &RegQueryValueExA, name) : std::nullopt;
 }
 
 void TRegistry::StoreValue(const std::string& name, const RegistryValue& value)
 {
-    if (!current_ ||
-        RegSetValueExA(current_.get(), name.c_str(), 0, value.type,
-                       reinterpret_cast<const BYTE*>(value.data.data()),
-                       static_cast<DWORD>(value.data.size())) != ERROR_SUCCESS)
+    if (!current_ || !SetValue(current_.get(), name.c_str(), &RegSetValueExA, value))
+        RaiseForValue("Failed to set data for", name);
+}
+
+std::optional<RegistryValue> TRegistry::LoadWideValue(const std::string& name)
+{
+    const std::wstring wideName(name.begin(), name.end());
+    return current_ ? QueryValue(current_.get(), wideName.c_str(), &RegQueryValueExW, name) : std::nullopt;
+}
+
+void TRegistry::StoreWideValue(const std::string& name, const RegistryValue& value)
+{
+    const std::wstring wideName(name.begin(), name.end());
+    if (!current_ || !SetValue(current_.get(), wideName.c_str(), &RegSetValueExW, value))
         RaiseForValue("Failed to set data for", name);
 }
 

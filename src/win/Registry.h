@@ -2,7 +2,7 @@
 // Access to the current user's registry hive. Every action creates its own TRegistry, opens one
 // key and reads, writes or deletes in it; the key is closed when the object goes.
 
-#include "core/SavedProxy.h"
+#include "core/RegistryValue.h"
 #include "win/UniqueHandle.h"
 
 #include <optional>
@@ -15,12 +15,6 @@ class ERegistryException : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// A REG_DWORD value, and a REG_SZ value with its terminating zero, as TRegistry stores them.
-RegistryValue NumberValue(DWORD number);
-RegistryValue TextValue(const std::string& text);
-// A string value's text: its bytes up to the first zero byte.
-std::string ValueText(const RegistryValue& value);
 
 class TRegistry {
 public:
@@ -58,6 +52,10 @@ public:
     std::optional<RegistryValue> LoadValue(const std::string& name);
     // Stores `value` with its own type and bytes. Raises "Failed to set data for '<name>'".
     void StoreValue(const std::string& name, const RegistryValue& value);
+    // The same two through the platform's wide calls: a string value's bytes are its text in the
+    // wide form, whatever characters it holds. `name` is plain ASCII.
+    std::optional<RegistryValue> LoadWideValue(const std::string& name);
+    void StoreWideValue(const std::string& name, const RegistryValue& value);
 
     // Deletes the subkey `name` of the current key with everything below it, deepest first.
     // true when it was deleted; false, without an error, when it is missing or stays. A subkey

@@ -205,6 +205,23 @@ private:
     std::string name_;
 };
 
+// An address of a private range on an interface of the tests' own network namespace, for
+// as long as the object lives: a host of the user's own network.
+class PrivateAddress {
+public:
+    explicit PrivateAddress(const std::string& address) : address_(address)
+    {
+        if (Run("private-address", {"up", address_}) != 0)
+            throw std::runtime_error("cannot add the address " + address_);
+    }
+    ~PrivateAddress() { EXPECT_EQ(Run("private-address", {"down", address_}), 0); }
+    PrivateAddress(const PrivateAddress&) = delete;
+    PrivateAddress& operator=(const PrivateAddress&) = delete;
+
+private:
+    std::string address_;
+};
+
 // Debian's tinyproxy on `address`:`port`, leaving from `address`. Ready when constructed; ended
 // when the object goes.
 class Tinyproxy {

@@ -6,23 +6,30 @@
 
 namespace {
 
-// The program itself, started as a user starts it, against the project's service.
+// Starts the program as a user starts it, against the project's service.
+PROCESS_INFORMATION StartProgram(const TestService& service)
+{
+    const char* program = getenv("ZARNU_PROGRAM");
+    if (!program)
+        throw std::runtime_error("ZARNU_PROGRAM names no program");
+    SetEnvironmentVariableA("ZARNU_SERVICE_HOST", service.Host().c_str());
+    std::string commandLine = "\"" + TestService::WindowsPath(program) + "\"";
+    STARTUPINFOA startup{sizeof startup};
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        throw std::runtime_error("cannot start " + commandLine);
+    CloseHandle(started.hThread);
+    return started;
+}
+
+// The program, running with its main window shown.
 class RunningProgram {
 public:
     explicit RunningProgram(const TestService& service)
     {
-        const char* program = getenv("ZARNU_PROGRAM");
-        if (!program)
-            throw std::runtime_error("ZARNU_PROGRAM names no program");
-        SetEnvironmentVariableA("ZARNU_SERVICE_HOST", service.Host().c_str());
-        std::string commandLine = "\"" + TestService::WindowsPath(program) + "\"";
-        STARTUPINFOA startup{sizeof startup};
-        PROCESS_INFORMATION started{};
-        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &started))
-            throw std::runtime_error("cannot start " + commandLine);
+        const PROCESS_INFORMATION started = StartProgram(service);
         process_.reset(started.hProcess);
-        CloseHandle(started.hThread);
         for (int i = 0; i < 200 && !window_; ++i) {
             window_ = FindWindowA("TForm1", nullptr);
             DWORD owner = 0;
@@ -100,6 +107,47 @@ TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
     EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
     PostMessageA(next.Window(), WM_CLOSE, 0, 0);
     ASSERT_EQ(WaitForSingleObject(next.Process(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+}
+
+TEST(ProgramEnd, ASecondStartChangesNothingAndBringsTheRunningWindowToTheFront)
+{
+    TestService service;
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
+    SetUsersProxy();
+    RunningProgram first(service);
+    SendMessageA(first.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
+    ASSERT_TRUE(first.UseFirstListedProxy());
+    const std::string names[] = {"ProxyEnable", "ProxyServer", "ProxyOverride", SavedProxyValue};
+    std::vector<std::optional<raw::Value>> before;
+    for (const std::string& name : names)
+        before.push_back(raw::Get(SettingsKey, name));
+
+    // Another window in front, as when the user starts the program again from somewhere else.
+    const HWND other = CreateWindowExA(0, "STATIC", "elsewhere", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                                       100, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    // The window system takes its time to tell which window is in front.
+    const auto inFront = [](HWND window) {
+        for (int i = 0; i < 100 && GetForegroundWindow() != window; ++i)
+            Sleep(50);
+        return GetForegroundWindow() == window;
+    };
+    ASSERT_TRUE(inFront(other));
+    const PROCESS_INFORMATION second = StartProgram(service);
+    const UniqueKernelHandle secondProcess(second.hProcess);
+    ASSERT_EQ(WaitForSingleObject(secondProcess.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(inFront(first.Window()));
+    DestroyWindow(other);
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        const auto now = raw::Get(SettingsKey, names[i]);
+        ASSERT_EQ(now.has_value(), before[i].has_value()) << names[i];
+        if (now)
+            EXPECT_EQ(now->bytes, before[i]->bytes) << names[i];
+    }
+
+    PostMessageA(first.Window(), WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(first.Process(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
 }
 

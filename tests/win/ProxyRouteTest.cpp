@@ -2,15 +2,16 @@
 #include "TestService.h"
 #include "ListTestSupport.h"
 
+#include "core/ServiceUrl.h"
 #include "settings/BrowserLaunch.h"
 
 using namespace lists;
 
 namespace {
 
-// The what-is-my-IP page as a browser started now shows it, through whatever proxy the user's
-// Internet Settings name.
-std::string PageSeenByANewBrowser()
+// A page (by default the what-is-my-IP page) as a browser started now shows it, through whatever
+// proxy the user's Internet Settings name.
+std::string PageSeenByANewBrowser(const std::string& address = IpCheckPageAddress())
 {
     const char* client = getenv("ZARNU_IP_CHECK_CLIENT");
     if (!client) {
@@ -24,7 +25,7 @@ std::string PageSeenByANewBrowser()
     const UniqueKernelHandle output(read);
     SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
 
-    std::string command = "\"" + TestService::WindowsPath(client) + "\" " + IpCheckPageAddress();
+    std::string command = "\"" + TestService::WindowsPath(client) + "\" " + address;
     STARTUPINFOA startup{sizeof startup};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = write;
@@ -81,6 +82,64 @@ TEST_F(ProxyRouteTest, ABrowserStartedAfterAChangeGoesTheWayTheProgramSays)
     main.Button3.Click();
     EXPECT_EQ(PageSeenByANewBrowser(), direct);
     EXPECT_TRUE(errors.empty());
+}
+
+// Wine's client honours the entries it can match: names and addresses, and a wildcard in front
+// ("*.example"), but not one at the end ("192.168.*"). So the user's own entry stands for the
+// local ranges here.
+TEST_F(ProxyRouteTest, AnAddressOfTheUsersOwnNetworkIsReachedDirectlyWhileTheProxyIsOn)
+{
+    const host::PrivateAddress router{"192.168.77.1"};
+    const TestService page{"192.168.77.1"};
+    raw::SetText(SettingsKey, "ProxyOverride", "192.168.77.1");
+    SelectItem(main.listrep1, 0);
+    DoubleClickItem(main.listrep1, 0);
+    EXPECT_EQ(PageSeenByANewBrowser(), "Your IP address is 127.0.0.77\n");
+    EXPECT_EQ(PageSeenByANewBrowser("http://" + page.Host() + "/whatismyip.php"),
+              "Your IP address is 192.168.77.1\n");
+}
+
+// The callers the service saw of the two lists the program fetches from it. A service of its own
+// for each fetch: Wine's client would reuse a connection made without a proxy for a request that
+// is to go through one.
+std::vector<std::string> CallersOfBothLists(TForm1& main)
+{
+    TestService service;
+    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
+    service.Serve("useragent.txt", "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
+    main.Button5.Click();
+    AwaitProbes();
+    main.FetchAgentList();
+    EXPECT_EQ(ListedRows(main.listrep1).size(), 1u) << "the list did not arrive";
+    std::vector<std::string> callers;
+    for (const TestService::Request& request : service.Requests())
+        callers.push_back(request.path + " from " + request.from);
+    return callers;
+}
+
+TEST_F(ProxyRouteTest, TheProgramsOwnRequestsNeverGoThroughItsOwnProxy)
+{
+    const host::Tinyproxy users{"127.0.0.78", 8888};
+    struct Case {
+        bool usersProxyOn;
+        const char* programsProxy; // nullptr: none in place
+        std::string caller;
+    };
+    for (const Case& c : {Case{false, nullptr, "127.0.0.1"}, Case{true, nullptr, "127.0.0.78"},
+                          Case{false, "127.0.0.77:8888", "127.0.0.1"},
+                          Case{true, "127.0.0.77:8888", "127.0.0.78"},
+                          Case{false, "127.0.0.66:9", "127.0.0.1"}}) { // nothing listens there
+        SCOPED_TRACE(std::string(c.programsProxy ? c.programsProxy : "none") +
+                     (c.usersProxyOn ? ", the user's own proxy on" : ""));
+        LeaveACleanMachine();
+        raw::SetNumber(SettingsKey, "ProxyEnable", c.usersProxyOn);
+        raw::SetText(SettingsKey, "ProxyServer", "127.0.0.78:8888");
+        if (c.programsProxy)
+            ApplySystemProxy(c.programsProxy);
+        EXPECT_EQ(CallersOfBothLists(main), (std::vector<std::string>{ProxyListPath + (" from " + c.caller),
+                                                                      AgentListPath + (" from " + c.caller)}));
+    }
 }
 
 } // namespace

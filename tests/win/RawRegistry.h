@@ -45,6 +45,33 @@ inline void SetNumber(const std::string& path, const std::string& name, DWORD va
     Set(path, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
+// A REG_SZ written through the wide call: text of any characters.
+inline void SetWideText(const std::string& path, const std::string& name, const std::wstring& text)
+{
+    HKEY key = Create(path);
+    const std::wstring wideName(name.begin(), name.end());
+    RegSetValueExW(key, wideName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// A REG_SZ read through the wide call, without its terminating zero; nullopt when missing.
+inline std::optional<std::wstring> GetWideText(const std::string& path, const std::string& name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    const std::wstring wideName(name.begin(), name.end());
+    wchar_t text[1024] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    const LSTATUS status = RegQueryValueExW(key, wideName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return std::nullopt;
+    return std::wstring(text);
+}
+
 struct Value {
     DWORD type;
     std::string bytes;

@@ -1,7 +1,8 @@
 #pragma once
 // The project's service for tests under Wine: a Linux process serving the files of the folder of
-// its own that it runs in (see HostTools.h), reached on 127.0.0.1 and ended when the object goes. Raises
-// std::runtime_error when it cannot be started.
+// its own that it runs in (see HostTools.h), listening on 127.0.0.1 (or another address of the
+// tests' namespace) and ended when the object goes. Raises std::runtime_error when it cannot be
+// started.
 
 #include "HostTools.h"
 
@@ -18,10 +19,12 @@ public:
         std::string user;
         std::string password;
         std::string userAgent;
+        std::string from; // the caller's address
     };
 
-    TestService()
-        : service_("service", host::Environment("ZARNU_TEST_SERVICE"), {"--root", "."})
+    explicit TestService(const std::string& address = "127.0.0.1")
+        : address_(address),
+          service_("service", host::Environment("ZARNU_TEST_SERVICE"), {"--root", ".", "--address", address})
     {
         // The folder is new and the service's alone: a port written there is this service's.
         for (int i = 0; i < 1000 && port_.empty() && !service_.Ended(); ++i) {
@@ -33,7 +36,7 @@ public:
             throw std::runtime_error("the service did not start:\n" + service_.Log());
     }
 
-    std::string Host() const { return "127.0.0.1:" + port_; }
+    std::string Host() const { return address_ + ":" + port_; }
     std::string Root() const { return Folder().Path(); }
 
     void Serve(const std::string& name, const std::string& body, const std::string& mode = "")
@@ -61,8 +64,8 @@ public:
                     field += line[i];
                 }
             }
-            fields.resize(5);
-            requests.push_back({fields[0], fields[1] == "1", fields[2], fields[3], fields[4]});
+            fields.resize(6);
+            requests.push_back({fields[0], fields[1] == "1", fields[2], fields[3], fields[4], fields[5]});
         }
         return requests;
     }
@@ -84,6 +87,7 @@ public:
 private:
     const host::OwnFolder& Folder() const { return service_.Folder(); }
 
+    std::string address_;
     host::Helper service_;
     std::string port_;
 };

@@ -61,7 +61,7 @@ protected:
     static void LeaveACleanMachine()
     {
         ResetConnectionProxy(); // the platform may mirror it into the values: they go after it
-        for (const char* name : {"ProxyEnable", "ProxyServer", SavedProxyValue})
+        for (const char* name : {"ProxyEnable", "ProxyServer", "ProxyOverride", "AutoConfigURL", SavedProxyValue})
             raw::RemoveValue(SettingsKey, name);
     }
 

@@ -1,11 +1,12 @@
 // The Zarnu service as the tests and the demo need it: the two list files and the
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
-//   zarnu-service --root DIR [--port N]
+//   zarnu-service --root DIR [--port N] [--address A]
 //
-// Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/. Writes the port it
-// listens on to DIR/port and appends one line per request to DIR/requests.log:
-//   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent
+// Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/. Listens on A
+// (127.0.0.1 by default), writes the port to DIR/port and appends one line per request to
+// DIR/requests.log:
+//   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent TAB caller's address
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
@@ -105,7 +106,7 @@ public:
         std::ofstream log(root_ / "requests.log", std::ios::app | std::ios::binary);
         log << Escape(request.path) << '\t' << (credentials.sent ? 1 : 0) << '\t'
             << Escape(credentials.user) << '\t' << Escape(credentials.password) << '\t'
-            << Escape(request.get_header_value("User-Agent")) << '\n';
+            << Escape(request.get_header_value("User-Agent")) << '\t' << Escape(request.remote_addr) << '\n';
     }
 
     void ServeFile(const httplib::Request& request, httplib::Response& response,
@@ -166,15 +167,18 @@ int main(int argc, char** argv)
 {
     fs::path root;
     int port = 0;
+    std::string address = "127.0.0.1";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
             root = argv[i + 1];
         else if (option == "--port")
             port = std::stoi(argv[i + 1]);
+        else if (option == "--address")
+            address = argv[i + 1];
     }
     if (root.empty()) {
-        std::cerr << "usage: zarnu-service --root DIR [--port N]\n";
+        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A]\n";
         return 2;
     }
 
@@ -190,11 +194,11 @@ int main(int argc, char** argv)
     });
 
     if (port == 0)
-        port = server.bind_to_any_port("127.0.0.1");
-    else if (!server.bind_to_port("127.0.0.1", port))
+        port = server.bind_to_any_port(address);
+    else if (!server.bind_to_port(address, port))
         port = -1;
     if (port <= 0) {
-        std::cerr << "zarnu-service: cannot listen on 127.0.0.1\n";
+        std::cerr << "zarnu-service: cannot listen on " << address << "\n";
         return 1;
     }
 
@@ -202,7 +206,7 @@ int main(int argc, char** argv)
         std::ofstream(root / "port.tmp") << port << '\n';
         fs::rename(root / "port.tmp", root / "port");
     }
-    std::cout << "zarnu-service listening on 127.0.0.1:" << port << std::endl;
+    std::cout << "zarnu-service listening on " << address << ":" << port << std::endl;
 
     server.listen_after_bind();
     return 0;
