@@ -2,7 +2,8 @@
 // user does it (a click on "Refresh Proxy List" in the shown main window), or checks N pasted
 // loopback lines in the checker, and prints the time from the click to the last row listed,
 // sorted and drawn, the completion handler times, any error box and the process's peak memory.
-//   refresh_benchmark [--checker] [PROXIES...]   (default 1000 5000)
+//   refresh_benchmark [--checker] [--targets FILE] [PROXIES...]   (default 1000 5000)
+// --targets writes the addresses of the last round to FILE, one per line, for fping.
 // Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
 
 #include "app/Unit1.h"
@@ -18,6 +19,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -134,9 +136,12 @@ int main(int argc, char** argv)
     const HHOOK after = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterProcedure, nullptr, GetCurrentThreadId());
     std::vector<int> rounds;
     bool inChecker = false;
+    std::string targets;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--checker")
             inChecker = true;
+        else if (std::string(argv[i]) == "--targets" && i + 1 < argc)
+            targets = argv[++i];
         else
             rounds.push_back(std::atoi(argv[i]));
     }
@@ -150,6 +155,12 @@ int main(int argc, char** argv)
     }
     UnhookWindowsHookEx(before);
     UnhookWindowsHookEx(after);
+    if (!targets.empty()) {
+        std::string addresses;
+        for (int i = 0; i < rounds.back(); ++i)
+            addresses += LoopbackAddress(i) + "\n";
+        std::ofstream(host::WindowsPath(targets), std::ios::binary) << addresses;
+    }
 
     PROCESS_MEMORY_COUNTERS memory{sizeof memory};
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);

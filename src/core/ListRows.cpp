@@ -29,69 +29,148 @@ int CompareText(const std::string& text1, const std::string& text2)
     return text1.size() < text2.size() ? -1 : text1.size() > text2.size() ? 1 : 0;
 }
 
+int CompareCells(const std::string& cell1, const std::string& cell2)
+{
+    const auto isNumber = [](const std::string& cell) {
+        return !cell.empty() && cell.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!isNumber(cell1) || !isNumber(cell2))
+        return CompareText(cell1, cell2);
+    const auto digits = [](const std::string& number) {
+        const std::string_view view(number);
+        return view.substr(std::min(view.find_first_not_of('0'), view.size()));
+    };
+    const std::string_view number1 = digits(cell1);
+    const std::string_view number2 = digits(cell2);
+    if (number1.size() != number2.size())
+        return number1.size() < number2.size() ? -1 : 1;
+    return number1.compare(number2);
+}
+
 int CompareListItems(const ListRow* item1, const ListRow* item2, int data)
 {
     if (!item1 || !item2)
         return item1 == item2 ? 0 : item1 ? 1 : -1;
     int result = 0;
     if (data == 0) {
-        result = CompareText(item1->Caption, item2->Caption);
+        result = CompareCells(item1->Caption, item2->Caption);
     } else if (data > 0) {
         const auto index = static_cast<std::size_t>(data) - 1;
         if (index < item1->SubItems.size() && index < item2->SubItems.size())
-            result = CompareText(item1->SubItems[index], item2->SubItems[index]);
+            result = CompareCells(item1->SubItems[index], item2->SubItems[index]);
     }
-    if (result == 0 && data != 0)
+    if (result == 0)
         result = CompareText(item1->Caption, item2->Caption);
     return result;
+}
+
+bool ListRows::Less(const Entry& a, const Entry& b, int data) const
+{
+    return CompareListItems(&a.row, &b.row, data) < 0;
+}
+
+bool ListRows::PairInOrder(std::size_t left, int data) const
+{
+    return left + 1 >= rows_.size() || !Less(*rows_[left + 1], *rows_[left], data);
+}
+
+std::size_t ListRows::PlaceOf(const Entry& entry, std::size_t from, int data) const
+{
+    const auto place = std::lower_bound(
+        rows_.begin() + static_cast<std::ptrdiff_t>(from), rows_.end(), entry,
+        [&](const std::unique_ptr<Entry>& row, const Entry& value) { return Less(*row, value, data); });
+    return static_cast<std::size_t>(place - rows_.begin());
+}
+
+void ListRows::Inserted(std::size_t position, std::optional<int> data)
+{
+    if (selected_ && *selected_ >= position)
+        ++*selected_;
+    inOrderBy_ = data;
+    if (data && !((position == 0 || PairInOrder(position - 1, *data)) && PairInOrder(position, *data)))
+        inOrderBy_.reset();
+}
+
+ListRow& ListRows::Edit(std::size_t position)
+{
+    inOrderBy_.reset();
+    return rows_[position]->row;
 }
 
 void ListRows::Clear()
 {
     rows_.clear();
-    selectedId_ = 0;
+    selected_.reset();
+    inOrderBy_.reset();
 }
 
 ListRow& ListRows::Insert(std::size_t position)
 {
-    return rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(position), Entry{nextId_++, {}})->row;
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(position),
+                 std::make_unique<Entry>(Entry{nextId_++, {}}));
+    Inserted(position, std::nullopt); // the row gets its texts after this
+    return rows_[position]->row;
+}
+
+void ListRows::InsertInOrder(ListRow row, int data)
+{
+    auto entry = std::make_unique<Entry>(Entry{nextId_++, std::move(row)});
+    if (inOrderBy_ != data) {
+        rows_.insert(rows_.begin(), std::move(entry));
+        Inserted(0, std::nullopt);
+        Sort(data);
+        return;
+    }
+    const std::size_t place = PlaceOf(*entry, 0, data);
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(entry));
+    Inserted(place, data);
 }
 
 void ListRows::Delete(std::size_t position)
 {
-    if (rows_[position].id == selectedId_)
-        selectedId_ = 0;
+    if (selected_ == position)
+        selected_.reset();
+    else if (selected_ && *selected_ > position)
+        --*selected_;
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(position));
+    if (inOrderBy_ && position > 0 && !PairInOrder(position - 1, *inOrderBy_))
+        inOrderBy_.reset();
 }
 
 void ListRows::Sort(int data)
 {
-    const auto less = [data](const Entry& a, const Entry& b) {
-        return CompareListItems(&a.row, &b.row, data) < 0;
+    const auto less = [&](const std::unique_ptr<Entry>& a, const std::unique_ptr<Entry>& b) {
+        return Less(*a, *b, data);
     };
-    // The common case: a row just put on top of a sorted list. Moving it before the first row
-    // that does not go before it is what the stable sort would do, in linear time.
-    if (rows_.size() > 1 && std::is_sorted(rows_.begin() + 1, rows_.end(), less)) {
-        const auto place = std::lower_bound(rows_.begin() + 1, rows_.end(), rows_.front(), less);
-        std::rotate(rows_.begin(), rows_.begin() + 1, place);
+    if (rows_.size() < 2) {
+        inOrderBy_ = data;
+        return;
+    }
+    // The common case: a row just put on top of a list in order. Moving it before the first row
+    // that does not go before it is what the stable sort would do.
+    if (inOrderBy_ == data || std::is_sorted(rows_.begin() + 1, rows_.end(), less)) {
+        const std::size_t place = PlaceOf(*rows_.front(), 1, data);
+        std::rotate(rows_.begin(), rows_.begin() + 1, rows_.begin() + static_cast<std::ptrdiff_t>(place));
+        if (selected_)
+            selected_ = *selected_ == 0 ? place - 1 : *selected_ < place ? *selected_ - 1 : *selected_;
+        inOrderBy_ = data;
+        if (!((place < 2 || PairInOrder(place - 2, data)) && PairInOrder(place - 1, data)))
+            inOrderBy_.reset();
         return;
     }
     // Stable, and safe with an order that is not transitive (rows lacking the compared sub-item
     // among rows that have it): the comparison gives the same answer for the same pair.
+    const std::uint64_t selectedId = selected_ ? rows_[*selected_]->id : 0;
     std::stable_sort(rows_.begin(), rows_.end(), less);
-}
-
-std::optional<std::size_t> ListRows::Selected() const
-{
-    if (selectedId_ == 0)
-        return std::nullopt;
-    for (std::size_t position = 0; position < rows_.size(); ++position)
-        if (rows_[position].id == selectedId_)
-            return position;
-    return std::nullopt;
+    if (selected_) {
+        for (std::size_t position = 0; position < rows_.size(); ++position)
+            if (rows_[position]->id == selectedId)
+                selected_ = position;
+    }
+    inOrderBy_ = std::is_sorted(rows_.begin(), rows_.end(), less) ? std::optional<int>(data) : std::nullopt;
 }
 
 void ListRows::Select(std::optional<std::size_t> position)
 {
-    selectedId_ = position && *position < rows_.size() ? rows_[*position].id : 0;
+    selected_ = position && *position < rows_.size() ? position : std::nullopt;
 }

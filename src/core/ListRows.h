@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,27 +23,42 @@ void AssignSubItemText(ListRow& row, const std::string& text);
 // start of the other is the smaller. Only the sign of the result counts.
 int CompareText(const std::string& text1, const std::string& text2);
 
+// Two cells of a column: as numbers where both are decimal numbers (digits only), so that "15"
+// goes before "120"; otherwise as CompareText does.
+int CompareCells(const std::string& cell1, const std::string& cell2);
+
 // The list order: negative when `item1` goes first. `data` 0 compares the captions, k >= 1
-// sub-item k - 1, and rows equal there are ordered by their captions. A row without sub-item
-// k - 1 counts as equal to the other in that column, so the captions decide. Absent rows go
-// first.
+// sub-item k - 1 (both with CompareCells), and rows equal there are ordered by their captions as
+// text. A row without sub-item k - 1 counts as equal to the other in that column, so the
+// captions decide. Absent rows go first.
 int CompareListItems(const ListRow* item1, const ListRow* item2, int data);
 
+// The list keeps whether its rows are in order by a column, so that a row added to an ordered
+// list finds its place by a binary search: adding one, sorting after it, finding the selected
+// row and deleting one cost no more than a logarithmic number of comparisons (and the moving of
+// pointers), whatever the length of the list.
 class ListRows {
 public:
     std::size_t Count() const { return rows_.size(); }
-    const ListRow& At(std::size_t position) const { return rows_[position].row; }
-    ListRow& At(std::size_t position) { return rows_[position].row; }
+    const ListRow& At(std::size_t position) const { return rows_[position]->row; }
+    // For changing the row: the list no longer counts as in order.
+    ListRow& Edit(std::size_t position);
 
     void Clear();
     // A new row with an empty caption and no sub-items at `position` (at most Count()).
     ListRow& Insert(std::size_t position);
     void Delete(std::size_t position);
-    // Ascending by CompareListItems with `data`; rows that compare equal keep their order.
+    // Ascending by CompareListItems with `data`; rows that compare equal keep their order. Where
+    // the rows below the top one are in order, the top row moves before the first of them that
+    // does not go before it (its place in a binary search): the list needs no more than that
+    // after a row was put on top.
     void Sort(int data);
+    // What putting `row` on top and then calling Sort(data) does, in logarithmic time where the
+    // list is known to be in order by `data`.
+    void InsertInOrder(ListRow row, int data);
 
     // The selected row's position, if a row is selected.
-    std::optional<std::size_t> Selected() const;
+    std::optional<std::size_t> Selected() const { return selected_; }
     void Select(std::optional<std::size_t> position);
 
 private:
@@ -50,7 +66,16 @@ private:
         std::uint64_t id;
         ListRow row;
     };
-    std::vector<Entry> rows_;
+    bool Less(const Entry& a, const Entry& b, int data) const;
+    // The rows at `left` and `left` + 1 (where both exist) are in order by `data`.
+    bool PairInOrder(std::size_t left, int data) const;
+    std::size_t PlaceOf(const Entry& entry, std::size_t from, int data) const;
+    // After a row went in at `position`: `data` still holds where the rows around it are in order.
+    void Inserted(std::size_t position, std::optional<int> data);
+
+    std::vector<std::unique_ptr<Entry>> rows_;
     std::uint64_t nextId_ = 1;
-    std::uint64_t selectedId_ = 0; // 0: none
+    std::optional<std::size_t> selected_;
+    // Every two neighbouring rows are in order by this column's `data`; nullopt: not known.
+    std::optional<int> inOrderBy_;
 };

@@ -92,13 +92,13 @@ void ProxyListView::Insert(std::size_t position, const std::string& caption)
 
 void ProxyListView::AssignSubItemText(std::size_t position, const std::string& text)
 {
-    ::AssignSubItemText(rows_.At(position), text);
+    ::AssignSubItemText(rows_.Edit(position), text);
     Changed();
 }
 
 void ProxyListView::AppendSubItem(std::size_t position, const std::string& text)
 {
-    rows_.At(position).SubItems.push_back(text);
+    rows_.Edit(position).SubItems.push_back(text);
     Changed();
 }
 
@@ -118,6 +118,12 @@ void ProxyListView::CopySelectedCaption(HWND owner) const
 {
     if (const auto selected = rows_.Selected())
         CopyTextToClipboard(owner, rows_.At(*selected).Caption);
+}
+
+void ProxyListView::InsertInOrder(ListRow row, int data)
+{
+    rows_.InsertInOrder(std::move(row), data);
+    Changed();
 }
 
 void ProxyListView::Sort(int data)

@@ -68,6 +68,8 @@ public:
     void Delete(std::size_t position);
     // Ascending by CompareListItems with `data` (a column index).
     void Sort(int data);
+    // What inserting `row` at the top and then Sort(data) do, without walking the list.
+    void InsertInOrder(ListRow row, int data);
 
     // The item commands: without a selected row they do nothing. Copying raises
     // std::runtime_error "Cannot open clipboard" when another window holds the clipboard.

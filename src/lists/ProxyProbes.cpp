@@ -10,9 +10,6 @@
 
 namespace {
 
-// New rows are put at the top; the sort that follows gives them their place.
-constexpr std::size_t kInsertPosition = 0;
-
 // Only an echo reply answers: a router's report about the request ("destination host
 // unreachable", "TTL expired in transit") arrives as a reply record with another status.
 bool Answered(const TPingThread& probe)
@@ -69,18 +66,20 @@ void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)
 {
     if (!Answered(probe))
         return;
-    if (AnsweredInTime(probe)) {
-        list.Insert(kInsertPosition, ProxyLineLabel(probe.SourceLine));
-        list.AssignSubItemText(kInsertPosition, probe.Country);
-        list.AppendSubItem(kInsertPosition, std::to_string(probe.RoundTripMs));
+    if (!AnsweredInTime(probe)) {
+        list.Sort(2);
+        return;
     }
-    list.Sort(2);
+    // A row put on top (caption, the country's lines, the ping), then sorted by the ping column.
+    ListRow row{ProxyLineLabel(probe.SourceLine), {}};
+    AssignSubItemText(row, probe.Country);
+    row.SubItems.push_back(std::to_string(probe.RoundTripMs));
+    list.InsertInOrder(std::move(row), 2);
 }
 
 void ListCheckedProbe(ProxyListView& list, const TPingThread& probe)
 {
-    list.Insert(kInsertPosition, probe.SourceLine);
-    list.AssignSubItemText(kInsertPosition,
-                           AnsweredInTime(probe) ? std::to_string(probe.RoundTripMs) : "BAD PROXY");
-    list.Sort(1);
+    ListRow row{probe.SourceLine, {}};
+    AssignSubItemText(row, AnsweredInTime(probe) ? std::to_string(probe.RoundTripMs) : "BAD PROXY");
+    list.InsertInOrder(std::move(row), 1);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -83,15 +84,18 @@ TEST(CompareListItems, ARowLackingTheColumnIsOrderedByCaptionBothWays)
     EXPECT_LT(CompareListItems(&noCountry, &full, 2), 0);
 }
 
-TEST(ListRows, SortingByThePingColumnOrdersAsText)
+TEST(ListRows, NumbersSortAsNumbersAndEverythingElseAsText)
 {
     ListRows list = ListOf({Row("e", {"", "35"}), Row("d", {"", "BAD PROXY"}), Row("c", {"", "999"}),
                             Row("b", {"", "15"}), Row("a", {"", "120"}), Row("f", {"", "0"}),
-                            Row("g", {"", "35"})});
+                            Row("g", {"", "35"}), Row("h", {"", "0035"}), Row("i", {"", "-1"}),
+                            Row("j", {"", "99999999999999999999999"})});
     list.Sort(2);
-    EXPECT_EQ(Captions(list), (std::vector<std::string>{"f", "a", "b", "e", "g", "c", "d"}));
+    // "0035" equals 35 and the captions break the tie; "-1" and "BAD PROXY" are text, after
+    // every number's digits ("-" before digits, "B" after).
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"i", "f", "b", "e", "g", "h", "a", "c", "j", "d"}));
     list.Sort(0);
-    EXPECT_EQ(Captions(list), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}));
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}));
     list.Sort(0); // again ascending, never reversed
     EXPECT_EQ(Captions(list).front(), "a");
 }
@@ -115,24 +119,90 @@ TEST(ListRows, TheSelectionFollowsItsRow)
     EXPECT_EQ(list.Selected(), std::nullopt); // a new row is not the old selection
 }
 
-TEST(ListRows, ARowPutOnTopOfASortedListLandsWhereAFullSortPutsIt)
+// The list as it was kept before it knew its order: each completion put its row on top, then
+// sorted; the sort moved the top row into place where the rows below it were in order (checked
+// by walking them) and otherwise sorted all of them stably.
+struct WalkingList {
+    std::vector<ListRow> rows;
+    std::optional<std::size_t> selected;
+
+    void Sort(int data)
+    {
+        const auto less = [data](const ListRow& a, const ListRow& b) { return CompareListItems(&a, &b, data) < 0; };
+        const std::optional<ListRow> selectedRow = selected ? std::optional<ListRow>(rows[*selected]) : std::nullopt;
+        if (rows.size() > 1 && std::is_sorted(rows.begin() + 1, rows.end(), less)) {
+            const auto place = std::lower_bound(rows.begin() + 1, rows.end(), rows.front(), less);
+            const std::size_t moved = static_cast<std::size_t>(place - rows.begin()) - 1;
+            std::rotate(rows.begin(), rows.begin() + 1, place);
+            if (selected)
+                selected = *selected == 0 ? moved : *selected <= moved ? *selected - 1 : *selected;
+            return;
+        }
+        std::vector<std::pair<ListRow, bool>> marked;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            marked.emplace_back(rows[i], selected == i);
+        std::stable_sort(marked.begin(), marked.end(),
+                         [&](const auto& a, const auto& b) { return less(a.first, b.first); });
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            rows[i] = marked[i].first;
+            if (marked[i].second)
+                selected = i;
+        }
+    }
+};
+
+// Completions (rows lacking the sorted column among them), sorts by the user, deletes and the
+// user's selection, at random: the list that knows its order ends every step as the walking list
+// does.
+TEST(ListRows, KnowingItsOrderChangesNothingTheUserSees)
 {
-    ListRows list;
-    std::vector<ListRow> expected;
-    unsigned seed = 7;
-    for (int i = 0; i < 300; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        const ListRow row = Row("127.0.0." + std::to_string(seed % 13), {"C", std::to_string(seed / 7 % 40)});
-        list.Insert(0) = row;
-        list.Sort(2);
-        expected.insert(expected.begin(), row);
-        std::stable_sort(expected.begin(), expected.end(), [](const ListRow& a, const ListRow& b) {
-            return CompareListItems(&a, &b, 2) < 0;
-        });
-        ASSERT_EQ(list.Count(), expected.size());
-        for (std::size_t at = 0; at < expected.size(); ++at) {
-            ASSERT_EQ(list.At(at).Caption, expected[at].Caption) << "after " << i + 1 << " rows, at " << at;
-            ASSERT_EQ(list.At(at).SubItems, expected[at].SubItems);
+    for (const int completionColumn : {1, 2}) {
+        ListRows list;
+        WalkingList walking;
+        unsigned seed = 7;
+        const auto next = [&seed](unsigned range) {
+            seed = seed * 1103515245u + 12345u;
+            return (seed >> 8) % range;
+        };
+        for (int step = 0; step < 3000; ++step) {
+            const unsigned action = next(100);
+            if (action < 80) { // a completion
+                std::vector<std::string> cells;
+                if (completionColumn == 2 && next(5) != 0)
+                    cells.push_back(next(3) == 0 ? "DE" : "FR");
+                cells.push_back(next(4) == 0 ? "BAD PROXY" : std::to_string(next(1200)));
+                const ListRow row = Row("127.0.0." + std::to_string(next(60)) + ":80", cells);
+                list.InsertInOrder(row, completionColumn);
+                walking.rows.insert(walking.rows.begin(), row);
+                if (walking.selected)
+                    ++*walking.selected;
+                walking.Sort(completionColumn);
+            } else if (action < 85) { // a reply too slow for a row: the list is sorted all the same
+                list.Sort(completionColumn);
+                walking.Sort(completionColumn);
+            } else if (action < 90) { // the user sorts by a column
+                const int column = static_cast<int>(next(3));
+                list.Sort(column);
+                walking.Sort(column);
+            } else if (action < 95 && !walking.rows.empty()) { // the user deletes a row
+                const std::size_t at = next(static_cast<unsigned>(walking.rows.size()));
+                list.Delete(at);
+                walking.rows.erase(walking.rows.begin() + static_cast<std::ptrdiff_t>(at));
+                if (walking.selected == at)
+                    walking.selected.reset();
+                else if (walking.selected && *walking.selected > at)
+                    --*walking.selected;
+            } else if (!walking.rows.empty()) { // the user selects a row
+                const std::size_t at = next(static_cast<unsigned>(walking.rows.size()));
+                list.Select(at);
+                walking.selected = at;
+            }
+            ASSERT_EQ(list.Count(), walking.rows.size());
+            for (std::size_t at = 0; at < walking.rows.size(); ++at) {
+                ASSERT_EQ(list.At(at).Caption, walking.rows[at].Caption) << "step " << step << ", row " << at;
+                ASSERT_EQ(list.At(at).SubItems, walking.rows[at].SubItems) << "step " << step << ", row " << at;
+            }
+            ASSERT_EQ(list.Selected(), walking.selected) << "step " << step;
         }
     }
 }
