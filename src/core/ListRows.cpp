@@ -87,8 +87,6 @@ void ListRows::Inserted(std::size_t position, std::optional<int> data)
     if (selected_ && *selected_ >= position)
         ++*selected_;
     inOrderBy_ = data;
-    if (data && !((position == 0 || PairInOrder(position - 1, *data)) && PairInOrder(position, *data)))
-        inOrderBy_.reset();
 }
 
 ListRow& ListRows::Edit(std::size_t position)
@@ -123,7 +121,7 @@ void ListRows::InsertInOrder(ListRow row, int data)
     }
     const std::size_t place = PlaceOf(*entry, 0, data);
     rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(entry));
-    Inserted(place, data);
+    Inserted(place, data); // see PlaceOf: its neighbours are in order with it
 }
 
 void ListRows::Delete(std::size_t position)
@@ -153,9 +151,7 @@ void ListRows::Sort(int data)
         std::rotate(rows_.begin(), rows_.begin() + 1, rows_.begin() + static_cast<std::ptrdiff_t>(place));
         if (selected_)
             selected_ = *selected_ == 0 ? place - 1 : *selected_ < place ? *selected_ - 1 : *selected_;
-        inOrderBy_ = data;
-        if (!((place < 2 || PairInOrder(place - 2, data)) && PairInOrder(place - 1, data)))
-            inOrderBy_.reset();
+        inOrderBy_ = data; // see PlaceOf
         return;
     }
     // Stable, and safe with an order that is not transitive (rows lacking the compared sub-item

@@ -69,6 +69,10 @@ private:
     bool Less(const Entry& a, const Entry& b, int data) const;
     // The rows at `left` and `left` + 1 (where both exist) are in order by `data`.
     bool PairInOrder(std::size_t left, int data) const;
+    // The first position from `from` on whose row does not go before `entry`, by binary search.
+    // In a list in order by `data` the row before that place goes before `entry` and the row at
+    // it does not (the search ends only on rows it has compared), so `entry` put there keeps its
+    // neighbours in order, even where the order is not transitive.
     std::size_t PlaceOf(const Entry& entry, std::size_t from, int data) const;
     // After a row went in at `position`: `data` still holds where the rows around it are in order.
     void Inserted(std::size_t position, std::optional<int> data);
