@@ -1,15 +1,15 @@
 #include "core/ProbeQueue.h"
 
-void ProbeQueue::StartAll(std::vector<std::string> lines, const Starter& start)
+std::size_t ProbeQueue::StartAll(std::vector<std::string> lines, const Starter& start, std::size_t most)
 {
     waiting_.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
-    StartWaiting(start);
+    return StartWaiting(start, most);
 }
 
-std::size_t ProbeQueue::StartWaiting(const Starter& start)
+std::size_t ProbeQueue::StartWaiting(const Starter& start, std::size_t most)
 {
     std::size_t started = 0;
-    while (!waiting_.empty() && start(waiting_.front())) {
+    while (started < most && !waiting_.empty() && start(waiting_.front())) {
         waiting_.pop_front();
         ++started;
     }

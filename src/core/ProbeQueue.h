@@ -1,9 +1,10 @@
 #pragma once
-// The lines of one probing command that wait for a thread. Every line is started at once as far
-// as the platform has room for threads; a line that finds none waits, with the lines after it,
-// until a later attempt. Not synchronised: one thread owns an instance.
+// The lines of one probing command that wait for a thread. Lines are started in steps of at most
+// a given number, as far as the platform has room for threads; a line that finds none waits,
+// with the lines after it, until a later attempt. Not synchronised: one thread owns an instance.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -15,12 +16,13 @@ public:
     // (the line is then not started).
     using Starter = std::function<bool(const std::string& line)>;
 
-    // Drops whatever still waits from an earlier command, then starts `lines` in order until one
-    // finds no room; that one and those after it wait.
-    void StartAll(std::vector<std::string> lines, const Starter& start);
+    // Drops whatever still waits from an earlier command, then starts `lines` in order until
+    // `most` are started or one finds no room; the rest wait. Returns how many were started.
+    std::size_t StartAll(std::vector<std::string> lines, const Starter& start, std::size_t most = SIZE_MAX);
 
-    // Starts waiting lines in order until one finds no room. Returns how many were started.
-    std::size_t StartWaiting(const Starter& start);
+    // Starts waiting lines in order until `most` are started or one finds no room. Returns how
+    // many were started.
+    std::size_t StartWaiting(const Starter& start, std::size_t most = SIZE_MAX);
 
     void Drop() { waiting_.clear(); }
     std::size_t Waiting() const { return waiting_.size(); }

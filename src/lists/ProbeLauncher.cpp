@@ -10,6 +10,7 @@
 
 namespace {
 
+constexpr std::size_t kLinesPerStep = 250;
 constexpr UINT kRetryMs = 20;
 std::size_t mostLiveWorkers = 2000;
 
@@ -31,8 +32,9 @@ void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, Pro
 {
     withCountry_ = withCountry;
     onProbe_ = std::move(onProbe);
-    queue_.StartAll(std::move(lines), [this](const std::string& line) { return StartOne(line); });
-    ScheduleRetry();
+    const std::size_t started =
+        queue_.StartAll(std::move(lines), [this](const std::string& line) { return StartOne(line); }, kLinesPerStep);
+    ScheduleNextStep(started == kLinesPerStep);
 }
 
 std::size_t ProbeLauncher::BoundLiveWorkers(std::size_t most)
@@ -73,18 +75,19 @@ void ProbeLauncher::StartWaiting()
 {
     if (Application.Terminated()) // no completion would run for them
         queue_.Drop();
-    queue_.StartWaiting([this](const std::string& line) { return StartOne(line); });
-    ScheduleRetry();
+    const std::size_t started =
+        queue_.StartWaiting([this](const std::string& line) { return StartOne(line); }, kLinesPerStep);
+    ScheduleNextStep(started == kLinesPerStep);
 }
 
-void ProbeLauncher::ScheduleRetry()
+void ProbeLauncher::ScheduleNextStep(bool stepWasFull)
 {
-    if (queue_.Waiting() == 0) {
-        StopRetrying();
-    } else if (!timer_) {
-        timer_ = SetTimer(nullptr, 0, kRetryMs, &Retry);
-        Retrying()[timer_] = this;
-    }
+    StopRetrying();
+    if (queue_.Waiting() == 0)
+        return;
+    // A timer's message comes after the window's paint and input: the next step waits for them.
+    timer_ = SetTimer(nullptr, 0, stepWasFull ? USER_TIMER_MINIMUM : kRetryMs, &Retry);
+    Retrying()[timer_] = this;
 }
 
 void ProbeLauncher::StopRetrying()

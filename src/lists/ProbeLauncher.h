@@ -1,10 +1,12 @@
 #pragma once
 // Starts the probes of one list's command (a refresh of the main list, a check in the checker):
-// one worker per line, every one at once as far as there is room for threads: the platform's
-// own limit, and a bound of 2000 live workers of this program, which keeps its memory in check
-// (under Wine each worker holds about 1 MB). Lines that find no room wait and are started as
-// running workers end, checked every 20 ms while any wait, so that every line is probed once
-// and the list ends as with unlimited threads. UI thread only.
+// one worker per line. Up to 250 lines are started at once, before the command returns and
+// before any completion runs; longer lists go on in steps of as many between the window's
+// messages, so that it paints and lists rows meanwhile. Starting needs room for threads: the
+// platform's own limit, and a bound of 2000 live workers of this program, which keeps its memory
+// in check (under Wine each running thread holds about 1 MB). Lines that find no room wait and
+// are started as running workers end, checked every 20 ms while any wait, so that every line is
+// probed once and the list ends as with unlimited threads. UI thread only.
 
 #include "core/ProbeQueue.h"
 #include "probe/PingThrd.h"
@@ -38,7 +40,8 @@ private:
     static void CALLBACK Retry(HWND, UINT, UINT_PTR timer, DWORD);
     bool StartOne(const std::string& line);
     void StartWaiting();
-    void ScheduleRetry();
+    // Lines wait: soon after the messages waiting now when a step was full, else after a while.
+    void ScheduleNextStep(bool stepWasFull);
     void StopRetrying();
 
     ProbeQueue queue_;

@@ -49,4 +49,15 @@ TEST(ProbeQueue, ANewCommandDropsTheLinesStillWaiting)
     EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "x", "y"}));
 }
 
+TEST(ProbeQueue, AStepStartsNoMoreThanItsShare)
+{
+    Platform platform{10};
+    ProbeQueue queue;
+    EXPECT_EQ(queue.StartAll({"a", "b", "c", "d", "e"}, platform.starter(), 2), 2u);
+    EXPECT_EQ(queue.Waiting(), 3u);
+    EXPECT_EQ(queue.StartWaiting(platform.starter(), 2), 2u);
+    EXPECT_EQ(queue.StartWaiting(platform.starter(), 2), 1u);
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+}
+
 } // namespace

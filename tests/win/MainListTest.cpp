@@ -232,13 +232,13 @@ TEST_F(MainListTest, OnlyRepliesUnderASecondAddARowButEveryReplySorts)
     EXPECT_EQ(ListedRows(main.listrep1)[0][0], "b:1"); // no reply: not even sorted
 
     main.PingThreadTerminate(*FinishedProbe("c:1;Y", 1, 1000, "Y"));
-    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"a:1", "X", "40"}, {"b:1", "X", "5"}}));
+    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"b:1", "X", "5"}, {"a:1", "X", "40"}})); // as numbers
 
     main.PingThreadTerminate(*FinishedProbe("c:1;Y", 1, 999, "Y"));
     main.PingThreadTerminate(*FinishedProbe("d:1", 1, 0, ""));
     main.PingThreadTerminate(*FinishedProbe("e:1;Two\r\nLines", 1, 120, "Two\r\nLines"));
-    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"a:1", "X", "40"},
-                                               {"b:1", "X", "5"},
+    EXPECT_EQ(ListedRows(main.listrep1), (Rows{{"b:1", "X", "5"},
+                                               {"a:1", "X", "40"},
                                                {"c:1", "Y", "999"},
                                                {"d:1", "0", ""},         // by caption
                                                {"e:1", "Two", "Lines"}})); // letters after digits

@@ -142,8 +142,9 @@ TEST(ProgramEnd, ASecondStartChangesNothingAndBringsTheRunningWindowToTheFront)
     for (std::size_t i = 0; i < std::size(names); ++i) {
         const auto now = raw::Get(SettingsKey, names[i]);
         ASSERT_EQ(now.has_value(), before[i].has_value()) << names[i];
-        if (now)
+        if (now) {
             EXPECT_EQ(now->bytes, before[i]->bytes) << names[i];
+        }
     }
 
     PostMessageA(first.Window(), WM_CLOSE, 0, 0);
