@@ -10,6 +10,7 @@
 
 #include "core/ProbeQueue.h"
 #include "probe/PingThrd.h"
+#include "probe/icmp.h"
 
 #include <functional>
 #include <string>
@@ -44,6 +45,7 @@ private:
     void ScheduleNextStep(bool stepWasFull);
     void StopRetrying();
 
+    TICMPLibraryHold echoLibrary_; // so that thousands of probes do not load and unload it
     ProbeQueue queue_;
     bool withCountry_ = false;
     ProbeHandler onProbe_;

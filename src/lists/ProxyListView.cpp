@@ -8,8 +8,9 @@ constexpr UINT_PTR kSubclassId = 1;
 constexpr const char* kHint = "Double or Right click here to Hide Your IP";
 // Menu commands, distinct across the lists of every window.
 UINT nextMenuCommand = 1000;
-// The control's own timer that tells it the row count, and how long a growing count waits.
-constexpr UINT_PTR kCountTimer = 0x5A52;
+// The control's own timer that tells it the row count and has it redraw the changed rows, and
+// how long changes are gathered.
+constexpr UINT_PTR kShowTimer = 0x5A52;
 constexpr UINT kGatherMs = 50;
 
 // Input that must meet the control in the state of the rows.
@@ -59,12 +60,10 @@ LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM
                                                  LPARAM lParam, UINT_PTR, DWORD_PTR self)
 {
     auto& list = *reinterpret_cast<ProxyListView*>(self);
-    if (message == WM_TIMER && wParam == kCountTimer) {
-        list.ShowCount();
+    if (message == WM_TIMER && wParam == kShowTimer) {
+        list.ShowGathered();
         return 0;
     }
-    if (message == WM_PAINT)
-        list.repaintDue_ = false;
     if (IsUserInput(message))
         list.ShowNow();
     if (IsMenuKey(message, wParam)) {
@@ -138,34 +137,39 @@ void ProxyListView::Changed()
 {
     if (!hwnd_)
         return;
-    // Only a growing row count waits: rows that are gone must not be drawn as blanks, and the
-    // selected row must not point past the rows the control knows.
-    const bool countNow = rows_.Count() < shownCount_ ||
-                          (rows_.Selected() && *rows_.Selected() >= shownCount_);
-    if (countNow)
+    // Rows that are gone must not be drawn as blanks, and the selected row must not point past
+    // the rows the control knows: a shrinking count is told at once, and so is the selection.
+    if (rows_.Count() < shownCount_ || (rows_.Selected() && *rows_.Selected() >= shownCount_))
         ShowCount();
-    else if (!countDue_ && rows_.Count() != shownCount_) {
-        countDue_ = SetTimer(hwnd_, kCountTimer, kGatherMs, nullptr) != 0;
-        if (!countDue_) // no timer to be had: tell the control now
-            ShowCount();
-    }
     ShowSelection();
-    if (!repaintDue_) // drawn from the rows as they are when it paints
-        repaintDue_ = InvalidateRect(hwnd_, nullptr, FALSE) != FALSE;
+    redrawDue_ = true;
+    if (!gathering_) {
+        gathering_ = SetTimer(hwnd_, kShowTimer, kGatherMs, nullptr) != 0;
+        if (!gathering_) // no timer to be had: show it now
+            ShowGathered();
+    }
+}
+
+void ProxyListView::ShowGathered()
+{
+    if (gathering_) {
+        KillTimer(hwnd_, kShowTimer);
+        gathering_ = false;
+    }
+    ShowCount();
+    if (redrawDue_) // drawn from the rows as they are when it paints
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    redrawDue_ = false;
 }
 
 void ProxyListView::ShowNow()
 {
-    ShowCount();
+    ShowGathered();
     UpdateWindow(hwnd_);
 }
 
 void ProxyListView::ShowCount()
 {
-    if (countDue_) {
-        KillTimer(hwnd_, kCountTimer);
-        countDue_ = false;
-    }
     if (shownCount_ == rows_.Count())
         return;
     showing_ = true;

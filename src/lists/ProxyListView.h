@@ -1,11 +1,12 @@
 #pragma once
 // A report list view that shows a list of rows (the control asks for the texts it draws, so a
 // repaint shows the rows as they are), with whole-row single selection that follows its row
-// through inserts, deletes and sorts. Every change goes through this class and is drawn at once.
-// Only a growing row count waits up to 50 ms before the control is told it, since telling it
-// costs milliseconds (it redraws its scroll bar) and completions arrive by the thousand. Before
-// the control handles the user's input it is told everything and has drawn it, so a click acts
-// on the rows the user sees. UI thread only.
+// through inserts, deletes and sorts. Every change goes through this class. The selection, and a
+// shrinking row count, reach the control at once; a growing count and the redrawing of changed
+// rows are gathered for up to 50 ms, since each costs the window system milliseconds (the count
+// redraws the scroll bar) and completions arrive by the thousand. Before the control handles
+// the user's input it is told everything and has drawn it, so a click acts on the rows the user
+// sees. UI thread only.
 
 #include "core/ListRows.h"
 #include "win/Controls.h"
@@ -84,9 +85,11 @@ private:
     LRESULT HandleNotify(const NMHDR& header);
     void AnswerText(LVITEMA& item) const;
     void AnswerText(LVITEMW& item) const;
-    // After every change: the control shows the selection and redraws; the count may wait.
+    // After every change: the control shows the selection; the count and the redrawing may wait.
     void Changed();
-    // Before the user's input: the control is told the count and has drawn every change.
+    // The gathered changes: the control is told the count and redraws.
+    void ShowGathered();
+    // Before the user's input: the gathered changes are shown and drawn.
     void ShowNow();
     void ShowCount();
     void ShowSelection();
@@ -101,6 +104,6 @@ private:
     std::size_t shownCount_ = 0;
     int shownSelection_ = -1;
     bool showing_ = false; // selection changes made by this class are not the user's
-    bool countDue_ = false;
-    bool repaintDue_ = false; // invalidated since the control last painted
+    bool gathering_ = false; // the show timer runs
+    bool redrawDue_ = false;
 };

@@ -18,6 +18,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Keeps the echo library loaded and the socket layer started for as long as it lives. Every
+// TICMP still loads and starts its own; with one of these around, those are counts kept by the
+// platform instead of a loading and unloading per probe, which costs thousands of probes dearly.
+class TICMPLibraryHold {
+public:
+    TICMPLibraryHold() : winsock_(MAKEWORD(1, 1)), library_(LoadLibraryA("icmp.dll")) {}
+
+private:
+    WinsockSession winsock_;
+    UniqueHModule library_;
+};
+
 class TICMP {
 public:
     using TNoticeEvent = std::function<void(TICMP& sender, const std::string& text)>;
