@@ -102,6 +102,7 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     else
         service.Serve("paidencrypt.txt", TestService::EncodedProxyList(ProxyLines(proxies, true)));
     handlerTimes.clear();
+    const std::size_t probedAgainBefore = ProbeLauncher::LinesProbedAgain();
 
     const LARGE_INTEGER click = Now();
     (inChecker ? checker.Button5 : main.Button5).Click();
@@ -129,6 +130,8 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     std::printf("  rows listed:                    %zu\n", list.Count());
     std::printf("  error boxes:                    %d\n", errorBoxes);
     std::printf("  completions handled:            %zu\n", handlerTimes.size());
+    std::printf("  lines probed again:             %zu (their thread ended without an answer)\n",
+                ProbeLauncher::LinesProbedAgain() - probedAgainBefore);
     std::printf("  click to the handler's return:  %.0f ms\n", Milliseconds(click, started));
     std::printf("  click to last row listed, sorted: %.0f ms\n", Milliseconds(click, lastCompletion));
     std::printf("  click to the list drawn:        %.0f ms\n", Milliseconds(click, drawn));

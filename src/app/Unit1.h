@@ -20,6 +20,10 @@ inline constexpr const char* DefaultBrowserPath =
 
 class TForm1 : public Form {
 public:
+    TForm1() = default;
+    // The window goes first, while everything its messages reach is still there.
+    ~TForm1() override { Destroy(); }
+
     // Creates the window hidden with all its controls, then runs FormCreate. A registry error
     // in FormCreate is shown in the error box and the window is created all the same.
     void Create();

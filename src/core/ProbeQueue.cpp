@@ -2,14 +2,16 @@
 
 std::size_t ProbeQueue::StartAll(std::vector<std::string> lines, const Starter& start, std::size_t most)
 {
-    waiting_.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    waiting_.clear();
+    for (std::string& line : lines)
+        waiting_.push_back({std::move(line), false});
     return StartWaiting(start, most);
 }
 
 std::size_t ProbeQueue::StartWaiting(const Starter& start, std::size_t most)
 {
     std::size_t started = 0;
-    while (started < most && !waiting_.empty() && start(waiting_.front())) {
+    while (started < most && !waiting_.empty() && start(waiting_.front().text, waiting_.front().again)) {
         waiting_.pop_front();
         ++started;
     }

@@ -1,7 +1,9 @@
 #pragma once
 // The lines of one probing command that wait for a thread. Lines are started in steps of at most
 // a given number, as far as the platform has room for threads; a line that finds none waits,
-// with the lines after it, until a later attempt. Not synchronised: one thread owns an instance.
+// with the lines after it, until a later attempt. A line whose probe was lost (its thread ended
+// without an answer) can be put back once, ahead of the others. Not synchronised: one thread
+// owns an instance.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +14,9 @@
 
 class ProbeQueue {
 public:
-    // Starts the probe of one line; false when the platform has no room for another thread now
-    // (the line is then not started).
-    using Starter = std::function<bool(const std::string& line)>;
+    // Starts the probe of one line (`again`: a line put back); false when the platform has no
+    // room for another thread now (the line is then not started).
+    using Starter = std::function<bool(const std::string& line, bool again)>;
 
     // Drops whatever still waits from an earlier command, then starts `lines` in order until
     // `most` are started or one finds no room; the rest wait. Returns how many were started.
@@ -24,9 +26,16 @@ public:
     // many were started.
     std::size_t StartWaiting(const Starter& start, std::size_t most = SIZE_MAX);
 
+    // Puts a line back, ahead of the lines that wait, to be started again.
+    void PutBack(std::string line) { waiting_.push_front({std::move(line), true}); }
+
     void Drop() { waiting_.clear(); }
     std::size_t Waiting() const { return waiting_.size(); }
 
 private:
-    std::deque<std::string> waiting_;
+    struct Line {
+        std::string text;
+        bool again;
+    };
+    std::deque<Line> waiting_;
 };

@@ -3,37 +3,57 @@
 #include "core/ProxyList.h"
 #include "win/Application.h"
 #include "win/ErrorBox.h"
+#include "win/SystemErrorText.h"
 
 #include <map>
-#include <memory>
+#include <stdexcept>
 #include <utility>
 
 namespace {
 
 constexpr std::size_t kLinesPerStep = 250;
 constexpr UINT kRetryMs = 20;
+constexpr UINT kLivenessMs = 250;
 std::size_t mostLiveWorkers = 2000;
+std::size_t linesProbedAgain = 0;
 
-// The launchers whose waiting lines a timer retries, by timer.
-std::map<UINT_PTR, ProbeLauncher*>& Retrying()
+// The launchers whose timer ticks, by timer.
+std::map<UINT_PTR, ProbeLauncher*>& Ticking()
 {
     static std::map<UINT_PTR, ProbeLauncher*> launchers;
     return launchers;
+}
+
+// Raises, with the platform's text, where the echo client cannot be built in this process.
+void CheckEchoClient()
+{
+    try {
+        const TICMP client;
+    } catch (const TICMPException& failure) {
+        throw std::runtime_error(std::string(failure.what()) + ": " + SystemErrorText(failure.Code()));
+    }
 }
 
 } // namespace
 
 ProbeLauncher::~ProbeLauncher()
 {
-    StopRetrying();
+    StopTicking();
+    for (auto& [worker, live] : live_)
+        worker->OnTerminate = nullptr;
 }
 
 void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe)
 {
+    queue_.Drop();
+    if (!lines.empty())
+        CheckEchoClient();
+    ++command_;
     withCountry_ = withCountry;
     onProbe_ = std::move(onProbe);
-    const std::size_t started =
-        queue_.StartAll(std::move(lines), [this](const std::string& line) { return StartOne(line); }, kLinesPerStep);
+    const std::size_t started = queue_.StartAll(
+        std::move(lines), [this](const std::string& line, bool again) { return StartOne(line, again); },
+        kLinesPerStep);
     ScheduleNextStep(started == kLinesPerStep);
 }
 
@@ -42,7 +62,12 @@ std::size_t ProbeLauncher::BoundLiveWorkers(std::size_t most)
     return std::exchange(mostLiveWorkers, most);
 }
 
-bool ProbeLauncher::StartOne(const std::string& line)
+std::size_t ProbeLauncher::LinesProbedAgain()
+{
+    return linesProbedAgain;
+}
+
+bool ProbeLauncher::StartOne(const std::string& line, bool again)
 {
     if (RunningWorkers() >= mostLiveWorkers)
         return false;
@@ -56,52 +81,110 @@ bool ProbeLauncher::StartOne(const std::string& line)
         throw;
     }
     // Owned here until it runs: a failure before the start ends the suspended thread.
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), worker->ThreadHandle(), GetCurrentProcess(), &thread, SYNCHRONIZE,
+                         FALSE, 0))
+        return false; // no handle to be had: as no room
     worker->Country = withCountry_ ? ProxyLineCountry(line) : std::string();
     worker->SourceLine = line;
-    RegisterWorker(worker->ThreadID());
-    worker->FreeOnTerminate = true;
-    worker->OnTerminate = [onProbe = onProbe_](WorkerThread& sender) {
-        onProbe(static_cast<TPingThread&>(sender));
-    };
     worker->Target = ProxyLineHost(line);
     worker->TimeoutMs = 4000;
     worker->Ttl = 32;
     worker->ResolveNames = false;
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [this](WorkerThread& sender) { Completed(static_cast<TPingThread&>(sender)); };
+    live_.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command_, onProbe_});
+    RegisterWorker(worker->ThreadID());
     worker.release()->Start();
     return true;
 }
 
+void ProbeLauncher::Completed(TPingThread& worker)
+{
+    const auto live = live_.find(&worker);
+    if (live == live_.end())
+        return;
+    const ProbeHandler onProbe = std::move(live->second.onProbe);
+    live_.erase(live);
+    onProbe(worker);
+}
+
+void ProbeLauncher::NoticeLostWorkers()
+{
+    // The ended threads among the live workers', as many at a time as one wait takes.
+    std::vector<TPingThread*> lost;
+    std::vector<std::pair<HANDLE, TPingThread*>> batch;
+    const auto checkBatch = [&] {
+        while (!batch.empty()) {
+            std::vector<HANDLE> handles;
+            for (const auto& entry : batch)
+                handles.push_back(entry.first);
+            const DWORD found = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, 0);
+            if (found >= WAIT_OBJECT_0 + handles.size())
+                break;
+            lost.push_back(batch[found - WAIT_OBJECT_0].second);
+            batch.erase(batch.begin() + (found - WAIT_OBJECT_0));
+        }
+        batch.clear();
+    };
+    for (const auto& [worker, live] : live_) {
+        batch.emplace_back(live.thread.get(), worker);
+        if (batch.size() == MAXIMUM_WAIT_OBJECTS)
+            checkBatch();
+    }
+    checkBatch();
+    for (TPingThread* worker : lost)
+        Lost(worker);
+}
+
+void ProbeLauncher::Lost(TPingThread* worker)
+{
+    // Its thread has ended without its completion, so nothing else touches it any more.
+    Live live = std::move(live_.at(worker));
+    live_.erase(worker);
+    ForgetWorker(worker->ThreadID());
+    const std::unique_ptr<TPingThread> ended(worker);
+    if (!live.again && live.command == command_ && !Application.Terminated()) {
+        ++linesProbedAgain;
+        queue_.PutBack(live.line);
+    } else if (!Application.Terminated() && live.onProbe) {
+        live.onProbe(*ended); // what it holds: no answer, unless one was stored whole
+    }
+}
+
 void ProbeLauncher::StartWaiting()
 {
+    NoticeLostWorkers();
     if (Application.Terminated()) // no completion would run for them
         queue_.Drop();
-    const std::size_t started =
-        queue_.StartWaiting([this](const std::string& line) { return StartOne(line); }, kLinesPerStep);
+    const std::size_t started = queue_.StartWaiting(
+        [this](const std::string& line, bool again) { return StartOne(line, again); }, kLinesPerStep);
     ScheduleNextStep(started == kLinesPerStep);
 }
 
 void ProbeLauncher::ScheduleNextStep(bool stepWasFull)
 {
-    StopRetrying();
-    if (queue_.Waiting() == 0)
+    StopTicking();
+    if (queue_.Waiting() == 0 && live_.empty())
         return;
     // A timer's message comes after the window's paint and input: the next step waits for them.
-    timer_ = SetTimer(nullptr, 0, stepWasFull ? USER_TIMER_MINIMUM : kRetryMs, &Retry);
-    Retrying()[timer_] = this;
+    const UINT interval = queue_.Waiting() == 0 ? kLivenessMs : stepWasFull ? USER_TIMER_MINIMUM : kRetryMs;
+    timer_ = SetTimer(nullptr, 0, interval, &Tick);
+    Ticking()[timer_] = this;
 }
 
-void ProbeLauncher::StopRetrying()
+void ProbeLauncher::StopTicking()
 {
     if (!timer_)
         return;
     KillTimer(nullptr, timer_);
-    Retrying().erase(timer_);
+    Ticking().erase(timer_);
     timer_ = 0;
 }
 
-void CALLBACK ProbeLauncher::Retry(HWND, UINT, UINT_PTR timer, DWORD)
+void CALLBACK ProbeLauncher::Tick(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    const auto launcher = Retrying().find(timer);
-    if (launcher != Retrying().end())
+    const auto launcher = Ticking().find(timer);
+    if (launcher != Ticking().end())
         RunHandler([&] { launcher->second->StartWaiting(); });
 }

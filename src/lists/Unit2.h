@@ -16,6 +16,10 @@ class TPingThread;
 
 class TForm2 : public Form {
 public:
+    TForm2() = default;
+    // The window goes first, while everything its messages reach is still there.
+    ~TForm2() override { Destroy(); }
+
     // The browser that "IP" starts: the path the main window shows at the time of the click.
     using BrowserPathSource = std::function<std::string()>;
 

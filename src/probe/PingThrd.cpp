@@ -40,23 +40,24 @@ void TPingThread::Execute()
     echoClient.OptionFlags = OptionFlags;
 
     echoClient.SetHost(TrimControls(Target));
-    ReplyCount = echoClient.Echo();
+    const std::int32_t replies = echoClient.Echo();
     TargetIp = echoClient.AddressText();
 
-    if (ReplyCount == 0) {
-        ErrorCode = echoClient.LastStatus();
+    if (replies == 0) {
         ErrorText = echoClient.StatusText();
+        ErrorCode = echoClient.LastStatus();
         return;
     }
-    ErrorCode = 0;
+    // All or nothing: what says that an answer came is written last, after everything that
+    // may fail on the way (a lookup, an allocation).
     const ICMP_ECHO_REPLY& reply = echoClient.LastReply();
     in_addr source;
     source.s_addr = reply.Address;
     ReplyAddress = inet_ntoa(source); // thread-owned storage: copied at once
-    ReplyHostName = ReplyAddress;
-    ReplyStatus = reply.Status;
-    RoundTripMs = reply.RoundTripTime;
+    ReplyHostName = ResolveNames && reply.Address != 0 ? ReverseLookup(reply.Address, ReplyAddress) : ReplyAddress;
     ReplyDataSize = reply.DataSize;
-    if (ResolveNames && reply.Address != 0)
-        ReplyHostName = ReverseLookup(reply.Address, ReplyAddress);
+    RoundTripMs = reply.RoundTripTime;
+    ReplyStatus = reply.Status;
+    ErrorCode = 0;
+    ReplyCount = replies;
 }

@@ -1,8 +1,7 @@
 #include "probe/WorkerRegistry.h"
 
 #include "core/WorkerIds.h"
-
-#include <windows.h>
+#include "probe/WorkerThread.h"
 
 namespace {
 
@@ -21,9 +20,9 @@ void RegisterWorker(std::uint32_t threadId)
 
 void StopWorker(std::int32_t slot)
 {
-    // The workers never read thread messages: the request does not cut an echo short.
-    if (const std::uint32_t threadId = Registry().Clear(slot))
-        PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    // Only a parked worker waits for the request: it does not cut an echo short.
+    if (Registry().Clear(slot) != 0)
+        WorkerThread::StopParkedWorkers();
 }
 
 void StopAllWorkers()
@@ -41,6 +40,11 @@ void ForgetWorker(std::uint32_t threadId)
 std::size_t RegisteredWorkerSlots()
 {
     return Registry().Length();
+}
+
+std::uint32_t RegisteredWorkerId(std::int32_t slot)
+{
+    return Registry().At(slot);
 }
 
 std::size_t RunningWorkers()

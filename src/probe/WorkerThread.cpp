@@ -24,6 +24,11 @@ constexpr char kCompletionClass[] = "ZarnuWorkerCompletion";
 // A late worker may read it while the process is already running its exit.
 std::atomic<HWND> completionWindow{nullptr};
 
+// What the parked workers wait for: an event of the program's own, so that the stop request
+// reaches no thread but its own workers. Set for good by the stop request, which leaves a new one
+// for workers parked later (tests run one program end after another in one process).
+std::atomic<HANDLE> stopRequest{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+
 } // namespace
 
 WorkerThread::WorkerThread()
@@ -94,13 +99,15 @@ void WorkerThread::Complete()
 
 void WorkerThread::AwaitStopRequest()
 {
-    // Still registered: the thread lives on under its id until the stop request at program end
-    // reaches it (or the process ends), so the request cannot reach a thread of another program
-    // that was given the id meanwhile.
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // the queue the request is posted to
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    }
+    // Still registered: the thread lives on until the stop request at program end reaches it
+    // (or the process ends).
+    WaitForSingleObject(stopRequest.load(), INFINITE);
+}
+
+void WorkerThread::StopParkedWorkers()
+{
+    // The event set stays open: a worker may be about to wait for it.
+    SetEvent(stopRequest.exchange(CreateEventA(nullptr, TRUE, FALSE, nullptr)));
 }
 
 LRESULT CALLBACK WorkerThread::CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,

@@ -6,7 +6,7 @@
 // the middle of a handler that retrieves no messages. With FreeOnTerminate the worker deletes
 // itself right after its completion. Once the application has begun to terminate, no completion
 // runs: a worker that ends then stays registered, its thread parked until the stop request at
-// program end reaches it.
+// program end (StopParkedWorkers) reaches it.
 
 #include "win/UniqueHandle.h"
 
@@ -35,6 +35,9 @@ public:
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     std::uint32_t ThreadID() const { return threadId_; }
+    // The worker's thread, for waiting on it: signalled once the thread has ended. Owned by the
+    // worker (a FreeOnTerminate worker closes it when it deletes itself): duplicate it to keep it.
+    HANDLE ThreadHandle() const { return thread_.get(); }
 
     // Starts the body. Request fields must be written before; they are not touched afterwards.
     void Start();
@@ -54,6 +57,10 @@ private:
     void Complete();
     // Parks a worker whose completion can no longer run until it is asked to stop.
     static void AwaitStopRequest();
+
+public:
+    // Ends the parked workers' waits, for good: the stop request at program end. Any thread.
+    static void StopParkedWorkers();
 
     UniqueKernelHandle thread_;
     DWORD threadId_ = 0;

@@ -33,21 +33,21 @@ std::string DottedText(std::uint32_t address)
 TICMP::TICMP() : winsock_(kWinsockVersion)
 {
     if (!winsock_.Started())
-        throw TICMPException("Error initialising Winsock");
+        throw TICMPException("Error initialising Winsock", WSAGetLastError());
 
     EchoLibrary.reset(LoadLibraryA("icmp.dll"));
     if (!EchoLibrary)
-        throw TICMPException("Unable to register icmp.dll");
+        throw TICMPException("Unable to register icmp.dll", GetLastError());
 
     icmpCreateFile_ = EntryPoint<CreateFileEntry>(EchoLibrary.get(), "IcmpCreateFile");
     const bool closeFound = GetProcAddress(EchoLibrary.get(), "IcmpCloseHandle") != nullptr;
     icmpSendEcho_ = EntryPoint<SendEchoEntry>(EchoLibrary.get(), "IcmpSendEcho");
     if (!icmpCreateFile_ || !closeFound || !icmpSendEcho_)
-        throw TICMPException("Error loading dll functions");
+        throw TICMPException("Error loading dll functions", ERROR_PROC_NOT_FOUND);
 
     EchoHandle.reset(icmpCreateFile_());
     if (!EchoHandle)
-        throw TICMPException("Unable to get ping handle");
+        throw TICMPException("Unable to get ping handle", GetLastError());
 }
 
 void TICMP::SetHost(const std::string& host)
@@ -66,6 +66,11 @@ void TICMP::Notice(const std::string& text)
 
 void TICMP::ResolveHost()
 {
+    // The platform's lookup would take an empty name for this machine.
+    if (hostText_.find_first_not_of(" \t") == std::string::npos) {
+        targetAddress_ = INADDR_NONE;
+        return;
+    }
     targetAddress_ = inet_addr(hostText_.c_str());
     if (targetAddress_ != INADDR_NONE) {
         resolvedName_ = hostText_;

@@ -13,9 +13,14 @@
 #include <stdexcept>
 #include <string>
 
+// The failed step's message, and the platform's error code of its failure.
 class TICMPException : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    TICMPException(const std::string& message, DWORD code) : std::runtime_error(message), code_(code) {}
+    DWORD Code() const { return code_; }
+
+private:
+    DWORD code_;
 };
 
 // Keeps the echo library loaded and the socket layer started for as long as it lives. Every
@@ -46,7 +51,7 @@ public:
     TICMP& operator=(const TICMP&) = delete;
 
     // Sets the host to probe. The same text again (compared case-sensitively) keeps the earlier
-    // resolution.
+    // resolution. A host of nothing but blanks is a bad destination, never this machine.
     void SetHost(const std::string& host);
 
     // Sends one echo request and waits at most TimeoutMs for the answer. Returns the number of

@@ -10,11 +10,11 @@ struct Platform {
     std::vector<std::string> started;
     ProbeQueue::Starter starter()
     {
-        return [this](const std::string& line) {
+        return [this](const std::string& line, bool again) {
             if (room == 0)
                 return false;
             --room;
-            started.push_back(line);
+            started.push_back(again ? line + " again" : line);
             return true;
         };
     }
@@ -49,15 +49,16 @@ TEST(ProbeQueue, ANewCommandDropsTheLinesStillWaiting)
     EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "x", "y"}));
 }
 
-TEST(ProbeQueue, AStepStartsNoMoreThanItsShare)
+TEST(ProbeQueue, AStepStartsNoMoreThanItsShareAndALostLineGoesFirst)
 {
     Platform platform{10};
     ProbeQueue queue;
     EXPECT_EQ(queue.StartAll({"a", "b", "c", "d", "e"}, platform.starter(), 2), 2u);
     EXPECT_EQ(queue.Waiting(), 3u);
     EXPECT_EQ(queue.StartWaiting(platform.starter(), 2), 2u);
-    EXPECT_EQ(queue.StartWaiting(platform.starter(), 2), 1u);
-    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    queue.PutBack("b"); // its probe was lost: ahead of the line that waits
+    EXPECT_EQ(queue.StartWaiting(platform.starter(), 3), 2u);
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b", "c", "d", "b again", "e"}));
 }
 
 } // namespace

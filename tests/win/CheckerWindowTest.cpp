@@ -1,3 +1,4 @@
+#include "EchoReplies.h"
 #include "HostTools.h"
 #include "ListTestSupport.h"
 
@@ -51,6 +52,40 @@ TEST_F(CheckerWindowTest, EveryLineGetsItsPingOrBadProxy)
     std::sort(captions.begin(), captions.end());
     EXPECT_EQ(captions, (std::vector<std::string>{" 127.0.0.3:8080;Spain ", "127.0.0.1:80", "127.0.0.1:80"}));
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(CheckerWindowTest, ALineWithoutAHostIsBadNotThisMachine)
+{
+    Check(" \r\n\t\r\n:8080\r\n  :3128  \r\n");
+    Rows rows = ListedRows(checker.ListView1);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (Rows{{"\t", "BAD PROXY"}, {" ", "BAD PROXY"}, {"  :3128  ", "BAD PROXY"}, {":8080", "BAD PROXY"}}));
+}
+
+// Workers whose thread is ended before their completion, as the platform ends a thread it cannot
+// serve: the first time the line is probed again, the second time it is answered as failed.
+TEST_F(CheckerWindowTest, AProbeLostWithItsThreadIsProbedAgainOnceThenAnsweredAsFailed)
+{
+    const EchoRepliesOff silence; // the probes wait until they are ended
+    const std::size_t probedAgain = ProbeLauncher::LinesProbedAgain();
+    checker.HostNames.SetText("127.0.0.1:80");
+    checker.Button5.Click();
+    std::uint32_t ended = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // The line's worker, a new one the second time.
+        ASSERT_TRUE(PumpMessagesUntil([&] { return RunningWorkers() == 1 && RegisteredWorkerId(1) != ended; }, 2000))
+            << "attempt " << attempt;
+        ended = RegisteredWorkerId(1);
+        const UniqueKernelHandle thread(OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, ended));
+        ASSERT_TRUE(thread);
+        TerminateThread(thread.get(), 1);
+        ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+    }
+    ASSERT_TRUE(PumpMessagesUntil([&] { return checker.ListView1.Count() == 1; }, 2000));
+    EXPECT_EQ(RunningWorkers(), 0u);
+    EXPECT_EQ(ListedRows(checker.ListView1), (Rows{{"127.0.0.1:80", "BAD PROXY"}}));
+    EXPECT_EQ(ProbeLauncher::LinesProbedAgain(), probedAgain + 1);
+    EXPECT_EQ(RegisteredWorkerSlots(), 0u);
 }
 
 TEST_F(CheckerWindowTest, AProxyThatARouterReportsUnreachableIsBad)

@@ -131,7 +131,8 @@ inline void CompleteAfterTermination(std::function<void(TPingThread&)> onProbe, 
     RegisterWorker(threadId);
     const UniqueKernelHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
     probe->Start();
-    EXPECT_TRUE(PumpMessagesUntil([&] { return PostThreadMessageA(threadId, WM_NULL, 0, 0) != FALSE; }));
+    // Parked: while messages are handled, no completion runs and the thread does not end.
+    EXPECT_FALSE(PumpMessagesUntil([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 300));
     StopAllWorkers();
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
 }

@@ -215,6 +215,14 @@ TEST_F(MainListTest, LongLinesStayWholeInTheHiddenBox)
     EXPECT_EQ(rows[0][1].size(), 511u); // as much as the control shows of a cell
 }
 
+TEST_F(MainListTest, ALineWithoutAHostGetsNoRow)
+{
+    Refresh(":8080;Nowhere\r\n  :3128;Nowhere\r\n\t:80;Nowhere\r\n127.0.0.1:80;DE\r\n");
+    const Rows rows = ListedRows(main.listrep1);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "127.0.0.1:80");
+}
+
 TEST_F(MainListTest, WithoutTheServiceTheListEmptiesSilently)
 {
     ShowRows({{"127.0.0.9:80", "Old", "5"}});

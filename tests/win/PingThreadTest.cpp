@@ -218,37 +218,46 @@ TEST(WorkerThread, AWorkerNeverStartedEndsWithoutRunningItsBody)
     EXPECT_EQ(RegisteredWorkerSlots(), 0u);
 }
 
-TEST(WorkerRegistry, StopAllWorkersAsksEveryRegisteredThreadToQuit)
+TEST(WorkerRegistry, StopAllWorkersEndsTheParkedWorkersAndPostsToNoThread)
 {
-    // A thread that reads its messages until it is asked to quit, as a stop request's target.
+    // A thread of another program that was given a registered id meanwhile: it reads its
+    // messages, and must get no quit request.
     const auto listen = [](void*) -> DWORD {
         MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE); // creates the thread's queue
         while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         }
         return 42;
     };
-    DWORD threadIds[2];
-    UniqueKernelHandle threads[2];
-    for (int i = 0; i < 2; ++i) {
-        threads[i].reset(CreateThread(nullptr, 0, listen, nullptr, 0, &threadIds[i]));
-        // The queue must exist before a message can be posted to it.
-        while (!PostThreadMessageA(threadIds[i], WM_NULL, 0, 0))
-            SwitchToThread();
-        RegisterWorker(threadIds[i]);
+    DWORD strangerId = 0;
+    const UniqueKernelHandle stranger(CreateThread(nullptr, 0, listen, nullptr, 0, &strangerId));
+    while (!PostThreadMessageA(strangerId, WM_NULL, 0, 0)) // its queue exists
+        SwitchToThread();
+    RegisterWorker(strangerId);
+
+    // Two workers that ended after completions ended: parked, still registered.
+    Application.MarkTerminating();
+    UniqueKernelHandle parked[2];
+    for (UniqueKernelHandle& thread : parked) {
+        auto* worker = new ScriptedWorker([] {});
+        worker->FreeOnTerminate = true;
+        RegisterWorker(worker->ThreadID());
+        thread.reset(OpenThread(SYNCHRONIZE, FALSE, worker->ThreadID()));
+        worker->Start();
     }
+    for (const UniqueKernelHandle& thread : parked)
+        EXPECT_EQ(WaitForSingleObject(thread.get(), 200), WAIT_TIMEOUT);
     StopWorker(0);
-    StopWorker(3);
-    EXPECT_EQ(RegisteredWorkerSlots(), 2u);
+    StopWorker(4);
+    EXPECT_EQ(RegisteredWorkerSlots(), 3u);
 
     StopAllWorkers();
     EXPECT_EQ(RegisteredWorkerSlots(), 0u);
-    for (const UniqueKernelHandle& thread : threads) {
-        ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
-        DWORD exitCode = 0;
-        GetExitCodeThread(thread.get(), &exitCode);
-        EXPECT_EQ(exitCode, 42u);
-    }
+    for (const UniqueKernelHandle& thread : parked)
+        EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(stranger.get(), 200), WAIT_TIMEOUT);
+    PostThreadMessageA(strangerId, WM_QUIT, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(stranger.get(), 10000), WAIT_OBJECT_0);
+    Application.ResetTermination();
     StopAllWorkers(); // empty: nothing to do
     EXPECT_EQ(RegisteredWorkerSlots(), 0u);
 }

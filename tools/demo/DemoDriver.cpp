@@ -1,6 +1,7 @@
 // Drives a running zarnu.exe the way a user would, for the screenshots of scripts/run:
 //   zarnu-demo-driver refresh          refresh the proxy list, wait for the rows, use the first
-//   zarnu-demo-driver check LINES...   open the checker, paste the lines, check them, wait
+//   zarnu-demo-driver check LINES...   open the checker, paste the lines, check them, wait, and
+//                                      print how many rows it lists
 //   zarnu-demo-driver close-checker    close the checker window
 // It talks to the windows only through window messages, as input from the user would.
 
@@ -90,8 +91,10 @@ int Check(int count, char** lines)
         text += std::string(lines[i]) + "\r\n";
     SendMessageA(Child(checker, "Edit", nullptr), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     PostMessageA(Child(checker, "Button", "Check &List"), BM_CLICK, 0, 0);
-    if (!WaitForRowsToSettle(Child(checker, WC_LISTVIEWA, nullptr)))
+    const HWND list = Child(checker, WC_LISTVIEWA, nullptr);
+    if (!WaitForRowsToSettle(list))
         return Fail("no rows arrived in the checker");
+    std::printf("%d rows\n", RowCount(list));
     // Under Wine without a window manager the main window can end up stacked above its owned
     // checker; a window manager keeps an owned window above its owner.
     SetWindowPos(checker, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
