@@ -1,18 +1,12 @@
 #include "core/ProxySwitch.h"
 
+#include "Latin1.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 namespace {
-
-std::u16string Latin1(std::string_view bytes)
-{
-    std::u16string text;
-    for (const char c : bytes)
-        text += static_cast<unsigned char>(c);
-    return text;
-}
 
 // The user's Internet Settings as the platform keeps them: the values, the copy, the connection.
 struct Machine {

@@ -1,17 +1,10 @@
 #include "core/SavedProxy.h"
 
+#include "Latin1.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-// The system code page as the tests take it: one character per byte.
-std::u16string Latin1(std::string_view bytes)
-{
-    std::u16string text;
-    for (const char c : bytes)
-        text += static_cast<unsigned char>(c);
-    return text;
-}
 
 template <std::size_t N>
 std::string Bytes(const char (&literal)[N])

@@ -68,13 +68,18 @@ TEST_F(CheckerWindowTest, AProbeLostWithItsThreadIsProbedAgainOnceThenAnsweredAs
 {
     const EchoRepliesOff silence; // the probes wait until they are ended
     const std::size_t probedAgain = ProbeLauncher::LinesProbedAgain();
+    long requests = EchoRequestsReceived();
     checker.HostNames.SetText("127.0.0.1:80");
     checker.Button5.Click();
     std::uint32_t ended = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        // The line's worker, a new one the second time.
-        ASSERT_TRUE(PumpMessagesUntil([&] { return RunningWorkers() == 1 && RegisteredWorkerId(1) != ended; }, 2000))
+        // The line's worker (a new one the second time), once it waits for its answer: ended
+        // earlier, it could leave a lock of the platform's taken for good.
+        ASSERT_TRUE(PumpMessagesUntil(
+            [&] { return RunningWorkers() == 1 && RegisteredWorkerId(1) != ended && EchoRequestsReceived() > requests; },
+            5000))
             << "attempt " << attempt;
+        requests = EchoRequestsReceived();
         ended = RegisteredWorkerId(1);
         const UniqueKernelHandle thread(OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, ended));
         ASSERT_TRUE(thread);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 
 class EchoRepliesOff {
@@ -67,3 +68,23 @@ private:
     std::string previous_;
     bool switched_ = false;
 };
+
+// How many echo requests this network namespace has received, answered or not.
+inline long EchoRequestsReceived()
+{
+    std::ifstream counters("Z:\\proc\\self\\net\\snmp");
+    std::string names;
+    std::string values;
+    while (std::getline(counters, names) && std::getline(counters, values)) {
+        if (names.rfind("Icmp: ", 0) != 0)
+            continue;
+        std::istringstream nameWords(names);
+        std::istringstream valueWords(values);
+        std::string name;
+        std::string value;
+        while (nameWords >> name && valueWords >> value)
+            if (name == "InEchos")
+                return std::stol(value);
+    }
+    return -1;
+}

@@ -51,10 +51,11 @@ public:
         return FindWindowExA(window_, nullptr, windowClass, caption);
     }
 
-    // Double-clicks the first row of the proxy list once the refresh has listed one, as a user
-    // does with the mouse.
+    // Refreshes the list, and double-clicks its first row once the refresh has listed one, as a
+    // user does with the mouse.
     bool UseFirstListedProxy() const
     {
+        SendMessageA(Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
         ListView list;
         list.Attach(Control("SysListView32"));
         for (int i = 0; i < 200 && list.ItemCount() == 0; ++i)
@@ -85,14 +86,20 @@ void SetUsersProxy()
     raw::SetText(SettingsKey, "ProxyServer", "corp:3128");
 }
 
+// A service whose list holds one proxy, for a program that uses it over the user's own proxy.
+std::unique_ptr<TestService> ServiceOfOneProxy()
+{
+    auto service = std::make_unique<TestService>();
+    service->Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
+    SetUsersProxy();
+    return service;
+}
+
 TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
 {
-    TestService service;
-    service.Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
-    SetUsersProxy();
+    const auto service = ServiceOfOneProxy();
     {
-        RunningProgram killed(service);
-        SendMessageA(killed.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
+        RunningProgram killed(*service);
         ASSERT_TRUE(killed.UseFirstListedProxy());
         EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080");
         EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
@@ -101,7 +108,7 @@ TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
     }
     EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080"); // nothing ran at the end
 
-    RunningProgram next(service); // returns once the window shows
+    RunningProgram next(*service); // returns once the window shows
     EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
     EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
     EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
@@ -112,11 +119,8 @@ TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
 
 TEST(ProgramEnd, ASecondStartChangesNothingAndBringsTheRunningWindowToTheFront)
 {
-    TestService service;
-    service.Serve("paidencrypt.txt", TestService::EncodedProxyList("127.0.0.1:8080;Germany\r\n"));
-    SetUsersProxy();
-    RunningProgram first(service);
-    SendMessageA(first.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
+    const auto service = ServiceOfOneProxy();
+    RunningProgram first(*service);
     ASSERT_TRUE(first.UseFirstListedProxy());
     const std::string names[] = {"ProxyEnable", "ProxyServer", "ProxyOverride", SavedProxyValue};
     std::vector<std::optional<raw::Value>> before;
@@ -134,7 +138,7 @@ TEST(ProgramEnd, ASecondStartChangesNothingAndBringsTheRunningWindowToTheFront)
         return GetForegroundWindow() == window;
     };
     ASSERT_TRUE(inFront(other));
-    const PROCESS_INFORMATION second = StartProgram(service);
+    const PROCESS_INFORMATION second = StartProgram(*service);
     const UniqueKernelHandle secondProcess(second.hProcess);
     ASSERT_EQ(WaitForSingleObject(secondProcess.get(), 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(inFront(first.Window()));
