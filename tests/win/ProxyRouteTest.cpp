@@ -2,6 +2,7 @@
 #include "TestService.h"
 #include "ListTestSupport.h"
 
+#include "core/IpCheckPage.h"
 #include "core/ServiceUrl.h"
 #include "settings/BrowserLaunch.h"
 
@@ -9,9 +10,9 @@ using namespace lists;
 
 namespace {
 
-// A page (by default the what-is-my-IP page) as a browser started now shows it, through whatever
-// proxy the user's Internet Settings name.
-std::string PageSeenByANewBrowser(const std::string& address = IpCheckPageAddress())
+// The caller that a what-is-my-IP page (by default the service's) shows to a browser started now,
+// which goes through whatever proxy the user's Internet Settings name.
+std::string CallerSeenByANewBrowser(const std::string& address = IpCheckPageAddress())
 {
     const char* client = getenv("ZARNU_IP_CHECK_CLIENT");
     if (!client) {
@@ -46,7 +47,7 @@ std::string PageSeenByANewBrowser(const std::string& address = IpCheckPageAddres
     while (ReadFile(output.get(), buffer, sizeof buffer, &count, nullptr) && count > 0)
         page.append(buffer, count);
     WaitForSingleObject(process.get(), 10000);
-    return page;
+    return CallerAddress(page).value_or("no address in: " + page);
 }
 
 class ProxyRouteTest : public WindowTest {
@@ -66,21 +67,21 @@ protected:
 
 TEST_F(ProxyRouteTest, ABrowserStartedAfterAChangeGoesTheWayTheProgramSays)
 {
-    const std::string direct = "Your IP address is 127.0.0.1\n";
-    const std::string proxied = "Your IP address is 127.0.0.77\n";
-    EXPECT_EQ(PageSeenByANewBrowser(), direct);
+    const std::string direct = "127.0.0.1";
+    const std::string proxied = "127.0.0.77";
+    EXPECT_EQ(CallerSeenByANewBrowser(), direct);
 
     SelectItem(main.listrep1, 0);
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Use This Proxy");
-    EXPECT_EQ(PageSeenByANewBrowser(), proxied);
+    EXPECT_EQ(CallerSeenByANewBrowser(), proxied);
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
-    EXPECT_EQ(PageSeenByANewBrowser(), direct);
+    EXPECT_EQ(CallerSeenByANewBrowser(), direct);
 
     SelectItem(checker.ListView1, 0);
     DoubleClickItem(checker.ListView1, 0);
-    EXPECT_EQ(PageSeenByANewBrowser(), proxied);
+    EXPECT_EQ(CallerSeenByANewBrowser(), proxied);
     main.Button3.Click();
-    EXPECT_EQ(PageSeenByANewBrowser(), direct);
+    EXPECT_EQ(CallerSeenByANewBrowser(), direct);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -94,9 +95,8 @@ TEST_F(ProxyRouteTest, AnAddressOfTheUsersOwnNetworkIsReachedDirectlyWhileThePro
     raw::SetText(SettingsKey, "ProxyOverride", "192.168.77.1");
     SelectItem(main.listrep1, 0);
     DoubleClickItem(main.listrep1, 0);
-    EXPECT_EQ(PageSeenByANewBrowser(), "Your IP address is 127.0.0.77\n");
-    EXPECT_EQ(PageSeenByANewBrowser("http://" + page.Host() + "/whatismyip.php"),
-              "Your IP address is 192.168.77.1\n");
+    EXPECT_EQ(CallerSeenByANewBrowser(), "127.0.0.77");
+    EXPECT_EQ(CallerSeenByANewBrowser("http://" + page.Host() + "/whatismyip.php"), "192.168.77.1");
 }
 
 // The callers the service saw of the two lists the program fetches from it. A service of its own

@@ -3,7 +3,9 @@
 //
 //   zarnu-service --root DIR [--port N] [--address A]
 //
-// Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/. Listens on A
+// Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
+// /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
+// header as a server variable ("HTTP_VIA = ..."), one per line. Listens on A
 // (127.0.0.1 by default), writes the port to DIR/port and appends one line per request to
 // DIR/requests.log:
 //   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent TAB caller's address
@@ -14,6 +16,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -188,9 +191,19 @@ int main(int argc, char** argv)
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "paidencrypt.txt"); });
     server.Get("/download/encrypt/useragent.txt",
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
+    // What a site sees of its caller, in the server variables' spelling, one per line.
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, BasicCredentials(q));
-        r.set_content("Your IP address is " + q.remote_addr + "\n", "text/plain");
+        std::string page = "REMOTE_ADDR = " + q.remote_addr + "\n";
+        for (const auto& [name, value] : q.headers) {
+            if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
+                continue; // the library's own notes, not the request's headers
+            std::string variable = "HTTP_";
+            for (const char c : name)
+                variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            page += variable + " = " + value + "\n";
+        }
+        r.set_content(page, "text/plain");
     });
 
     if (port == 0)
