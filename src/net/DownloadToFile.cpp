@@ -1,15 +1,9 @@
 #include "net/DownloadToFile.h"
 
 #include "core/ServiceUrl.h"
-#include "win/UniqueHandle.h"
+#include "net/InternetSession.h"
 
 namespace {
-
-std::string ExecutableFileName()
-{
-    const std::string path = ExecutablePath();
-    return path.substr(path.find_last_of("\\/") + 1);
-}
 
 void WriteAll(HANDLE file, const char* data, DWORD count)
 {
@@ -20,33 +14,12 @@ void WriteAll(HANDLE file, const char* data, DWORD count)
         throw EInOutError(ERROR_DISK_FULL);
 }
 
-// The internet handle for requests that go `way`. The proxy lists are taken in the wide form,
-// whatever characters the user's own settings hold.
-HINTERNET OpenInternet(const RequestWay& way)
-{
-    const std::string agent = ExecutableFileName();
-    switch (way.kind) {
-    case RequestWay::Kind::Direct:
-        return InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    case RequestWay::Kind::Proxy: {
-        const std::wstring wideAgent(agent.begin(), agent.end());
-        const std::wstring proxy(way.proxy.begin(), way.proxy.end());
-        const std::wstring bypass(way.bypass.begin(), way.bypass.end());
-        return InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(),
-                             bypass.empty() ? nullptr : bypass.c_str(), 0);
-    }
-    case RequestWay::Kind::SystemSettings:
-        break;
-    }
-    return InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-}
-
 } // namespace
 
 bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way)
 {
     // Released in reverse order on every path: the URL handle first, then the internet handle.
-    const UniqueHInternet internet(OpenInternet(way));
+    const UniqueHInternet internet = OpenInternetSession(way, ExecutableFileName());
 
     const UrlCredentials request = SplitUrlCredentials(url);
     std::string headers;

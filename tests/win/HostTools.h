@@ -222,12 +222,13 @@ private:
     std::string address_;
 };
 
-// Debian's tinyproxy on `address`:`port`, leaving from `address`. Ready when constructed; ended
-// when the object goes.
+// Debian's tinyproxy on `address`:`port`, leaving from `address`, with more lines of its
+// configuration where given ("DisableViaHeader Yes"). Ready when constructed; ended when the
+// object goes.
 class Tinyproxy {
 public:
-    Tinyproxy(const std::string& address, int port)
-        : proxy_("tinyproxy", ToolPath("tinyproxy"), {address, std::to_string(port)})
+    Tinyproxy(const std::string& address, int port, std::vector<std::string> configuration = {})
+        : proxy_("tinyproxy", ToolPath("tinyproxy"), Arguments(address, port, std::move(configuration)))
     {
         for (int i = 0; i < 500 && !proxy_.Ended() && !Accepts(address, port); ++i)
             Sleep(10);
@@ -237,6 +238,12 @@ public:
     }
 
 private:
+    static std::vector<std::string> Arguments(const std::string& address, int port, std::vector<std::string> lines)
+    {
+        lines.insert(lines.begin(), {address, std::to_string(port)});
+        return lines;
+    }
+
     static bool Accepts(const std::string& address, int port)
     {
         const WinsockSession winsock(MAKEWORD(2, 2));

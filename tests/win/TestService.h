@@ -22,9 +22,9 @@ public:
         std::string from; // the caller's address
     };
 
-    explicit TestService(const std::string& address = "127.0.0.1")
-        : address_(address),
-          service_("service", host::Environment("ZARNU_TEST_SERVICE"), {"--root", ".", "--address", address})
+    // `options`: more of the service's options ("--https-port", "443").
+    explicit TestService(const std::string& address = "127.0.0.1", std::vector<std::string> options = {})
+        : address_(address), service_("service", host::Environment("ZARNU_TEST_SERVICE"), Arguments(address, options))
     {
         // The folder is new and the service's alone: a port written there is this service's.
         for (int i = 0; i < 1000 && port_.empty() && !service_.Ended(); ++i) {
@@ -85,6 +85,12 @@ public:
     static std::string WindowsPath(const std::string& unixPath) { return host::WindowsPath(unixPath); }
 
 private:
+    static std::vector<std::string> Arguments(const std::string& address, std::vector<std::string> options)
+    {
+        options.insert(options.begin(), {"--root", ".", "--address", address});
+        return options;
+    }
+
     const host::OwnFolder& Folder() const { return service_.Folder(); }
 
     std::string address_;

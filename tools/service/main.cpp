@@ -1,7 +1,7 @@
 // The Zarnu service as the tests and the demo need it: the two list files and the
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
-//   zarnu-service --root DIR [--port N] [--address A]
+//   zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
 // /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
@@ -12,7 +12,9 @@
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
-// It runs until it is ended by a signal.
+// --https-port N also listens on A:N (443 for the HTTPS side of a proxy's tunnel), accepting and
+// answering like the rest. --never-answer makes it accept every connection and answer none, as
+// a server that hangs. It runs until it is ended by a signal.
 
 #include <httplib.h>
 
@@ -171,6 +173,8 @@ int main(int argc, char** argv)
     fs::path root;
     int port = 0;
     std::string address = "127.0.0.1";
+    int httpsPort = 0;
+    bool neverAnswer = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
@@ -179,14 +183,23 @@ int main(int argc, char** argv)
             port = std::stoi(argv[i + 1]);
         else if (option == "--address")
             address = argv[i + 1];
+        else if (option == "--https-port")
+            httpsPort = std::stoi(argv[i + 1]);
+        else if (option == "--never-answer")
+            neverAnswer = std::string(argv[i + 1]) == "yes";
     }
     if (root.empty()) {
-        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A]\n";
+        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]\n";
         return 2;
     }
 
     Service service(root);
     httplib::Server server;
+    if (neverAnswer)
+        server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+            return httplib::Server::HandlerResponse::Handled;
+        });
     server.Get("/download/encrypt/paidencrypt.txt",
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "paidencrypt.txt"); });
     server.Get("/download/encrypt/useragent.txt",
@@ -215,12 +228,25 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The far end of a tunnel to the HTTPS port: only its accepting counts. Bound before the
+    // port is told, so that a test finds both ready.
+    httplib::Server httpsSide;
+    if (httpsPort > 0 && !httpsSide.bind_to_port(address, httpsPort)) {
+        std::cerr << "zarnu-service: cannot listen on " << address << ":" << httpsPort << "\n";
+        return 1;
+    }
+    std::thread httpsThread([&] {
+        if (httpsPort > 0)
+            httpsSide.listen_after_bind();
+    });
+
     {   // Written whole, then renamed, so a reader never sees half a number.
         std::ofstream(root / "port.tmp") << port << '\n';
         fs::rename(root / "port.tmp", root / "port");
     }
     std::cout << "zarnu-service listening on " << address << ":" << port << std::endl;
-
     server.listen_after_bind();
+    httpsSide.stop();
+    httpsThread.join();
     return 0;
 }

@@ -1,0 +1,209 @@
+#include "verify/ProxyCheck.h"
+
+#include "net/InternetSession.h"
+#include "win/WinsockSession.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMostPageBytes = 64 * 1024;
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_NO_AUTH;
+
+class Deadline {
+public:
+    explicit Deadline(unsigned limitMs) : end_(GetTickCount64() + limitMs), start_(GetTickCount64()) {}
+    DWORD Left() const
+    {
+        const ULONGLONG now = GetTickCount64();
+        return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+    }
+    bool Passed() const { return Left() == 0; }
+    unsigned Elapsed() const { return static_cast<unsigned>(GetTickCount64() - start_); }
+
+private:
+    ULONGLONG end_;
+    ULONGLONG start_;
+};
+
+// What the platform's client may wait for in one step: no more than what is left.
+void LimitWaits(HINTERNET handle, DWORD milliseconds)
+{
+    for (const DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+        InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds);
+}
+
+std::string HostOf(const std::string& hostAndPort)
+{
+    return hostAndPort.substr(0, hostAndPort.rfind(':'));
+}
+
+// A connected socket, closed when the object goes.
+class Connection {
+public:
+    ~Connection()
+    {
+        if (socket_ != INVALID_SOCKET)
+            closesocket(socket_);
+    }
+
+    // Connects to `hostAndPort` without blocking longer than `deadline` allows.
+    bool Open(const std::string& hostAndPort, const Deadline& deadline)
+    {
+        const std::size_t colon = hostAndPort.rfind(':');
+        if (colon == std::string::npos)
+            return false;
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(static_cast<u_short>(std::atoi(hostAndPort.c_str() + colon + 1)));
+        target.sin_addr.s_addr = inet_addr(HostOf(hostAndPort).c_str());
+        if (target.sin_addr.s_addr == INADDR_NONE) {
+            const hostent* entry = gethostbyname(HostOf(hostAndPort).c_str());
+            if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0])
+                return false;
+            std::memcpy(&target.sin_addr, entry->h_addr_list[0], sizeof target.sin_addr);
+        }
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONBIO, &nonBlocking) != 0)
+            return false;
+        if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+            return true;
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !Wait(false, deadline))
+            return false;
+        int error = 0;
+        int length = sizeof error;
+        return getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0;
+    }
+
+    bool SendAll(const std::string& text, const Deadline& deadline)
+    {
+        for (std::size_t sent = 0; sent < text.size();) {
+            if (!Wait(false, deadline))
+                return false;
+            const int count = send(socket_, text.data() + sent, static_cast<int>(text.size() - sent), 0);
+            if (count <= 0)
+                return false;
+            sent += static_cast<std::size_t>(count);
+        }
+        return true;
+    }
+
+    // The first line of the answer, up to 512 bytes.
+    std::string FirstLine(const Deadline& deadline)
+    {
+        std::string line;
+        char buffer[512];
+        while (line.find('\n') == std::string::npos && line.size() < sizeof buffer && Wait(true, deadline)) {
+            const int count = recv(socket_, buffer, static_cast<int>(sizeof buffer - line.size()), 0);
+            if (count <= 0)
+                break;
+            line.append(buffer, static_cast<std::size_t>(count));
+        }
+        return line.substr(0, line.find('\n'));
+    }
+
+private:
+    bool Wait(bool forReading, const Deadline& deadline) const
+    {
+        const DWORD left = deadline.Left();
+        if (left == 0)
+            return false;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(socket_, &set);
+        timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+        return select(0, forReading ? &set : nullptr, forReading ? nullptr : &set, nullptr, &timeout) == 1;
+    }
+
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+} // namespace
+
+PageFetch FetchIpCheckPage(const std::string& service, const RequestWay& way, unsigned limitMs)
+{
+    const Deadline deadline(limitMs);
+    const UniqueHInternet internet = OpenInternetSession(way, ExecutableFileName());
+    if (!internet)
+        return {};
+    LimitWaits(internet.get(), deadline.Left());
+    const std::size_t colon = service.rfind(':');
+    const INTERNET_PORT port =
+        colon == std::string::npos ? INTERNET_DEFAULT_HTTP_PORT : static_cast<INTERNET_PORT>(std::atoi(service.c_str() + colon + 1));
+    const UniqueHInternet connection(InternetConnectA(internet.get(), HostOf(service).c_str(), port, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection)
+        return {};
+    LimitWaits(connection.get(), deadline.Left());
+    const UniqueHInternet request(
+        HttpOpenRequestA(connection.get(), "GET", "/whatismyip.php", nullptr, nullptr, nullptr, kRequestFlags, 0));
+    if (!request)
+        return {};
+    LimitWaits(request.get(), deadline.Left());
+    // One request a connection: Wine's client would hand a kept connection to the same server
+    // to a later request that is to go another way (through a proxy, or not).
+    const char headers[] = "Connection: close\r\n";
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpSendRequestA(request.get(), headers, sizeof headers - 1, nullptr, 0) || deadline.Passed() ||
+        !HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status != 200)
+        return {};
+    std::string page;
+    char buffer[4096];
+    for (;;) {
+        if (deadline.Passed())
+            return {}; // cut off, however much keeps dripping in
+        LimitWaits(request.get(), deadline.Left());
+        DWORD count = 0;
+        if (!InternetReadFile(request.get(), buffer, sizeof buffer, &count))
+            return {};
+        if (count == 0)
+            break;
+        page.append(buffer, count);
+        if (page.size() > kMostPageBytes)
+            return {};
+    }
+    if (page.find('\0') != std::string::npos)
+        return {};
+    return {true, deadline.Elapsed(), page};
+}
+
+bool TunnelsToHttps(const std::string& proxy, const std::string& service, unsigned limitMs)
+{
+    const Deadline deadline(limitMs);
+    const WinsockSession winsock(MAKEWORD(2, 2));
+    Connection connection;
+    const std::string target = HostOf(service) + ":443";
+    if (!winsock.Started() || !connection.Open(proxy, deadline) ||
+        !connection.SendAll("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n", deadline))
+        return false;
+    const std::string line = connection.FirstLine(deadline);
+    // "HTTP/1.x 2nn ..."
+    return line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ' && line[9] == '2' &&
+           std::isdigit(static_cast<unsigned char>(line[10])) && std::isdigit(static_cast<unsigned char>(line[11]));
+}
+
+ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
+                        const std::optional<std::string>& usersAddress, unsigned limitMs)
+{
+    // "<-loopback>": through the proxy even where the service is on this machine.
+    const RequestWay throughProxy{RequestWay::Kind::Proxy, std::u16string(proxy.begin(), proxy.end()), u"<-loopback>"};
+    const PageFetch web = FetchIpCheckPage(service, throughProxy, limitMs);
+    ProxyVerdict verdict;
+    verdict.https = TunnelsToHttps(proxy, service, limitMs);
+    // A page that shows no caller is not the page asked for: some server answered in its place.
+    if (web.fetched && CallerAddress(web.page)) {
+        verdict.webMs = web.milliseconds;
+        verdict.anonymity = JudgeAnonymity(web.page, usersAddress);
+    }
+    return verdict;
+}
