@@ -82,6 +82,7 @@ void TForm1::CreateControls()
 void TForm1::BindEvents()
 {
     listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}},
+                   {Scale(60), Scale(50), Scale(75)},
                    ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
     // Every close command of the window system: the main window closes only by ending the program.
     OnClose([this] {
@@ -126,12 +127,13 @@ void TForm1::Button6Click()
 
 void TForm1::doPingClick()
 {
-    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, listProbes_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
+    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, listProbes_, listChecks_,
+                     [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm1::PingThreadTerminate(TPingThread& Sender)
 {
-    ListAnsweredProbe(listrep1, Sender);
+    ListAnsweredProbe(listrep1, listChecks_, Sender);
 }
 
 void TForm1::Button4Click()

@@ -7,6 +7,7 @@
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
+#include "verify/ProxyCheckPool.h"
 
 #include <optional>
 #include <string>
@@ -50,7 +51,7 @@ public:
     // The proxy list: refresh, one probe's completion, sorting and the item commands.
     void doPingClick();
     void PingThreadTerminate(TPingThread& Sender);
-    void listrep1ColumnClick(int column) { listrep1.Sort(column); }
+    void listrep1ColumnClick(int column) { listrep1.SortByColumn(column); }
     void Delete1Click() { listrep1.DeleteSelected(); }
     void CopytoClipboard1Click() { listrep1.CopySelectedCaption(Handle()); }
 
@@ -80,6 +81,7 @@ private:
 
     TForm2* checker_ = nullptr;
     ProbeLauncher listProbes_; // the refresh's lines that wait for a thread
+    ProxyCheckPool listChecks_; // the checks of the listed proxies
     // The settings change count at which the exit sequence last put the user's settings back.
     std::optional<unsigned> settingsBackAt_;
 };

@@ -54,6 +54,10 @@ int CompareListItems(const ListRow* item1, const ListRow* item2, int data)
     int result = 0;
     if (data == 0) {
         result = CompareCells(item1->Caption, item2->Caption);
+    } else if (data >= kCheckColumnData) {
+        const auto index = static_cast<std::size_t>(data - kCheckColumnData);
+        if (index < item1->Checks.size() && index < item2->Checks.size())
+            result = CompareCells(item1->Checks[index], item2->Checks[index]);
     } else if (data > 0) {
         const auto index = static_cast<std::size_t>(data) - 1;
         if (index < item1->SubItems.size() && index < item2->SubItems.size())
@@ -95,33 +99,49 @@ ListRow& ListRows::Edit(std::size_t position)
     return rows_[position]->row;
 }
 
+bool ListRows::SetChecks(std::uint64_t id, std::vector<std::string> cells)
+{
+    const auto entry = byId_.find(id);
+    if (entry == byId_.end())
+        return false;
+    entry->second->row.Checks = std::move(cells);
+    if (inOrderBy_ >= kCheckColumnData)
+        inOrderBy_.reset();
+    return true;
+}
+
 void ListRows::Clear()
 {
     rows_.clear();
+    byId_.clear();
     selected_.reset();
     inOrderBy_.reset();
 }
 
 ListRow& ListRows::Insert(std::size_t position)
 {
-    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(position),
-                 std::make_unique<Entry>(Entry{nextId_++, {}}));
+    auto entry = std::make_unique<Entry>(Entry{nextId_++, {}});
+    byId_[entry->id] = entry.get();
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(position), std::move(entry));
     Inserted(position, std::nullopt); // the row gets its texts after this
     return rows_[position]->row;
 }
 
-void ListRows::InsertInOrder(ListRow row, int data)
+std::uint64_t ListRows::InsertInOrder(ListRow row, int data)
 {
     auto entry = std::make_unique<Entry>(Entry{nextId_++, std::move(row)});
+    const std::uint64_t id = entry->id;
+    byId_[id] = entry.get();
     if (inOrderBy_ != data) {
         rows_.insert(rows_.begin(), std::move(entry));
         Inserted(0, std::nullopt);
         Sort(data);
-        return;
+        return id;
     }
     const std::size_t place = PlaceOf(*entry, 0, data);
     rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(entry));
     Inserted(place, data); // see PlaceOf: its neighbours are in order with it
+    return id;
 }
 
 void ListRows::Delete(std::size_t position)
@@ -130,6 +150,7 @@ void ListRows::Delete(std::size_t position)
         selected_.reset();
     else if (selected_ && *selected_ > position)
         --*selected_;
+    byId_.erase(rows_[position]->id);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(position));
     if (inOrderBy_ && position > 0 && !PairInOrder(position - 1, *inOrderBy_))
         inOrderBy_.reset();

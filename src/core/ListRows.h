@@ -8,11 +8,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct ListRow {
     std::string Caption;
     std::vector<std::string> SubItems;
+    // The cells of the columns after the specified ones: what the check of the row's proxy found
+    // (empty while it runs).
+    std::vector<std::string> Checks;
 };
 
 // Replaces the row's sub-items by the lines of `text`: a line ends at CR LF, a lone CR or a lone
@@ -27,10 +31,13 @@ int CompareText(const std::string& text1, const std::string& text2);
 // goes before "120"; otherwise as CompareText does.
 int CompareCells(const std::string& cell1, const std::string& cell2);
 
+// `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
+inline constexpr int kCheckColumnData = 1000;
+
 // The list order: negative when `item1` goes first. `data` 0 compares the captions, k >= 1
-// sub-item k - 1 (both with CompareCells), and rows equal there are ordered by their captions as
-// text. A row without sub-item k - 1 counts as equal to the other in that column, so the
-// captions decide. Absent rows go first.
+// sub-item k - 1, kCheckColumnData + k check cell k (all with CompareCells), and rows equal there
+// are ordered by their captions as text. A row without the compared cell counts as equal to the
+// other in that column, so the captions decide. Absent rows go first.
 int CompareListItems(const ListRow* item1, const ListRow* item2, int data);
 
 // The list keeps whether its rows are in order by a column, so that a row added to an ordered
@@ -44,6 +51,11 @@ public:
     // For changing the row: the list no longer counts as in order.
     ListRow& Edit(std::size_t position);
 
+    // A row's identity: its own as long as it is in the list, never another's.
+    std::uint64_t IdAt(std::size_t position) const { return rows_[position]->id; }
+    // Replaces the check cells of the row `id`, wherever it stands; false when it is gone.
+    bool SetChecks(std::uint64_t id, std::vector<std::string> cells);
+
     void Clear();
     // A new row with an empty caption and no sub-items at `position` (at most Count()).
     ListRow& Insert(std::size_t position);
@@ -54,8 +66,8 @@ public:
     // after a row was put on top.
     void Sort(int data);
     // What putting `row` on top and then calling Sort(data) does, in logarithmic time where the
-    // list is known to be in order by `data`.
-    void InsertInOrder(ListRow row, int data);
+    // list is known to be in order by `data`. Returns the new row's identity.
+    std::uint64_t InsertInOrder(ListRow row, int data);
 
     // The selected row's position, if a row is selected.
     std::optional<std::size_t> Selected() const { return selected_; }
@@ -78,6 +90,7 @@ private:
     void Inserted(std::size_t position, std::optional<int> data);
 
     std::vector<std::unique_ptr<Entry>> rows_;
+    std::unordered_map<std::uint64_t, Entry*> byId_;
     std::uint64_t nextId_ = 1;
     std::optional<std::size_t> selected_;
     // Every two neighbouring rows are in order by this column's `data`; nullopt: not known.

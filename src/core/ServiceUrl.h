@@ -8,6 +8,7 @@
 inline constexpr const char* ServicePassword = "Tordane41";
 inline constexpr const char* ProxyListPath = "/download/encrypt/paidencrypt.txt";
 inline constexpr const char* AgentListPath = "/download/encrypt/useragent.txt";
+inline constexpr const char* IpCheckPagePath = "/whatismyip.php";
 
 // "host" or "host:port": ZARNU_SERVICE_HOST when set and not empty, else the compiled-in host.
 std::string ServiceHost();

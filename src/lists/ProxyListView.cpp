@@ -29,13 +29,18 @@ bool IsMenuKey(UINT message, WPARAM key)
 
 } // namespace
 
-void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, Commands commands)
+void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, const int (&checkWidths)[3],
+                          Commands commands)
 {
     commands_ = std::move(commands);
     SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     SetWindowSubclass(hwnd_, &ControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     for (const Column& column : columns)
         AddColumn(column.caption, column.width);
+    listColumns_ = static_cast<int>(columns.size());
+    const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity"};
+    for (int i = 0; i < 3; ++i)
+        AddColumn(checkCaptions[i], checkWidths[i]);
     hint_.Attach(window.Handle(), hwnd_, kHint);
 
     const std::pair<const char*, Window::Handler*> items[] = {
@@ -119,10 +124,22 @@ void ProxyListView::CopySelectedCaption(HWND owner) const
         CopyTextToClipboard(owner, rows_.At(*selected).Caption);
 }
 
-void ProxyListView::InsertInOrder(ListRow row, int data)
+std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)
 {
-    rows_.InsertInOrder(std::move(row), data);
+    const std::uint64_t id = rows_.InsertInOrder(std::move(row), data);
     Changed();
+    return id;
+}
+
+void ProxyListView::SetChecks(std::uint64_t id, std::vector<std::string> cells)
+{
+    if (rows_.SetChecks(id, std::move(cells)))
+        Changed();
+}
+
+void ProxyListView::SortByColumn(int column)
+{
+    Sort(column < listColumns_ ? column : kCheckColumnData + column - listColumns_);
 }
 
 void ProxyListView::Sort(int data)
@@ -201,6 +218,10 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
     const ListRow& row = rows_.At(position);
     if (column == 0)
         return row.Caption;
+    if (column >= listColumns_) {
+        const auto check = static_cast<std::size_t>(column - listColumns_);
+        return check < row.Checks.size() ? row.Checks[check] : std::string();
+    }
     const auto index = static_cast<std::size_t>(column) - 1;
     return index < row.SubItems.size() ? row.SubItems[index] : std::string();
 }
@@ -247,6 +268,23 @@ LRESULT ProxyListView::HandleNotify(const NMHDR& header)
     case NM_DBLCLK:
         commands_.DblClick();
         break;
+    case NM_CUSTOMDRAW:
+        return DrawRow(reinterpret_cast<NMLVCUSTOMDRAW&>(const_cast<NMHDR&>(header)));
     }
     return 0;
+}
+
+// A row whose proxy failed both the page and the tunnel is grey; a transparent one red.
+LRESULT ProxyListView::DrawRow(NMLVCUSTOMDRAW& draw) const
+{
+    if (draw.nmcd.dwDrawStage == CDDS_PREPAINT)
+        return CDRF_NOTIFYITEMDRAW;
+    if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT || draw.nmcd.dwItemSpec >= rows_.Count())
+        return CDRF_DODEFAULT;
+    const std::vector<std::string>& checks = rows_.At(draw.nmcd.dwItemSpec).Checks;
+    if (checks.size() == 3 && checks[0] == "fails" && checks[1] == "no")
+        draw.clrText = GetSysColor(COLOR_GRAYTEXT);
+    else if (checks.size() == 3 && checks[2] == "transparent")
+        draw.clrText = RGB(192, 0, 0);
+    return CDRF_DODEFAULT;
 }

@@ -36,11 +36,13 @@ public:
     // The window style the list view is created with.
     static constexpr DWORD kStyle =
         WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
-    // Once the control exists: grid lines, whole-row selection, the columns, the hint
-    // "Double or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete",
-    // "Use This Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its
-    // column header and from the keyboard; its events reach `window` as `commands`.
-    void SetUp(Window& window, std::initializer_list<Column> columns, Commands commands);
+    // Once the control exists: grid lines, whole-row selection, the columns (the list's own, then
+    // the check columns "Web (ms)", "HTTPS", "Anonymity", `checkWidths` wide), the hint "Double
+    // or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete", "Use This
+    // Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its column
+    // header and from the keyboard; its events reach `window` as `commands`. Rows whose proxy
+    // failed both checks are drawn grey, transparent ones red.
+    void SetUp(Window& window, std::initializer_list<Column> columns, const int (&checkWidths)[3], Commands commands);
 
     // The commands of a window whose handlers have the names both windows give them: Delete1Click,
     // SelectProxy1Click, StopHideMyIP1Click, CopytoClipboard1Click, and the two it names here.
@@ -67,10 +69,15 @@ public:
     void AssignSubItemText(std::size_t position, const std::string& text);
     void AppendSubItem(std::size_t position, const std::string& text);
     void Delete(std::size_t position);
-    // Ascending by CompareListItems with `data` (a column index).
+    // Ascending by CompareListItems with `data`.
     void Sort(int data);
-    // What inserting `row` at the top and then Sort(data) do, without walking the list.
-    void InsertInOrder(ListRow row, int data);
+    // Ascending by the header's column `column`.
+    void SortByColumn(int column);
+    // What inserting `row` at the top and then Sort(data) do, without walking the list. Returns
+    // the row's identity.
+    std::uint64_t InsertInOrder(ListRow row, int data);
+    // The check cells of the row `id`, wherever it stands; nothing when the row is gone.
+    void SetChecks(std::uint64_t id, std::vector<std::string> cells);
 
     // The item commands: without a selected row they do nothing. Copying raises
     // std::runtime_error "Cannot open clipboard" when another window holds the clipboard.
@@ -85,6 +92,7 @@ private:
     LRESULT HandleNotify(const NMHDR& header);
     void AnswerText(LVITEMA& item) const;
     void AnswerText(LVITEMW& item) const;
+    LRESULT DrawRow(NMLVCUSTOMDRAW& draw) const;
     // After every change: the control shows the selection; the count and the redrawing may wait.
     void Changed();
     // The gathered changes: the control is told the count and redraws.
@@ -98,6 +106,7 @@ private:
     std::string CellText(std::size_t position, int column) const;
 
     ListRows rows_;
+    int listColumns_ = 0; // the list's own columns; the check columns follow
     Commands commands_;
     HintTip hint_;
     // What the control was last told or reported: its row count and selected index.

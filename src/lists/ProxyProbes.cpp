@@ -38,31 +38,50 @@ std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
     return probed;
 }
 
+// The proxy a line names, as a check reaches it: "address:port", without blanks around it.
+std::string ProxyAddress(const std::string& line)
+{
+    const std::string label = ProxyLineLabel(line);
+    const auto first = label.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return label.substr(first, label.find_last_not_of(" \t") - first + 1);
+}
+
+// A new batch of checks, whose verdicts land in the rows of `list` wherever they stand.
+void BeginChecks(ProxyListView& list, ProxyCheckPool& checks)
+{
+    checks.Begin(ServiceRequestWay(),
+                 [&list](std::uint64_t rowId, const ProxyVerdict& verdict) { list.SetChecks(rowId, VerdictCells(verdict)); });
+}
+
 } // namespace
 
 void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeLauncher& probes, ProbeHandler onProbe)
+                      ProbeLauncher& probes, ProxyCheckPool& checks, ProbeHandler onProbe)
 {
     const std::string path = ExecutableDirectory() + "paidproxy.cfg";
     if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path, ServiceRequestWay()))
         return;
     list.Clear();
+    BeginChecks(list, checks);
     // Decoded on the way in: the box then lays out its lines once, not twice.
     SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
     probes.Launch(ProbedLines(SplitLines(hostNames.Text())), true, std::move(onProbe)); // CR LF lines
 }
 
 void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
-                     ProbeHandler onProbe)
+                     ProxyCheckPool& checks, ProbeHandler onProbe)
 {
     const std::vector<std::string> lines = SplitLines(NormalizeLineEnds(pasted));
     if (lines.empty())
         return; // the list keeps its rows
     list.Clear();
+    BeginChecks(list, checks);
     probes.Launch(ProbedLines(lines), false, std::move(onProbe));
 }
 
-void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)
+void ListAnsweredProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe)
 {
     if (!Answered(probe))
         return;
@@ -74,12 +93,14 @@ void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe)
     ListRow row{ProxyLineLabel(probe.SourceLine), {}};
     AssignSubItemText(row, probe.Country);
     row.SubItems.push_back(std::to_string(probe.RoundTripMs));
-    list.InsertInOrder(std::move(row), 2);
+    checks.Add(list.InsertInOrder(std::move(row), 2), ProxyAddress(probe.SourceLine));
 }
 
-void ListCheckedProbe(ProxyListView& list, const TPingThread& probe)
+void ListCheckedProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe)
 {
     ListRow row{probe.SourceLine, {}};
     AssignSubItemText(row, AnsweredInTime(probe) ? std::to_string(probe.RoundTripMs) : "BAD PROXY");
-    list.InsertInOrder(std::move(row), 1);
+    const std::uint64_t id = list.InsertInOrder(std::move(row), 1);
+    if (AnsweredInTime(probe))
+        checks.Add(id, ProxyAddress(probe.SourceLine));
 }

@@ -5,6 +5,7 @@
 #include "lists/ProbeLauncher.h"
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
+#include "verify/ProxyCheckPool.h"
 
 #include <string>
 
@@ -16,19 +17,22 @@ inline constexpr std::uint32_t kSlowestListedPing = 999;
 // probe every non-empty line. Network trouble is silent (the list stays empty). Raises
 // EInOutError for the list file, std::runtime_error "Text exceeds memo capacity" when the box
 // cannot take the text, and what ProbeLauncher::Launch raises.
+// A new batch of `checks` begins, whose verdicts land in the list's rows.
 void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeLauncher& probes, ProbeHandler onProbe);
+                      ProbeLauncher& probes, ProxyCheckPool& checks, ProbeHandler onProbe);
 
 // The checker's "Check List": empties `list` and has `probes` probe every non-empty line of
-// `pasted`, unless `pasted` has no lines at all.
+// `pasted`, unless `pasted` has no lines at all; a new batch of `checks` begins then.
 void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
-                     ProbeHandler onProbe);
+                     ProxyCheckPool& checks, ProbeHandler onProbe);
 
 // The main list's share of a finished probe: a row "address:port", the country lines, the ping
-// for an echo reply under a second; then the list is sorted by the ping column if an echo reply
-// came. A reply record of another status (a router's report) counts as no reply.
-void ListAnsweredProbe(ProxyListView& list, const TPingThread& probe);
+// for an echo reply under a second, and the check of its proxy; then the list is sorted by the
+// ping column if an echo reply came. A reply record of another status (a router's report) counts
+// as no reply.
+void ListAnsweredProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe);
 
-// The checker's share of a finished probe: a row with the whole line and its ping, or
-// "BAD PROXY" without an echo reply under a second; then the list is sorted by the ping column.
-void ListCheckedProbe(ProxyListView& list, const TPingThread& probe);
+// The checker's share of a finished probe: a row with the whole line and its ping (and the check
+// of its proxy), or "BAD PROXY" without an echo reply under a second; then the list is sorted by
+// the ping column.
+void ListCheckedProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe);

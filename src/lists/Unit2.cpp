@@ -53,7 +53,7 @@ void TForm2::CreateControls()
 
 void TForm2::BindEvents()
 {
-    ListView1.SetUp(*this, {{"IP Address", Scale(186)}, {"Ping (ms)", Scale(75)}},
+    ListView1.SetUp(*this, {{"IP Address", Scale(186)}, {"Ping (ms)", Scale(75)}}, {Scale(60), Scale(50), Scale(75)},
                     ProxyListView::CommandsOf(*this, &TForm2::ListView1DblClick, &TForm2::ListView1ColumnClick));
     OnClose([this] { Button1Click(); });
     OnCancel([this] { Button1Click(); }); // Esc, as in a modal dialog
@@ -61,12 +61,12 @@ void TForm2::BindEvents()
 
 void TForm2::doPingClick()
 {
-    CheckProxyLines(HostNames.Text(), ListView1, listProbes_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
+    CheckProxyLines(HostNames.Text(), ListView1, listProbes_, checks_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm2::PingThreadTerminate(TPingThread& Sender)
 {
-    ListCheckedProbe(ListView1, Sender);
+    ListCheckedProbe(ListView1, checks_, Sender);
 }
 
 void TForm2::Button1Click()

@@ -8,6 +8,7 @@
 #include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
+#include "verify/ProxyCheckPool.h"
 
 #include <functional>
 #include <string>
@@ -41,7 +42,7 @@ public:
     // "IP": the what-is-my-IP page in the browser named on the main window.
     void Button2Click();
 
-    void ListView1ColumnClick(int column) { ListView1.Sort(column); }
+    void ListView1ColumnClick(int column) { ListView1.SortByColumn(column); }
     void Delete1Click() { ListView1.DeleteSelected(); }
     void CopytoClipboard1Click() { ListView1.CopySelectedCaption(Handle()); }
     void ListView1DblClick();
@@ -54,4 +55,5 @@ private:
 
     BrowserPathSource browserPath_;
     ProbeLauncher listProbes_; // the check's lines that wait for a thread
+    ProxyCheckPool checks_; // the checks of the listed proxies
 };

@@ -44,7 +44,7 @@ std::optional<std::string> BrowserCommand(const std::string& field)
 
 std::string IpCheckPageAddress()
 {
-    return "http://" + ServiceHost() + "/whatismyip.php";
+    return "http://" + ServiceHost() + IpCheckPagePath;
 }
 
 void LaunchIpCheckPage(const std::string& browserPath)

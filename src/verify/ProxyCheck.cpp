@@ -1,5 +1,6 @@
 #include "verify/ProxyCheck.h"
 
+#include "core/ServiceUrl.h"
 #include "net/InternetSession.h"
 #include "win/WinsockSession.h"
 
@@ -144,7 +145,7 @@ PageFetch FetchIpCheckPage(const std::string& service, const RequestWay& way, un
         return {};
     LimitWaits(connection.get(), deadline.Left());
     const UniqueHInternet request(
-        HttpOpenRequestA(connection.get(), "GET", "/whatismyip.php", nullptr, nullptr, nullptr, kRequestFlags, 0));
+        HttpOpenRequestA(connection.get(), "GET", IpCheckPagePath, nullptr, nullptr, nullptr, kRequestFlags, 0));
     if (!request)
         return {};
     LimitWaits(request.get(), deadline.Left());
@@ -206,4 +207,10 @@ ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
         verdict.anonymity = JudgeAnonymity(web.page, usersAddress);
     }
     return verdict;
+}
+
+std::vector<std::string> VerdictCells(const ProxyVerdict& verdict)
+{
+    return {verdict.webMs ? std::to_string(*verdict.webMs) : "fails", verdict.https ? "yes" : "no",
+            verdict.anonymity ? AnonymityText(*verdict.anonymity) : ""};
 }

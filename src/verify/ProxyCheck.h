@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The time one part of a check may take, whole.
 inline constexpr unsigned kProxyCheckLimitMs = 10000;
@@ -40,3 +41,7 @@ struct ProxyVerdict {
 // caller's address counts as failed: another server answered in the page's place.
 ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
                         const std::optional<std::string>& usersAddress, unsigned limitMs = kProxyCheckLimitMs);
+
+// The verdict as the list shows it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
+// "Anonymity" its text, empty where the page failed.
+std::vector<std::string> VerdictCells(const ProxyVerdict& verdict);

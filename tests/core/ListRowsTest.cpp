@@ -207,3 +207,26 @@ TEST(ListRows, KnowingItsOrderChangesNothingTheUserSees)
         }
     }
 }
+
+namespace {
+
+TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
+{
+    ListRows list;
+    const std::uint64_t slow = list.InsertInOrder(Row("a:1", {"DE", "30"}), 2);
+    const std::uint64_t fast = list.InsertInOrder(Row("b:1", {"DE", "10"}), 2);
+    const std::uint64_t gone = list.InsertInOrder(Row("c:1", {"DE", "20"}), 2);
+    list.Delete(1); // "c:1"
+    EXPECT_FALSE(list.SetChecks(gone, {"15", "yes", "elite"}));
+    EXPECT_TRUE(list.SetChecks(slow, {"900", "no", "anonymous"}));
+    EXPECT_TRUE(list.SetChecks(fast, {"fails", "yes", ""}));
+    EXPECT_EQ(list.At(1).Checks, (std::vector<std::string>{"900", "no", "anonymous"}));
+    list.Sort(kCheckColumnData); // the web time: numbers first, "fails" after them
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"a:1", "b:1"}));
+    list.Sort(kCheckColumnData + 1);
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"a:1", "b:1"})); // "no" before "yes"
+    list.Sort(2);
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"b:1", "a:1"}));
+}
+
+} // namespace

@@ -23,17 +23,35 @@ inline void CatchUp(ProxyListView& list)
     PumpMessagesUntil([&] { return list.ItemCount() == static_cast<int>(list.Count()); }, 5000);
 }
 
-// Every row's cell texts, column by column, as the list view control shows them.
-inline Rows ListedRows(ProxyListView& list)
+// The three columns of the check's verdict, after the list's own.
+constexpr int kCheckColumns = 3;
+
+// Every row's cell texts in columns `first` up to `end`, as the list view control shows them.
+inline Rows ListedCells(ProxyListView& list, int first, int end)
 {
     CatchUp(list);
     Rows rows;
     for (int item = 0; item < list.ItemCount(); ++item) {
         std::vector<std::string> cells;
-        for (int column = 0; column < list.ColumnCount(); ++column)
+        for (int column = first; column < end; ++column)
             cells.push_back(list.ItemText(item, column));
         rows.push_back(cells);
     }
+    return rows;
+}
+
+// Every row's cells of the list's own columns.
+inline Rows ListedRows(ProxyListView& list)
+{
+    return ListedCells(list, 0, list.ColumnCount() - kCheckColumns);
+}
+
+// Every row's caption and verdict cells ("Web (ms)", "HTTPS", "Anonymity").
+inline Rows ListedVerdicts(ProxyListView& list)
+{
+    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount());
+    for (int item = 0; item < static_cast<int>(rows.size()); ++item)
+        rows[item].insert(rows[item].begin(), list.ItemText(item, 0));
     return rows;
 }
 

@@ -77,9 +77,8 @@ TEST_F(MainListTest, ARefreshListsEveryAnsweringProxyOrderedByPing)
 
     // The list file holds the list as it was downloaded (Refresh checks it); the hidden box the
     // decoded lines.
-    const auto requests = service.Requests();
+    const auto requests = service.Requests(ProxyListPath);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].path, ProxyListPath);
     EXPECT_EQ(requests[0].user, "alice");
     EXPECT_EQ(main.HostNames.Text(),
               "127.0.0.1:8080;Germany\r\n\r\n127.0.0.2:3128\r\nno-such-proxy.invalid:80;Nowhere\r\n"

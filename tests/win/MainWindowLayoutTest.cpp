@@ -130,13 +130,17 @@ TEST_F(MainWindowLayoutTest, TheHelpTextIsReadOnlyWhiteOnRed)
 
 TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
 {
-    EXPECT_EQ(main.listrep1.ColumnCount(), 3);
+    // The specified columns, then the check's.
+    EXPECT_EQ(main.listrep1.ColumnCount(), 6);
     EXPECT_EQ(main.listrep1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(main.listrep1.ColumnCaption(1), "IP Country");
     EXPECT_EQ(main.listrep1.ColumnCaption(2), "Ping (ms)");
     EXPECT_EQ(main.listrep1.ColumnWidth(0), 200);
     EXPECT_EQ(main.listrep1.ColumnWidth(1), 150);
     EXPECT_EQ(main.listrep1.ColumnWidth(2), 75);
+    EXPECT_EQ(main.listrep1.ColumnCaption(3), "Web (ms)");
+    EXPECT_EQ(main.listrep1.ColumnCaption(4), "HTTPS");
+    EXPECT_EQ(main.listrep1.ColumnCaption(5), "Anonymity");
     EXPECT_EQ((main.listrep1.Style() & LVS_TYPEMASK), static_cast<DWORD>(LVS_REPORT));
     EXPECT_TRUE(main.listrep1.Style() & LVS_SINGLESEL);
     EXPECT_FALSE(main.listrep1.Style() & LVS_EDITLABELS);

@@ -2,6 +2,7 @@
 #include "ListTestSupport.h"
 #include "TestService.h"
 
+#include "core/ServiceUrl.h"
 #include "probe/WorkerThread.h"
 
 namespace {
@@ -167,7 +168,7 @@ TEST(ProgramEnd, ClosingDoesNotWaitForProbesStillRunning)
     EchoRepliesOff silence; // the probes wait for their whole timeout of 4000 ms
     RunningProgram program(service);
     SendMessageA(program.Control("Button", "&Refresh Proxy List"), BM_CLICK, 0, 0);
-    ASSERT_EQ(service.Requests().size(), 1u); // the probes are running
+    ASSERT_EQ(service.Requests(ProxyListPath).size(), 1u); // the probes are running
     PostMessageA(program.Window(), WM_CLOSE, 0, 0);
 
     // Well before the probes' timeout, and without a crash.

@@ -99,10 +99,11 @@ TEST_F(ProxyRouteTest, AnAddressOfTheUsersOwnNetworkIsReachedDirectlyWhileThePro
     EXPECT_EQ(CallerSeenByANewBrowser("http://" + page.Host() + "/whatismyip.php"), "192.168.77.1");
 }
 
-// The callers the service saw of the two lists the program fetches from it. A service of its own
-// for each fetch: Wine's client would reuse a connection made without a proxy for a request that
-// is to go through one.
-std::vector<std::string> CallersOfBothLists(TForm1& main)
+// The callers the service saw of the program's own requests: the two lists, and the page that
+// tells the user's own address for the checks of the listed proxies. A service of its own for
+// each time: Wine's client would reuse a connection made without a proxy for a request that is
+// to go through one.
+std::vector<std::string> CallersOfTheOwnRequests(TForm1& main)
 {
     TestService service;
     _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
@@ -112,9 +113,11 @@ std::vector<std::string> CallersOfBothLists(TForm1& main)
     AwaitProbes();
     main.FetchAgentList();
     EXPECT_EQ(ListedRows(main.listrep1).size(), 1u) << "the list did not arrive";
+    EXPECT_TRUE(PumpMessagesUntil([&] { return service.Requests(IpCheckPagePath).size() == 1; }));
     std::vector<std::string> callers;
     for (const TestService::Request& request : service.Requests())
         callers.push_back(request.path + " from " + request.from);
+    std::sort(callers.begin(), callers.end());
     return callers;
 }
 
@@ -137,8 +140,9 @@ TEST_F(ProxyRouteTest, TheProgramsOwnRequestsNeverGoThroughItsOwnProxy)
         raw::SetText(SettingsKey, "ProxyServer", "127.0.0.78:8888");
         if (c.programsProxy)
             ApplySystemProxy(c.programsProxy);
-        EXPECT_EQ(CallersOfBothLists(main), (std::vector<std::string>{ProxyListPath + (" from " + c.caller),
-                                                                      AgentListPath + (" from " + c.caller)}));
+        EXPECT_EQ(CallersOfTheOwnRequests(main), (std::vector<std::string>{ProxyListPath + (" from " + c.caller),
+                                                                      AgentListPath + (" from " + c.caller),
+                                                                      IpCheckPagePath + (" from " + c.caller)}));
     }
 }
 

@@ -45,6 +45,16 @@ public:
         std::ofstream(Folder().File(name) + ".mode", std::ios::binary) << mode;
     }
 
+    // The requests of one path.
+    std::vector<Request> Requests(const std::string& path) const
+    {
+        std::vector<Request> found;
+        for (const Request& request : Requests())
+            if (request.path == path)
+                found.push_back(request);
+        return found;
+    }
+
     std::vector<Request> Requests() const
     {
         std::vector<Request> requests;

@@ -1,0 +1,58 @@
+#pragma once
+// Checks proxies off the UI thread, at most 256 at once (the rest wait), each on a worker whose
+// verdict reaches the UI thread like a probe completion. The checks of one list command form a
+// batch: before its first check starts, the user's own address is learned once, from the
+// what-is-my-IP page fetched the way the program's own requests go. A new batch drops the checks
+// of the old one that wait, and the verdicts of those still running. Nothing starts once the
+// program has begun to end. UI thread only.
+
+#include "core/RequestWay.h"
+#include "probe/WorkerThread.h"
+#include "verify/ProxyCheck.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <unordered_set>
+
+class ProxyCheckPool {
+public:
+    using VerdictHandler = std::function<void(std::uint64_t rowId, const ProxyVerdict& verdict)>;
+    static constexpr std::size_t kMostAtOnce = 256;
+
+    ProxyCheckPool() = default;
+    ProxyCheckPool(const ProxyCheckPool&) = delete;
+    ProxyCheckPool& operator=(const ProxyCheckPool&) = delete;
+    // The checks still running complete without a handler.
+    ~ProxyCheckPool();
+
+    // A new batch, whose user's address is learned the way `way` says and whose verdicts go to
+    // `onVerdict`.
+    void Begin(RequestWay way, VerdictHandler onVerdict);
+    // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
+    void Add(std::uint64_t rowId, std::string proxy);
+
+    // Workers of this pool running now, and checks waiting; for the benchmark.
+    std::size_t Running() const { return running_.size(); }
+    std::size_t Waiting() const { return waiting_.size(); }
+
+private:
+    struct Check {
+        std::uint64_t rowId;
+        std::string proxy;
+    };
+    // Starts `body` on a worker; `done` runs on the UI thread once it has. False when no thread
+    // could be had (the caller keeps the work for later).
+    bool Run(std::function<void()> body, std::function<void()> done);
+    void LearnUsersAddress();
+    void StartWaiting();
+
+    unsigned batch_ = 0;
+    RequestWay way_;
+    VerdictHandler onVerdict_;
+    bool addressKnown_ = false;
+    std::optional<std::string> usersAddress_;
+    std::deque<Check> waiting_;
+    std::unordered_set<WorkerThread*> running_;
+};
