@@ -1,7 +1,7 @@
 #pragma once
 // The check of one proxy through its own port: the service's what-is-my-IP page fetched through
-// it as an HTTP proxy, with the platform's own HTTP client, and the HTTPS tunnel asked of it.
-// Each part within one time limit, connection included. Blocking: runs on a worker thread, any
+// it as an HTTP proxy, with the platform's own HTTP client, and the HTTPS tunnel asked of it, side
+// by side. Each part within one time limit, connection included. Blocking: runs on a worker thread, any
 // thread. Network trouble is never raised: a part that fails says so in the verdict. No check
 // ever carries the account name or the password.
 
