@@ -2,7 +2,11 @@
 // user does it (a click on "Refresh Proxy List" in the shown main window), or checks N pasted
 // loopback lines in the checker, and prints the time from the click to the last row listed,
 // sorted and drawn, the completion handler times, any error box and the process's peak memory.
-//   refresh_benchmark [--checker] [--targets FILE] [PROXIES...]   (default 1000 5000)
+//   refresh_benchmark [--checker] [--verdicts [--half-silent]] [--targets FILE] [PROXIES...]
+//                     (default 1000 5000)
+// --verdicts lists proxies served by one real proxy (tinyproxy on every loopback address) and
+// also waits for every row's verdict; --half-silent makes every second one a server that accepts
+// and never answers.
 // --targets writes the addresses of the last round to FILE, one per line, for fping.
 // Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
 
@@ -22,10 +26,22 @@
 #include <fstream>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Where the listed proxies listen: nowhere (8080), the real proxy (8888), the silent server (8889).
+bool verdicts = false;
+bool halfSilent = false;
+
+std::string ProxyPort(int index)
+{
+    if (!verdicts)
+        return ":8080";
+    return halfSilent && index % 2 == 1 ? ":8889" : ":8888";
+}
 
 // A list of distinct loopback proxies, with countries as the service delivers it, or as pasted.
 std::string ProxyLines(int proxies, bool withCountries)
@@ -33,8 +49,17 @@ std::string ProxyLines(int proxies, bool withCountries)
     const char* countries[] = {";Germany", ";Japan", ";Brazil", ";Canada", ";France"};
     std::string list;
     for (int i = 0; i < proxies; ++i)
-        list += LoopbackAddress(i) + ":8080" + (withCountries ? countries[i % 5] : "") + "\r\n";
+        list += LoopbackAddress(i) + ProxyPort(i) + (withCountries ? countries[i % 5] : "") + "\r\n";
     return list;
+}
+
+// Every row has its verdict.
+bool AllVerdictsIn(const ProxyListView& list)
+{
+    for (std::size_t i = 0; i < list.Count(); ++i)
+        if (list.Row(i).Checks.empty())
+            return false;
+    return true;
 }
 
 int errorBoxes = 0;
@@ -116,6 +141,9 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     UpdateWindow(list.Handle());
     const LARGE_INTEGER drawn = Now();
     PumpMessagesUntil([] { return RegisteredWorkerSlots() == 0; }, 60000);
+    if (verdicts)
+        PumpTimedUntil([&] { return AllVerdictsIn(list); });
+    const LARGE_INTEGER lastVerdict = Now();
 
     std::sort(handlerTimes.begin(), handlerTimes.end());
     double total = 0;
@@ -135,6 +163,8 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     std::printf("  click to the handler's return:  %.0f ms\n", Milliseconds(click, started));
     std::printf("  click to last row listed, sorted: %.0f ms\n", Milliseconds(click, lastCompletion));
     std::printf("  click to the list drawn:        %.0f ms\n", Milliseconds(click, drawn));
+    if (verdicts)
+        std::printf("  last row to last verdict:       %.0f ms\n", Milliseconds(lastCompletion, lastVerdict));
     std::printf("  completion handler, wall time:  mean %.3f ms, median %.3f, 99th percentile %.3f, "
                 "longest %.2f; %d over 5 ms\n",
                 handlerTimes.empty() ? 0.0 : total / handlerTimes.size(), percentile(0.5),
@@ -155,8 +185,18 @@ int main(int argc, char** argv)
         ++errorBoxes;
         std::printf("  error box: %s\n", text.c_str());
     });
-    TestService service;
+    for (int i = 1; i < argc; ++i) {
+        verdicts = verdicts || std::string(argv[i]) == "--verdicts";
+        halfSilent = halfSilent || std::string(argv[i]) == "--half-silent";
+    }
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
     _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+    std::unique_ptr<host::Tinyproxy> proxy;
+    std::unique_ptr<TestService> silent;
+    if (verdicts)
+        proxy = std::make_unique<host::Tinyproxy>("0.0.0.0", 8888, std::vector<std::string>{"MaxClients 1000"});
+    if (halfSilent)
+        silent = std::make_unique<TestService>("0.0.0.0", std::vector<std::string>{"--port", "8889", "--never-answer", "yes"});
 
     TForm1 main;
     TForm2 checker;
@@ -173,6 +213,8 @@ int main(int argc, char** argv)
             inChecker = true;
         else if (std::string(argv[i]) == "--targets" && i + 1 < argc)
             targets = argv[++i];
+        else if (std::string(argv[i]).rfind("--", 0) == 0)
+            continue;
         else
             rounds.push_back(std::atoi(argv[i]));
     }

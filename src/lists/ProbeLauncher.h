@@ -45,6 +45,9 @@ public:
     // which no wait would mend; nothing waits then.
     void Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe);
 
+    // True while lines of its command wait or its workers run.
+    bool Busy() const { return queue_.Waiting() > 0 || !live_.empty(); }
+
     // Looks for workers whose thread ended without their completion, at once.
     void NoticeLostWorkers();
     // How many lines were probed again since the program started, for the curious.

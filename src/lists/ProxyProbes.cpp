@@ -48,11 +48,14 @@ std::string ProxyAddress(const std::string& line)
     return label.substr(first, label.find_last_not_of(" \t") - first + 1);
 }
 
-// A new batch of checks, whose verdicts land in the rows of `list` wherever they stand.
-void BeginChecks(ProxyListView& list, ProxyCheckPool& checks)
+// A new batch of checks, whose verdicts land in the rows of `list` wherever they stand, and
+// which start once `probes` are done.
+void BeginChecks(ProxyListView& list, ProxyCheckPool& checks, const ProbeLauncher& probes)
 {
-    checks.Begin(ServiceRequestWay(),
-                 [&list](std::uint64_t rowId, const ProxyVerdict& verdict) { list.SetChecks(rowId, VerdictCells(verdict)); });
+    checks.Begin(
+        ServiceRequestWay(),
+        [&list](std::uint64_t rowId, const ProxyVerdict& verdict) { list.SetChecks(rowId, VerdictCells(verdict)); },
+        [&probes] { return probes.Busy(); });
 }
 
 } // namespace
@@ -64,7 +67,7 @@ void RefreshProxyList(const std::string& account, ProxyListView& list, const Edi
     if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path, ServiceRequestWay()))
         return;
     list.Clear();
-    BeginChecks(list, checks);
+    BeginChecks(list, checks, probes);
     // Decoded on the way in: the box then lays out its lines once, not twice.
     SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
     probes.Launch(ProbedLines(SplitLines(hostNames.Text())), true, std::move(onProbe)); // CR LF lines
@@ -77,7 +80,7 @@ void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLaunch
     if (lines.empty())
         return; // the list keeps its rows
     list.Clear();
-    BeginChecks(list, checks);
+    BeginChecks(list, checks, probes);
     probes.Launch(ProbedLines(lines), false, std::move(onProbe));
 }
 

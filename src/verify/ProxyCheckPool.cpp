@@ -3,10 +3,22 @@
 #include "core/IpCheckPage.h"
 #include "core/ServiceUrl.h"
 #include "win/Application.h"
+#include "win/ErrorBox.h"
 
+#include <map>
 #include <memory>
 
 namespace {
+
+constexpr std::size_t kStartsPerStep = 32;
+constexpr UINT kWaitForRoomMs = 50;
+
+// The pools whose timer ticks, by timer.
+std::map<UINT_PTR, ProxyCheckPool*>& Ticking()
+{
+    static std::map<UINT_PTR, ProxyCheckPool*> pools;
+    return pools;
+}
 
 class Task : public WorkerThread {
 public:
@@ -23,16 +35,18 @@ private:
 
 ProxyCheckPool::~ProxyCheckPool()
 {
+    StopTimer();
     for (WorkerThread* worker : running_)
         worker->OnTerminate = nullptr;
 }
 
-void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict)
+void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict, std::function<bool()> probing)
 {
     ++batch_;
     waiting_.clear();
     way_ = std::move(way);
     onVerdict_ = std::move(onVerdict);
+    probing_ = std::move(probing);
     addressKnown_ = false;
     usersAddress_.reset();
     LearnUsersAddress();
@@ -41,7 +55,8 @@ void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict)
 void ProxyCheckPool::Add(std::uint64_t rowId, std::string proxy)
 {
     waiting_.push_back({rowId, std::move(proxy)});
-    StartWaiting();
+    if (!timer_)
+        ScheduleStart(USER_TIMER_MINIMUM);
 }
 
 bool ProxyCheckPool::Run(std::function<void()> body, std::function<void()> done)
@@ -79,32 +94,62 @@ void ProxyCheckPool::LearnUsersAddress()
                                      return;
                                  usersAddress_ = *address;
                                  addressKnown_ = true;
-                                 StartWaiting();
+                                 ScheduleStart(USER_TIMER_MINIMUM);
                              });
-    if (!started) { // the checks go on without it: no proxy is judged on traces alone
+    if (!started) // the checks go on without it: no proxy is judged on traces alone
         addressKnown_ = true;
-        StartWaiting();
-    }
 }
 
 void ProxyCheckPool::StartWaiting()
 {
+    StopTimer();
     if (Application.Terminated())
         waiting_.clear();
-    while (addressKnown_ && !waiting_.empty() && running_.size() < kMostAtOnce) {
+    const std::size_t most = probing_ && probing_() ? 0 : kMostAtOnce;
+    for (std::size_t started = 0; addressKnown_ && !waiting_.empty() && running_.size() < most; ++started) {
+        if (started == kStartsPerStep) { // the rest after the window's messages
+            ScheduleStart(USER_TIMER_MINIMUM);
+            return;
+        }
         const Check check = waiting_.front();
         auto verdict = std::make_shared<ProxyVerdict>();
         const unsigned batch = batch_;
-        const bool started = Run([verdict, check, service = ServiceHost(), users = usersAddress_] {
+        const bool run = Run([verdict, check, service = ServiceHost(), users = usersAddress_] {
             *verdict = CheckProxy(check.proxy, service, users);
         },
-                                 [this, verdict, check, batch] {
-                                     if (batch == batch_ && onVerdict_)
-                                         onVerdict_(check.rowId, *verdict);
-                                     StartWaiting();
-                                 });
-        if (!started)
-            return; // a running one makes room when it ends
+                             [this, verdict, check, batch] {
+                                 if (batch == batch_ && onVerdict_)
+                                     onVerdict_(check.rowId, *verdict);
+                                 if (!timer_)
+                                     ScheduleStart(USER_TIMER_MINIMUM);
+                             });
+        if (!run)
+            break; // a running one makes room when it ends
         waiting_.pop_front();
     }
+    if (addressKnown_ && !waiting_.empty())
+        ScheduleStart(kWaitForRoomMs); // room comes as checks, and probes, end
+}
+
+void ProxyCheckPool::ScheduleStart(UINT afterMs)
+{
+    StopTimer();
+    timer_ = SetTimer(nullptr, 0, afterMs, &Tick);
+    Ticking()[timer_] = this;
+}
+
+void ProxyCheckPool::StopTimer()
+{
+    if (!timer_)
+        return;
+    KillTimer(nullptr, timer_);
+    Ticking().erase(timer_);
+    timer_ = 0;
+}
+
+void CALLBACK ProxyCheckPool::Tick(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    const auto pool = Ticking().find(timer);
+    if (pool != Ticking().end())
+        RunHandler([&] { pool->second->StartWaiting(); });
 }

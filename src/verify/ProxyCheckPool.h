@@ -1,6 +1,8 @@
 #pragma once
 // Checks proxies off the UI thread, at most 256 at once (the rest wait), each on a worker whose
-// verdict reaches the UI thread like a probe completion. The checks of one list command form a
+// verdict reaches the UI thread like a probe completion. While the list's echo probes run, no
+// check starts, so that the rows arrive as fast as without checks; checks are started a few at a
+// time from a timer, after the window's other messages. The checks of one list command form a
 // batch: before its first check starts, the user's own address is learned once, from the
 // what-is-my-IP page fetched the way the program's own requests go. A new batch drops the checks
 // of the old one that wait, and the verdicts of those still running. Nothing starts once the
@@ -28,8 +30,8 @@ public:
     ~ProxyCheckPool();
 
     // A new batch, whose user's address is learned the way `way` says and whose verdicts go to
-    // `onVerdict`.
-    void Begin(RequestWay way, VerdictHandler onVerdict);
+    // `onVerdict`; its checks wait while `probing` holds.
+    void Begin(RequestWay way, VerdictHandler onVerdict, std::function<bool()> probing);
     // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
     void Add(std::uint64_t rowId, std::string proxy);
 
@@ -47,12 +49,17 @@ private:
     bool Run(std::function<void()> body, std::function<void()> done);
     void LearnUsersAddress();
     void StartWaiting();
+    void ScheduleStart(UINT afterMs);
+    void StopTimer();
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD);
 
     unsigned batch_ = 0;
     RequestWay way_;
     VerdictHandler onVerdict_;
+    std::function<bool()> probing_;
     bool addressKnown_ = false;
     std::optional<std::string> usersAddress_;
     std::deque<Check> waiting_;
     std::unordered_set<WorkerThread*> running_;
+    UINT_PTR timer_ = 0;
 };
