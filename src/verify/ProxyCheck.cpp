@@ -78,11 +78,18 @@ public:
             return false;
         if (connect(socket_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
             return true;
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !Wait(false, deadline))
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
             return false;
-        int error = 0;
-        int length = sizeof error;
-        return getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0;
+        // A connection that fails (refused, say) is reported among the exceptions, at once.
+        const DWORD left = deadline.Left();
+        fd_set connected;
+        fd_set failed;
+        FD_ZERO(&connected);
+        FD_SET(socket_, &connected);
+        FD_ZERO(&failed);
+        FD_SET(socket_, &failed);
+        timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+        return select(0, nullptr, &connected, &failed, &timeout) == 1 && FD_ISSET(socket_, &connected);
     }
 
     bool SendAll(const std::string& text, const Deadline& deadline)

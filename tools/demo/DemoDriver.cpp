@@ -3,6 +3,8 @@
 //   zarnu-demo-driver check LINES...   open the checker, paste the lines, check them, wait, and
 //                                      print how many rows it lists
 //   zarnu-demo-driver close-checker    close the checker window
+//   zarnu-demo-driver scroll-to-verdicts WINDOWCLASS
+//                                      scroll that window's list to the verdict columns
 // It talks to the windows only through window messages, as input from the user would.
 
 #include <windows.h>
@@ -108,6 +110,18 @@ int CloseChecker()
     return 0;
 }
 
+// Scrolls the list of the window of class `windowClass` past its address column, as the user does
+// with the scroll bar, so that the columns of the checks' verdicts show.
+int ScrollToVerdicts(const char* windowClass)
+{
+    const HWND window = FindWindowA(windowClass, nullptr);
+    if (!window)
+        return Fail("no such window");
+    const HWND list = Child(window, WC_LISTVIEWA, nullptr);
+    SendMessageA(list, LVM_SCROLL, SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -119,6 +133,9 @@ int main(int argc, char** argv)
         return Check(argc - 2, argv + 2);
     if (command == "close-checker")
         return CloseChecker();
-    std::fprintf(stderr, "usage: zarnu-demo-driver refresh | check LINES... | close-checker\n");
+    if (command == "scroll-to-verdicts" && argc > 2)
+        return ScrollToVerdicts(argv[2]);
+    std::fprintf(stderr, "usage: zarnu-demo-driver refresh | check LINES... | close-checker | "
+                         "scroll-to-verdicts TForm1|TForm2\n");
     return 2;
 }
