@@ -5,7 +5,6 @@
 #include "win/ErrorBox.h"
 #include "win/SystemErrorText.h"
 
-#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -16,13 +15,6 @@ constexpr UINT kRetryMs = 20;
 constexpr UINT kLivenessMs = 250;
 std::size_t mostLiveWorkers = 2000;
 std::size_t linesProbedAgain = 0;
-
-// The launchers whose timer ticks, by timer.
-std::map<UINT_PTR, ProbeLauncher*>& Ticking()
-{
-    static std::map<UINT_PTR, ProbeLauncher*> launchers;
-    return launchers;
-}
 
 // Raises, with the platform's text, where the echo client cannot be built in this process.
 void CheckEchoClient()
@@ -38,7 +30,6 @@ void CheckEchoClient()
 
 ProbeLauncher::~ProbeLauncher()
 {
-    StopTicking();
     for (auto& [worker, live] : live_)
         worker->OnTerminate = nullptr;
 }
@@ -164,27 +155,9 @@ void ProbeLauncher::StartWaiting()
 
 void ProbeLauncher::ScheduleNextStep(bool stepWasFull)
 {
-    StopTicking();
+    timer_.Stop();
     if (queue_.Waiting() == 0 && live_.empty())
         return;
-    // A timer's message comes after the window's paint and input: the next step waits for them.
     const UINT interval = queue_.Waiting() == 0 ? kLivenessMs : stepWasFull ? USER_TIMER_MINIMUM : kRetryMs;
-    timer_ = SetTimer(nullptr, 0, interval, &Tick);
-    Ticking()[timer_] = this;
-}
-
-void ProbeLauncher::StopTicking()
-{
-    if (!timer_)
-        return;
-    KillTimer(nullptr, timer_);
-    Ticking().erase(timer_);
-    timer_ = 0;
-}
-
-void CALLBACK ProbeLauncher::Tick(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    const auto launcher = Ticking().find(timer);
-    if (launcher != Ticking().end())
-        RunHandler([&] { launcher->second->StartWaiting(); });
+    timer_.Start(interval, [this] { StartWaiting(); });
 }

@@ -17,6 +17,7 @@
 #include "core/ProbeQueue.h"
 #include "probe/PingThrd.h"
 #include "probe/icmp.h"
+#include "win/ThreadTimer.h"
 #include "win/UniqueHandle.h"
 
 #include <functional>
@@ -67,7 +68,6 @@ private:
         ProbeHandler onProbe;
     };
 
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD);
     bool StartOne(const std::string& line, bool again);
     void StartWaiting();
     void Completed(TPingThread& worker);
@@ -75,7 +75,6 @@ private:
     // The next step: soon after the messages waiting now when a step was full, after a while
     // when lines wait for room, or only to look after the workers still running.
     void ScheduleNextStep(bool stepWasFull);
-    void StopTicking();
 
     TICMPLibraryHold echoLibrary_; // so that thousands of probes do not load and unload it
     ProbeQueue queue_;
@@ -83,5 +82,5 @@ private:
     ProbeHandler onProbe_;
     unsigned command_ = 0;
     std::unordered_map<TPingThread*, Live> live_;
-    UINT_PTR timer_ = 0;
+    ThreadTimer timer_;
 };

@@ -3,9 +3,6 @@
 #include "core/IpCheckPage.h"
 #include "core/ServiceUrl.h"
 #include "win/Application.h"
-#include "win/ErrorBox.h"
-
-#include <map>
 #include <memory>
 
 namespace {
@@ -13,12 +10,6 @@ namespace {
 constexpr std::size_t kStartsPerStep = 32;
 constexpr UINT kWaitForRoomMs = 50;
 
-// The pools whose timer ticks, by timer.
-std::map<UINT_PTR, ProxyCheckPool*>& Ticking()
-{
-    static std::map<UINT_PTR, ProxyCheckPool*> pools;
-    return pools;
-}
 
 class Task : public WorkerThread {
 public:
@@ -35,7 +26,6 @@ private:
 
 ProxyCheckPool::~ProxyCheckPool()
 {
-    StopTimer();
     for (WorkerThread* worker : running_)
         worker->OnTerminate = nullptr;
 }
@@ -55,7 +45,7 @@ void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict, std::functi
 void ProxyCheckPool::Add(std::uint64_t rowId, std::string proxy)
 {
     waiting_.push_back({rowId, std::move(proxy)});
-    if (!timer_)
+    if (!timer_.Running())
         ScheduleStart(USER_TIMER_MINIMUM);
 }
 
@@ -102,7 +92,7 @@ void ProxyCheckPool::LearnUsersAddress()
 
 void ProxyCheckPool::StartWaiting()
 {
-    StopTimer();
+    timer_.Stop();
     if (Application.Terminated())
         waiting_.clear();
     const std::size_t most = probing_ && probing_() ? 0 : kMostAtOnce;
@@ -120,7 +110,7 @@ void ProxyCheckPool::StartWaiting()
                              [this, verdict, check, batch] {
                                  if (batch == batch_ && onVerdict_)
                                      onVerdict_(check.rowId, *verdict);
-                                 if (!timer_)
+                                 if (!timer_.Running())
                                      ScheduleStart(USER_TIMER_MINIMUM);
                              });
         if (!run)
@@ -133,23 +123,5 @@ void ProxyCheckPool::StartWaiting()
 
 void ProxyCheckPool::ScheduleStart(UINT afterMs)
 {
-    StopTimer();
-    timer_ = SetTimer(nullptr, 0, afterMs, &Tick);
-    Ticking()[timer_] = this;
-}
-
-void ProxyCheckPool::StopTimer()
-{
-    if (!timer_)
-        return;
-    KillTimer(nullptr, timer_);
-    Ticking().erase(timer_);
-    timer_ = 0;
-}
-
-void CALLBACK ProxyCheckPool::Tick(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    const auto pool = Ticking().find(timer);
-    if (pool != Ticking().end())
-        RunHandler([&] { pool->second->StartWaiting(); });
+    timer_.Start(afterMs, [this] { StartWaiting(); });
 }

@@ -11,6 +11,7 @@
 #include "core/RequestWay.h"
 #include "probe/WorkerThread.h"
 #include "verify/ProxyCheck.h"
+#include "win/ThreadTimer.h"
 
 #include <cstdint>
 #include <deque>
@@ -50,8 +51,6 @@ private:
     void LearnUsersAddress();
     void StartWaiting();
     void ScheduleStart(UINT afterMs);
-    void StopTimer();
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD);
 
     unsigned batch_ = 0;
     RequestWay way_;
@@ -61,5 +60,5 @@ private:
     std::optional<std::string> usersAddress_;
     std::deque<Check> waiting_;
     std::unordered_set<WorkerThread*> running_;
-    UINT_PTR timer_ = 0;
+    ThreadTimer timer_;
 };
