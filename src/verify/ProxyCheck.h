@@ -38,7 +38,8 @@ struct ProxyVerdict {
 
 // The whole check of the proxy at `proxy` (host:port), judged against `usersAddress`, the user's
 // own address as the page shows it without a proxy (nullopt: not known). A page that shows no
-// caller's address counts as failed: another server answered in the page's place.
+// caller's address counts as failed: another server answered in the page's place. Returns within
+// the limit: a page fetch still running then is left behind on a thread of its own.
 ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
                         const std::optional<std::string>& usersAddress, unsigned limitMs = kProxyCheckLimitMs);
 

@@ -15,6 +15,7 @@ TEST(ProxyCheck, EachKindOfProxyGetsItsVerdictWithinTheLimit)
     const host::Tinyproxy transparent{"127.0.0.83", 8888, {"XTinyproxy Yes"}};
     const host::Tinyproxy noTunnel{"127.0.0.84", 8888, {"ConnectPort 563"}};
     const TestService hanging{"127.0.0.85", {"--never-answer", "yes"}};
+    const TestService dripping{"127.0.0.87", {"--drip", "yes"}};
 
     const PageFetch direct = FetchIpCheckPage(service.Host(), RequestWay{RequestWay::Kind::Direct, {}, {}});
     ASSERT_TRUE(direct.fetched);
@@ -34,6 +35,7 @@ TEST(ProxyCheck, EachKindOfProxyGetsItsVerdictWithinTheLimit)
                           Case{"127.0.0.84:8888", true, false, Anonymity::Anonymous},
                           Case{"127.0.0.86:8888", false, false, std::nullopt}, // nothing listens
                           Case{hanging.Host(), false, false, std::nullopt},    // accepts, never answers
+                          Case{dripping.Host(), false, false, std::nullopt},   // answers a byte at a time
                           Case{service.Host(), false, false, std::nullopt}}) { // a server, not a proxy
         SCOPED_TRACE(c.proxy);
         const ULONGLONG start = GetTickCount64();

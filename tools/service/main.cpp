@@ -2,6 +2,7 @@
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
 //   zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
+//                 [--drip yes]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
 // /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
@@ -14,9 +15,16 @@
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
 // --https-port N also listens on A:N (443 for the HTTPS side of a proxy's tunnel), accepting and
 // answering like the rest. --never-answer makes it accept every connection and answer none, as
-// a server that hangs. It runs until it is ended by a signal.
+// a server that hangs. --drip makes it answer every connection with "HTTP/1.1 200 OK" and a
+// header that never ends, one byte every 250 ms, as a proxy that drips (nothing else is served).
+// It runs until it is ended by a signal.
 
 #include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -101,6 +109,47 @@ Credentials BasicCredentials(const httplib::Request& request)
     return credentials;
 }
 
+void WritePortFile(const fs::path& root, int port)
+{
+    // Written whole, then renamed, so a reader never sees half a number.
+    std::ofstream(root / "port.tmp") << port << '\n';
+    fs::rename(root / "port.tmp", root / "port");
+}
+
+// Sends the never-ending answer of --drip until the caller goes away.
+void DripTo(int connection)
+{
+    const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
+    for (std::size_t sent = 0;; ++sent) {
+        const char byte = sent < start.size() ? start[sent] : 'x';
+        if (send(connection, &byte, 1, MSG_NOSIGNAL) != 1)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    close(connection);
+}
+
+int ServeDripping(const fs::path& root, const std::string& address, int port)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t size = sizeof local;
+    if (listener < 0 || inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 64) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        std::cerr << "zarnu-service: cannot listen on " << address << "\n";
+        return 1;
+    }
+    WritePortFile(root, ntohs(local.sin_port));
+    for (;;) {
+        const int connection = accept(listener, nullptr, nullptr);
+        if (connection >= 0)
+            std::thread(DripTo, connection).detach();
+    }
+}
+
 class Service {
 public:
     explicit Service(fs::path root) : root_(std::move(root)) {}
@@ -175,6 +224,7 @@ int main(int argc, char** argv)
     std::string address = "127.0.0.1";
     int httpsPort = 0;
     bool neverAnswer = false;
+    bool drip = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
@@ -187,11 +237,16 @@ int main(int argc, char** argv)
             httpsPort = std::stoi(argv[i + 1]);
         else if (option == "--never-answer")
             neverAnswer = std::string(argv[i + 1]) == "yes";
+        else if (option == "--drip")
+            drip = std::string(argv[i + 1]) == "yes";
     }
     if (root.empty()) {
-        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]\n";
+        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
+                     " [--drip yes]\n";
         return 2;
     }
+    if (drip)
+        return ServeDripping(root, address, port);
 
     Service service(root);
     httplib::Server server;
@@ -240,10 +295,7 @@ int main(int argc, char** argv)
             httpsSide.listen_after_bind();
     });
 
-    {   // Written whole, then renamed, so a reader never sees half a number.
-        std::ofstream(root / "port.tmp") << port << '\n';
-        fs::rename(root / "port.tmp", root / "port");
-    }
+    WritePortFile(root, port);
     std::cout << "zarnu-service listening on " << address << ":" << port << std::endl;
     server.listen_after_bind();
     httpsSide.stop();
