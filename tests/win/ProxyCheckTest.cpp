@@ -15,7 +15,10 @@ TEST(ProxyCheck, EachKindOfProxyGetsItsVerdictWithinTheLimit)
     const host::Tinyproxy transparent{"127.0.0.83", 8888, {"XTinyproxy Yes"}};
     const host::Tinyproxy noTunnel{"127.0.0.84", 8888, {"ConnectPort 563"}};
     const TestService hanging{"127.0.0.85", {"--never-answer", "yes"}};
-    const TestService dripping{"127.0.0.87", {"--drip", "yes"}};
+    const TestService dripping{"127.0.0.87", {"--hostile", "drip"}};
+    const TestService redirecting{"127.0.0.88", {"--hostile", "redirect"}};
+    const TestService binary{"127.0.0.89", {"--hostile", "binary"}};
+    const TestService huge{"127.0.0.90", {"--hostile", "huge"}};
 
     const PageFetch direct = FetchIpCheckPage(service.Host(), RequestWay{RequestWay::Kind::Direct, {}, {}});
     ASSERT_TRUE(direct.fetched);
@@ -36,6 +39,11 @@ TEST(ProxyCheck, EachKindOfProxyGetsItsVerdictWithinTheLimit)
                           Case{"127.0.0.86:8888", false, false, std::nullopt}, // nothing listens
                           Case{hanging.Host(), false, false, std::nullopt},    // accepts, never answers
                           Case{dripping.Host(), false, false, std::nullopt},   // answers a byte at a time
+                          // A good page behind a redirect, with NUL bytes, or in 64 MB; the
+                          // status line of the last two passes for a tunnel's.
+                          Case{redirecting.Host(), false, false, std::nullopt},
+                          Case{binary.Host(), false, true, std::nullopt},
+                          Case{huge.Host(), false, true, std::nullopt},
                           Case{service.Host(), false, false, std::nullopt}}) { // a server, not a proxy
         SCOPED_TRACE(c.proxy);
         const ULONGLONG start = GetTickCount64();

@@ -2,7 +2,7 @@
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
 //   zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
-//                 [--drip yes]
+//                 [--hostile drip|redirect|binary|huge]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
 // /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
@@ -15,8 +15,10 @@
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
 // --https-port N also listens on A:N (443 for the HTTPS side of a proxy's tunnel), accepting and
 // answering like the rest. --never-answer makes it accept every connection and answer none, as
-// a server that hangs. --drip makes it answer every connection with "HTTP/1.1 200 OK" and a
-// header that never ends, one byte every 250 ms, as a proxy that drips (nothing else is served).
+// a server that hangs. --hostile makes it a proxy with a hostile answer to every request
+// (nothing else is served): "drip", "HTTP/1.1 200 OK" and a header that never ends, one byte
+// every 250 ms; "redirect", a 302 whose body is a good page; "binary", a good page with NUL
+// bytes; "huge", a good page repeated for 64 MB.
 // It runs until it is ended by a signal.
 
 #include <httplib.h>
@@ -116,20 +118,42 @@ void WritePortFile(const fs::path& root, int port)
     fs::rename(root / "port.tmp", root / "port");
 }
 
-// Sends the never-ending answer of --drip until the caller goes away.
-void DripTo(int connection)
+// One hostile answer of --hostile, to whatever the caller asked.
+void AnswerHostile(int connection, const std::string& kind)
 {
-    const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
-    for (std::size_t sent = 0;; ++sent) {
-        const char byte = sent < start.size() ? start[sent] : 'x';
-        if (send(connection, &byte, 1, MSG_NOSIGNAL) != 1)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    char request[8192];
+    timeval wait{1, 0};
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    recv(connection, request, sizeof request, 0); // read, so that closing does not reset the answer
+    const std::string page = "REMOTE_ADDR = 127.0.0.1\n";
+    const auto sendAll = [connection](const std::string& bytes) {
+        return send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    };
+    if (kind == "drip") {
+        const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
+        for (std::size_t sent = 0; sendAll(std::string(1, sent < start.size() ? start[sent] : 'x')); ++sent)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    } else if (kind == "redirect" || kind == "binary") {
+        const std::string body = kind == "binary" ? page + std::string("\0\1\2\3", 4) + page : page;
+        sendAll(std::string(kind == "binary" ? "HTTP/1.1 200 OK" : "HTTP/1.1 302 Found\r\nLocation: /") +
+                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    } else if (kind == "huge") {
+        const std::size_t size = 64u << 20;
+        std::string block;
+        while (block.size() < 64 * 1024)
+            block += page;
+        if (sendAll("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size / block.size() * block.size()) +
+                    "\r\nConnection: close\r\n\r\n"))
+            for (std::size_t sent = 0; sent + block.size() <= size && sendAll(block); sent += block.size()) {
+            }
+    }
+    shutdown(connection, SHUT_WR);
+    while (recv(connection, request, sizeof request, 0) > 0) {
     }
     close(connection);
 }
 
-int ServeDripping(const fs::path& root, const std::string& address, int port)
+int ServeHostile(const fs::path& root, const std::string& address, int port, const std::string& kind)
 {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in local{};
@@ -146,7 +170,7 @@ int ServeDripping(const fs::path& root, const std::string& address, int port)
     for (;;) {
         const int connection = accept(listener, nullptr, nullptr);
         if (connection >= 0)
-            std::thread(DripTo, connection).detach();
+            std::thread(AnswerHostile, connection, kind).detach();
     }
 }
 
@@ -224,7 +248,7 @@ int main(int argc, char** argv)
     std::string address = "127.0.0.1";
     int httpsPort = 0;
     bool neverAnswer = false;
-    bool drip = false;
+    std::string hostile;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
@@ -237,16 +261,16 @@ int main(int argc, char** argv)
             httpsPort = std::stoi(argv[i + 1]);
         else if (option == "--never-answer")
             neverAnswer = std::string(argv[i + 1]) == "yes";
-        else if (option == "--drip")
-            drip = std::string(argv[i + 1]) == "yes";
+        else if (option == "--hostile")
+            hostile = argv[i + 1];
     }
     if (root.empty()) {
         std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
-                     " [--drip yes]\n";
+                     " [--hostile drip|redirect|binary|huge]\n";
         return 2;
     }
-    if (drip)
-        return ServeDripping(root, address, port);
+    if (!hostile.empty())
+        return ServeHostile(root, address, port, hostile);
 
     Service service(root);
     httplib::Server server;
