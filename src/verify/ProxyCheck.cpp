@@ -12,6 +12,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -219,12 +220,21 @@ ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
     // stops), counting the page as failed.
     auto fetched = std::make_shared<std::promise<PageFetch>>();
     std::future<PageFetch> page = fetched->get_future();
-    std::thread([fetched, service, throughProxy, limitMs] {
-        fetched->set_value(FetchIpCheckPage(service, throughProxy, limitMs));
-    }).detach();
+    bool aside = true;
+    try {
+        std::thread([fetched, service, throughProxy, limitMs] {
+            fetched->set_value(FetchIpCheckPage(service, throughProxy, limitMs));
+        }).detach();
+    } catch (const std::system_error&) {
+        aside = false; // short of threads: one part after the other, here
+    }
     ProxyVerdict verdict;
     verdict.https = TunnelsToHttps(proxy, service, limitMs);
-    const PageFetch web = page.wait_until(end) == std::future_status::ready ? page.get() : PageFetch{};
+    PageFetch web; // failed, unless it came in time
+    if (!aside)
+        web = FetchIpCheckPage(service, throughProxy, limitMs);
+    else if (page.wait_until(end) == std::future_status::ready)
+        web = page.get();
     // A page that shows no caller is not the page asked for: some server answered in its place.
     if (web.fetched && CallerAddress(web.page)) {
         verdict.webMs = web.milliseconds;
