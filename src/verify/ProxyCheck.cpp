@@ -2,22 +2,22 @@
 
 #include "core/ServiceUrl.h"
 #include "net/InternetSession.h"
+#include "win/UniqueHandle.h"
 #include "win/WinsockSession.h"
 
 #include <windows.h>
+#include <process.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 namespace {
 
 constexpr std::size_t kMostPageBytes = 64 * 1024;
+// Address space reserved for the stack of a page fetched aside; it needs a small part of it.
+constexpr unsigned kAsideStack = 256 * 1024;
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                                 INTERNET_FLAG_NO_AUTH;
@@ -140,6 +140,47 @@ private:
     SOCKET socket_ = INVALID_SOCKET;
 };
 
+// The page's part of a check, fetched on a thread of its own. The check and the thread share
+// it; whichever lets go last frees it.
+struct AsideFetch : std::enable_shared_from_this<AsideFetch> {
+    AsideFetch(std::string service, RequestWay way, unsigned limitMs)
+        : service(std::move(service)), way(std::move(way)), limitMs(limitMs)
+    {
+    }
+
+    // False when no thread could be had.
+    bool Start()
+    {
+        if (!done)
+            return false;
+        auto* share = new std::shared_ptr<AsideFetch>(shared_from_this());
+        const UniqueKernelHandle thread(reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, kAsideStack, &Run, share, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)));
+        if (!thread)
+            delete share;
+        return static_cast<bool>(thread);
+    }
+
+    static unsigned WINAPI Run(void* share)
+    {
+        const std::unique_ptr<std::shared_ptr<AsideFetch>> self(static_cast<std::shared_ptr<AsideFetch>*>(share));
+        AsideFetch& fetch = **self;
+        try {
+            fetch.result = FetchIpCheckPage(fetch.service, fetch.way, fetch.limitMs);
+        } catch (...) {
+            // out of memory: the page failed
+        }
+        SetEvent(fetch.done.get()); // after the result: a waiter that sees it set reads it whole
+        return 0;
+    }
+
+    const std::string service;
+    const RequestWay way;
+    const unsigned limitMs;
+    PageFetch result;
+    const UniqueKernelHandle done{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
 } // namespace
 
 PageFetch FetchIpCheckPage(const std::string& service, const RequestWay& way, unsigned limitMs)
@@ -211,30 +252,22 @@ ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
 {
     // "<-loopback>": through the proxy even where the service is on this machine.
     const RequestWay throughProxy{RequestWay::Kind::Proxy, std::u16string(proxy.begin(), proxy.end()), u"<-loopback>"};
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    const Deadline deadline(limitMs);
     // The two parts side by side: the check takes the limit at the most. The platform's client
     // times each receive, not the whole answer, so a proxy that drips its headers byte by byte
     // could hold the page's part for as long as it likes; and closing its handles does not
     // always end a request in progress. The page is therefore fetched on a thread of its own,
     // which a check that reaches its limit leaves behind to end on its own (when the proxy
     // stops), counting the page as failed.
-    auto fetched = std::make_shared<std::promise<PageFetch>>();
-    std::future<PageFetch> page = fetched->get_future();
-    bool aside = true;
-    try {
-        std::thread([fetched, service, throughProxy, limitMs] {
-            fetched->set_value(FetchIpCheckPage(service, throughProxy, limitMs));
-        }).detach();
-    } catch (const std::system_error&) {
-        aside = false; // short of threads: one part after the other, here
-    }
+    const auto aside = std::make_shared<AsideFetch>(service, throughProxy, limitMs);
+    const bool fetchingAside = aside->Start();
     ProxyVerdict verdict;
     verdict.https = TunnelsToHttps(proxy, service, limitMs);
     PageFetch web; // failed, unless it came in time
-    if (!aside)
+    if (!fetchingAside) // short of threads: one part after the other, here
         web = FetchIpCheckPage(service, throughProxy, limitMs);
-    else if (page.wait_until(end) == std::future_status::ready)
-        web = page.get();
+    else if (WaitForSingleObject(aside->done.get(), deadline.Left()) == WAIT_OBJECT_0)
+        web = aside->result;
     // A page that shows no caller is not the page asked for: some server answered in its place.
     if (web.fetched && CallerAddress(web.page)) {
         verdict.webMs = web.milliseconds;
