@@ -3,13 +3,15 @@
 #include "core/IpCheckPage.h"
 #include "core/ServiceUrl.h"
 #include "win/Application.h"
+
 #include <memory>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kStartsPerStep = 32;
 constexpr UINT kWaitForRoomMs = 50;
-
+unsigned checkLimitMs = kProxyCheckLimitMs;
 
 class Task : public WorkerThread {
 public:
@@ -23,6 +25,11 @@ private:
 };
 
 } // namespace
+
+unsigned ProxyCheckPool::LimitChecksTo(unsigned milliseconds)
+{
+    return std::exchange(checkLimitMs, milliseconds);
+}
 
 ProxyCheckPool::~ProxyCheckPool()
 {
@@ -104,8 +111,8 @@ void ProxyCheckPool::StartWaiting()
         const Check check = waiting_.front();
         auto verdict = std::make_shared<ProxyVerdict>();
         const unsigned batch = batch_;
-        const bool run = Run([verdict, check, service = ServiceHost(), users = usersAddress_] {
-            *verdict = CheckProxy(check.proxy, service, users);
+        const bool run = Run([verdict, check, service = ServiceHost(), users = usersAddress_, limit = checkLimitMs] {
+            *verdict = CheckProxy(check.proxy, service, users, limit);
         },
                              [this, verdict, check, batch] {
                                  if (batch == batch_ && onVerdict_)

@@ -36,6 +36,10 @@ public:
     // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
     void Add(std::uint64_t rowId, std::string proxy);
 
+    // The time limit of each part of a check (by default kProxyCheckLimitMs); the previous one is
+    // returned. For tests, which need not wait 10 s for a proxy that never answers.
+    static unsigned LimitChecksTo(unsigned milliseconds);
+
     // Workers of this pool running now, and checks waiting; for the benchmark.
     std::size_t Running() const { return running_.size(); }
     std::size_t Waiting() const { return waiting_.size(); }

@@ -2,6 +2,8 @@
 #include "ListTestSupport.h"
 #include "TestService.h"
 
+#include "verify/ProxyCheckPool.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -18,7 +20,14 @@ protected:
     {
         WindowTest::SetUp();
         _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+        previousLimit = ProxyCheckPool::LimitChecksTo(3000);
         Start();
+    }
+
+    void TearDown() override
+    {
+        ProxyCheckPool::LimitChecksTo(previousLimit);
+        WindowTest::TearDown();
     }
 
     // The text colour the list draws a row in.
@@ -69,6 +78,7 @@ protected:
 
     const std::string proxyLines = "127.0.0.81:8888\r\n127.0.0.82:8888\r\n127.0.0.83:8888\r\n127.0.0.84:8888\r\n"
                                    "127.0.0.86:8888\r\n";
+    unsigned previousLimit = kProxyCheckLimitMs;
     TestService service{"127.0.0.1", {"--https-port", "443"}};
     const TestService hanging{"127.0.0.85", {"--never-answer", "yes"}};
     const host::Tinyproxy elite{"127.0.0.81", 8888, {"DisableViaHeader Yes"}};
