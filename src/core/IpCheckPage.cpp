@@ -11,12 +11,20 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Whether text[at, end) stands alone as an address: no digit or dot just before it, and no digit,
+// nor a dot followed by a digit, just after it (a full stop may end a sentence).
+bool StandsAlone(std::string_view text, std::size_t at, std::size_t end)
+{
+    const bool before = at == 0 || !(IsDigit(text[at - 1]) || text[at - 1] == '.');
+    const bool after = end == text.size() ||
+                       !(IsDigit(text[end]) || (text[end] == '.' && end + 1 < text.size() && IsDigit(text[end + 1])));
+    return before && after;
+}
+
 // The dotted IPv4 address that starts at `at`, if one does (four numbers of 1 to 3 digits, each
 // at most 255), and is not part of a longer run of digits and dots.
 std::optional<std::string_view> AddressAt(std::string_view text, std::size_t at)
 {
-    if (at > 0 && (IsDigit(text[at - 1]) || text[at - 1] == '.'))
-        return std::nullopt;
     std::size_t end = at;
     for (int part = 0; part < 4; ++part) {
         if (part > 0) {
@@ -30,7 +38,7 @@ std::optional<std::string_view> AddressAt(std::string_view text, std::size_t at)
         if (end == start || end - start > 3 || std::stoi(std::string(text.substr(start, end - start))) > 255)
             return std::nullopt;
     }
-    if (end < text.size() && (IsDigit(text[end]) || (text[end] == '.' && end + 1 < text.size() && IsDigit(text[end + 1]))))
+    if (!StandsAlone(text, at, end))
         return std::nullopt;
     return text.substr(at, end - at);
 }
@@ -97,14 +105,9 @@ bool MentionsAddress(std::string_view page, std::string_view address)
 {
     if (address.empty())
         return false;
-    for (std::size_t at = page.find(address); at != std::string_view::npos; at = page.find(address, at + 1)) {
-        const std::size_t end = at + address.size();
-        const bool before = at == 0 || !(IsDigit(page[at - 1]) || page[at - 1] == '.');
-        const bool after = end == page.size() ||
-                           !(IsDigit(page[end]) || (page[end] == '.' && end + 1 < page.size() && IsDigit(page[end + 1])));
-        if (before && after)
+    for (std::size_t at = page.find(address); at != std::string_view::npos; at = page.find(address, at + 1))
+        if (StandsAlone(page, at, at + address.size()))
             return true;
-    }
     return false;
 }
 

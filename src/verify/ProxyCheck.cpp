@@ -24,18 +24,14 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 
 class Deadline {
 public:
-    explicit Deadline(unsigned limitMs) : end_(GetTickCount64() + limitMs), start_(GetTickCount64()) {}
-    DWORD Left() const
-    {
-        const ULONGLONG now = GetTickCount64();
-        return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
-    }
+    explicit Deadline(unsigned limitMs) : start_(GetTickCount64()), limitMs_(limitMs) {}
+    DWORD Left() const { return Elapsed() >= limitMs_ ? 0 : static_cast<DWORD>(limitMs_ - Elapsed()); }
     bool Passed() const { return Left() == 0; }
     unsigned Elapsed() const { return static_cast<unsigned>(GetTickCount64() - start_); }
 
 private:
-    ULONGLONG end_;
     ULONGLONG start_;
+    unsigned limitMs_;
 };
 
 // What the platform's client may wait for in one step: no more than what is left.
@@ -51,6 +47,14 @@ std::string HostOf(const std::string& hostAndPort)
     return hostAndPort.substr(0, hostAndPort.rfind(':'));
 }
 
+// The port of "host:port"; `otherwise` where there is none.
+unsigned short PortOf(const std::string& hostAndPort, unsigned short otherwise)
+{
+    const std::size_t colon = hostAndPort.rfind(':');
+    return colon == std::string::npos ? otherwise
+                                      : static_cast<unsigned short>(std::atoi(hostAndPort.c_str() + colon + 1));
+}
+
 // A connected socket, closed when the object goes.
 class Connection {
 public:
@@ -63,12 +67,11 @@ public:
     // Connects to `hostAndPort` without blocking longer than `deadline` allows.
     bool Open(const std::string& hostAndPort, const Deadline& deadline)
     {
-        const std::size_t colon = hostAndPort.rfind(':');
-        if (colon == std::string::npos)
-            return false;
         sockaddr_in target{};
         target.sin_family = AF_INET;
-        target.sin_port = htons(static_cast<u_short>(std::atoi(hostAndPort.c_str() + colon + 1)));
+        target.sin_port = htons(PortOf(hostAndPort, 0));
+        if (target.sin_port == 0)
+            return false;
         target.sin_addr.s_addr = inet_addr(HostOf(hostAndPort).c_str());
         if (target.sin_addr.s_addr == INADDR_NONE) {
             const hostent* entry = gethostbyname(HostOf(hostAndPort).c_str());
@@ -190,10 +193,8 @@ PageFetch FetchIpCheckPage(const std::string& service, const RequestWay& way, un
     if (!internet)
         return {};
     LimitWaits(internet.get(), deadline.Left());
-    const std::size_t colon = service.rfind(':');
-    const INTERNET_PORT port =
-        colon == std::string::npos ? INTERNET_DEFAULT_HTTP_PORT : static_cast<INTERNET_PORT>(std::atoi(service.c_str() + colon + 1));
-    const UniqueHInternet connection(InternetConnectA(internet.get(), HostOf(service).c_str(), port, nullptr, nullptr,
+    const UniqueHInternet connection(InternetConnectA(internet.get(), HostOf(service).c_str(),
+                                                      PortOf(service, INTERNET_DEFAULT_HTTP_PORT), nullptr, nullptr,
                                                       INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return {};

@@ -42,6 +42,7 @@ void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict, std::functi
     ++batch_;
     waiting_.clear();
     way_ = std::move(way);
+    service_ = ServiceHost();
     onVerdict_ = std::move(onVerdict);
     probing_ = std::move(probing);
     addressKnown_ = false;
@@ -79,9 +80,8 @@ bool ProxyCheckPool::Run(std::function<void()> body, std::function<void()> done)
 void ProxyCheckPool::LearnUsersAddress()
 {
     auto address = std::make_shared<std::optional<std::string>>();
-    const std::string service = ServiceHost();
     const unsigned batch = batch_;
-    const bool started = Run([address, service, way = way_] {
+    const bool started = Run([address, service = service_, way = way_] {
         const PageFetch page = FetchIpCheckPage(service, way);
         if (page.fetched)
             *address = CallerAddress(page.page);
@@ -111,7 +111,7 @@ void ProxyCheckPool::StartWaiting()
         const Check check = waiting_.front();
         auto verdict = std::make_shared<ProxyVerdict>();
         const unsigned batch = batch_;
-        const bool run = Run([verdict, check, service = ServiceHost(), users = usersAddress_, limit = checkLimitMs] {
+        const bool run = Run([verdict, check, service = service_, users = usersAddress_, limit = checkLimitMs] {
             *verdict = CheckProxy(check.proxy, service, users, limit);
         },
                              [this, verdict, check, batch] {

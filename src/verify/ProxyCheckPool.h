@@ -58,6 +58,7 @@ private:
 
     unsigned batch_ = 0;
     RequestWay way_;
+    std::string service_; // the batch's service, "host" or "host:port"
     VerdictHandler onVerdict_;
     std::function<bool()> probing_;
     bool addressKnown_ = false;
