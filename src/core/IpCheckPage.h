@@ -1,23 +1,72 @@
 #pragma once
-// What a what-is-my-IP page tells of the request that fetched it: the caller's address as the
-// server saw it, whether a given address appears in it, and whether a proxy on the way left its
-// traces (headers such as Via or X-Forwarded-For, in header or server-variable spelling). From
-// these, how well a proxy hides the user. The page is any text: nothing in it is trusted.
+// The service's what-is-my-IP page as evidence. Asked with a token ("?token=..."), the service
+// states what it saw of the request: the caller's address, which of its two sides took the
+// request (the web side, or the far end of a tunnel), every request header as a server variable,
+// and the token; and it signs that statement. Only a statement whose signature holds and which
+// names the token of this very request counts: text that merely came back through a proxy (its
+// own page, an old page replayed, a page rewritten on the way) proves nothing. From a statement,
+// how well the proxy that carried the request hides the user.
+//
+// The page, one "NAME = value" line each:
+//   REMOTE_ADDR = 203.0.113.7
+//   ZARNU_SIDE = web                      (or "tunnel")
+//   HTTP_HOST = ...                       (every request header, in server-variable spelling)
+//   ZARNU_TOKEN = <the token>
+//   ZARNU_SIGNATURE = <hex of the signature over StatementMessage(everything above this line)>
 
+#include <array>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
-// The caller's address: the value of a "REMOTE_ADDR" line where the page has one, otherwise
-// the first dotted IPv4 address in it; nullopt when there is none.
-std::optional<std::string> CallerAddress(std::string_view page);
+inline constexpr const char* kWebSide = "web";
+inline constexpr const char* kTunnelSide = "tunnel";
 
-// True when `address` appears in the page as a whole address, not as part of a longer one.
-bool MentionsAddress(std::string_view page, std::string_view address);
+// An IPv4 or IPv6 address as 16 bytes; IPv4 as its IPv4-mapped IPv6 form, so that
+// "::ffff:192.0.2.1" and "192.0.2.1" are the same address.
+using IpAddress = std::array<std::uint8_t, 16>;
 
-// True when a line names a header that proxies add (Via, X-Forwarded-For, Forwarded, X-Real-IP,
-// Client-IP and the like) with a value, as "Via: ..." or as "HTTP_VIA = ...".
-bool HasProxyTraces(std::string_view page);
+// The address that `text` is, whole: dotted IPv4 (four decimal numbers up to 255) or IPv6 in any
+// of its spellings; nullopt for anything else.
+std::optional<IpAddress> ParseIpAddress(std::string_view text);
+
+// True when `address` appears in `text` as an address of its own (not as part of a longer one),
+// in any spelling of it: "2001:DB8:0::7" mentions "2001:db8::7", "192.0.2.1:4711" and
+// "[::ffff:192.0.2.1]" mention "192.0.2.1", "192.0.2.10" does not.
+bool MentionsAddress(std::string_view text, std::string_view address);
+
+struct IpStatement {
+    std::string callerAddress; // as the service saw the connection's far end
+    std::string side;          // kWebSide or kTunnelSide
+    std::string token;
+    // Each request header: its name in server-variable spelling without "HTTP_" ("X_FORWARDED_FOR")
+    // and its value.
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// What the signature covers: a fixed context line, then the statement's lines.
+std::string StatementMessage(std::string_view statement);
+
+// The page for a statement: its lines with the token, then the signature line. `sign` returns
+// the signature of a message as bytes.
+std::string SignedIpCheckPage(const IpStatement& statement,
+                              const std::function<std::string(std::string_view message)>& sign);
+
+// Checks a signature of a message; true when it holds.
+using SignatureCheck = std::function<bool(std::string_view message, std::string_view signature)>;
+
+// The statement of `page` when its signature holds and it names `token` and `side`; nullopt
+// otherwise (another server's page, a forged or replayed one, one changed on the way).
+std::optional<IpStatement> AcceptStatement(std::string_view page, std::string_view token, std::string_view side,
+                                           const SignatureCheck& check);
+
+// True when a header that proxies add (Via, X-Forwarded-For, Forwarded, X-Real-IP, Client-IP and
+// the like) has a value.
+bool HasProxyTraces(const IpStatement& statement);
 
 enum class Anonymity {
     Unknown,     // the user's own address is not known: no verdict on traces alone
@@ -26,9 +75,15 @@ enum class Anonymity {
     Transparent, // the user's address reached the far side
 };
 
-// How well the proxy that fetched `page` hides a user whose own address is `usersAddress`; the
-// line that names the server asked ("Host") does not count as mentioning it.
-Anonymity JudgeAnonymity(std::string_view page, const std::optional<std::string>& usersAddress);
+// How well the proxy that carried the stated request hides a user whose own addresses are
+// `usersAddresses` (as the service sees the user directly, and through the user's own proxy):
+// transparent when the request came from one of them or a header (the server's name aside)
+// passes one on, whatever traces there are; unknown when none is known.
+Anonymity JudgeAnonymity(const IpStatement& statement, const std::vector<std::string>& usersAddresses);
 
 // The verdict's text in the list: "unknown", "elite", "anonymous", "transparent".
 const char* AnonymityText(Anonymity anonymity);
+
+// Bytes as lower-case hex, and back (nullopt for an odd length or a character that is no digit).
+std::string HexText(std::string_view bytes);
+std::optional<std::string> HexBytes(std::string_view hex);

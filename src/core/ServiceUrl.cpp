@@ -117,3 +117,36 @@ std::string BasicAuthorization(std::string_view user, std::string_view password)
     }
     return encoded;
 }
+
+HostPort SplitHostPort(std::string_view text, unsigned short defaultPort)
+{
+    HostPort split;
+    std::string_view rest;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos)
+            return {std::string(text), 0};
+        split.host = text.substr(1, close - 1);
+        rest = text.substr(close + 1);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        // More than one colon without brackets: an IPv6 address without a port.
+        const bool ipv6 = colon != std::string_view::npos && text.find(':') != colon;
+        split.host = text.substr(0, ipv6 ? text.size() : colon);
+        rest = ipv6 || colon == std::string_view::npos ? std::string_view() : text.substr(colon);
+    }
+    if (rest.empty()) {
+        split.port = defaultPort;
+        return split;
+    }
+    if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6)
+        return split;
+    unsigned long port = 0;
+    for (const char c : rest.substr(1)) {
+        if (c < '0' || c > '9')
+            return split;
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    split.port = port >= 1 && port <= 65535 ? static_cast<unsigned short>(port) : 0;
+    return split;
+}

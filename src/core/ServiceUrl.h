@@ -30,3 +30,11 @@ UrlCredentials SplitUrlCredentials(std::string_view url);
 
 // The value of an HTTP Basic "Authorization" header for these credentials.
 std::string BasicAuthorization(std::string_view user, std::string_view password);
+
+// "host", "host:port", "[v6]" or "[v6]:port" taken apart: the host without brackets, and the port
+// (`defaultPort` where none is given, 0 where the one given is no number from 1 to 65535).
+struct HostPort {
+    std::string host;
+    unsigned short port = 0;
+};
+HostPort SplitHostPort(std::string_view text, unsigned short defaultPort);

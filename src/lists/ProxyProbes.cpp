@@ -4,6 +4,7 @@
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
+#include "settings/AgentOverride.h"
 #include "settings/SystemProxy.h"
 
 #include <stdexcept>
@@ -53,7 +54,7 @@ std::string ProxyAddress(const std::string& line)
 void BeginChecks(ProxyListView& list, ProxyCheckPool& checks, const ProbeLauncher& probes)
 {
     checks.Begin(
-        ServiceRequestWay(),
+        ServiceRequestWay(), CheckUserAgent(),
         [&list](std::uint64_t rowId, const ProxyVerdict& verdict) { list.SetChecks(rowId, VerdictCells(verdict)); },
         [&probes] { return probes.Busy(); });
 }

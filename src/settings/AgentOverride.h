@@ -15,3 +15,8 @@ void ApplyAgentOverride(const std::string& platform, const std::string& version)
 // Removes the override: afterwards neither "Platform" nor "Version" exists under AgentKey.
 // Everything else there, and the key itself, stays; nothing is created. Reports nothing.
 void ClearAgentOverride();
+
+// The User-Agent that the checks of proxies send, so that they tell a proxy nothing of the
+// program: the system browser's as the override makes it where one is in place, else a common
+// browser's. Reads the override; a value of the wrong type counts as none.
+std::string CheckUserAgent();

@@ -1,47 +1,59 @@
 #pragma once
-// The check of one proxy through its own port: the service's what-is-my-IP page fetched through
-// it as an HTTP proxy, with the platform's own HTTP client, and the HTTPS tunnel asked of it, side
-// by side. Each part within one time limit, connection included. Blocking: runs on a worker thread, any
-// thread. Network trouble is never raised: a part that fails says so in the verdict. No check
-// ever carries the account name or the password.
+// The check of one proxy through its own port, as jobs of the check engine: the service's
+// what-is-my-IP page asked through the proxy, and the same page asked through a tunnel that the
+// proxy opens to the service's HTTPS port, each with a fresh token. Only the service's signed
+// statement for that token counts (core/IpCheckPage.h): a proxy that answers by itself, replays
+// an old page or changes one gets no verdict it did not earn. No check carries anything of the
+// user's but the address the proxy sees: not the account, not the password, not the program's
+// name (its User-Agent is a browser's).
+// And the user's own address, as the service sees it directly (which is how the checks reach
+// their proxies) and the way the program's own requests go.
 
 #include "core/IpCheckPage.h"
 #include "core/RequestWay.h"
+#include "verify/CheckEngine.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The time one part of a check may take, whole.
+// The time a whole check may take.
 inline constexpr unsigned kProxyCheckLimitMs = 10000;
-
-struct PageFetch {
-    bool fetched = false;
-    unsigned milliseconds = 0; // to the whole page
-    std::string page;
-};
-
-// Fetches http://`service`/whatismyip.php (`service`: host or host:port) the way `way` says,
-// whole, within `limitMs`. Not fetched: no answer in time, a status other than 200 (a redirect
-// among them), a body of more than 64 KB or with a NUL byte.
-PageFetch FetchIpCheckPage(const std::string& service, const RequestWay& way, unsigned limitMs = kProxyCheckLimitMs);
-
-// True when the proxy at `proxy` (host:port) answers "CONNECT" to port 443 of `service`'s host
-// with a 2xx status line within `limitMs`.
-bool TunnelsToHttps(const std::string& proxy, const std::string& service, unsigned limitMs = kProxyCheckLimitMs);
 
 struct ProxyVerdict {
     std::optional<unsigned> webMs; // the time to the whole page; nullopt: the page failed
-    bool https = false;
+    bool https = false;            // the tunnel reached the service and brought its statement back
     std::optional<Anonymity> anonymity; // only where the page came
 };
 
-// The whole check of the proxy at `proxy` (host:port), judged against `usersAddress`, the user's
-// own address as the page shows it without a proxy (nullopt: not known). A page that shows no
-// caller's address counts as failed: another server answered in the page's place. Returns within
-// the limit: a page fetch still running then is left behind on a thread of its own.
-ProxyVerdict CheckProxy(const std::string& proxy, const std::string& service,
-                        const std::optional<std::string>& usersAddress, unsigned limitMs = kProxyCheckLimitMs);
+// What a check asks, and of whom.
+struct CheckOrder {
+    std::string proxy;   // host:port
+    std::string service; // "host" or "host:port"
+    std::string userAgent;
+    std::vector<std::string> usersAddresses; // none: not known
+    unsigned limitMs = kProxyCheckLimitMs;
+    bool tunnel = true; // also ask for the tunnel
+};
+
+// The job that checks `order.proxy`; `onVerdict` gets the verdict on the engine's thread.
+CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVerdict&)> onVerdict);
+
+// The service's addresses, at most one IPv4 and one IPv6, as "address:port" (the IPv6 one in
+// brackets). Blocking: it may look the name up.
+std::vector<std::string> ServiceAddresses(const std::string& service);
+
+// The job that asks the service directly at each of `addresses` what it sees of the user;
+// `onAddresses` gets the addresses stated, on the engine's thread.
+CheckJob UsersAddressJob(const std::vector<std::string>& addresses, const std::string& service,
+                         const std::string& userAgent, unsigned limitMs,
+                         std::function<void(std::vector<std::string> usersAddresses)> onAddresses);
+
+// The user's address as the service states it for a request that goes `way`, with the platform's
+// own client; nullopt when no statement came within `limitMs`. Blocking.
+std::optional<std::string> UsersAddressTheWay(const std::string& service, const RequestWay& way,
+                                              const std::string& userAgent, unsigned limitMs);
 
 // The verdict as the list shows it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
 // "Anonymity" its text, empty where the page failed.

@@ -1,28 +1,18 @@
 #include "verify/ProxyCheckPool.h"
 
-#include "core/IpCheckPage.h"
 #include "core/ServiceUrl.h"
 #include "win/Application.h"
 
-#include <memory>
+#include <algorithm>
 #include <utility>
 
 namespace {
 
-constexpr std::size_t kStartsPerStep = 32;
-constexpr UINT kWaitForRoomMs = 50;
+constexpr UINT kProbesDoneLookMs = 50;
+// Beyond the check's limit, how long the batch waits for the user's addresses before its checks
+// go on with those known (the platform's client may keep its own time).
+constexpr UINT kAddressGraceMs = 1000;
 unsigned checkLimitMs = kProxyCheckLimitMs;
-
-class Task : public WorkerThread {
-public:
-    explicit Task(std::function<void()> body) : body_(std::move(body)) {}
-
-protected:
-    void Execute() override { body_(); }
-
-private:
-    std::function<void()> body_;
-};
 
 } // namespace
 
@@ -33,102 +23,120 @@ unsigned ProxyCheckPool::LimitChecksTo(unsigned milliseconds)
 
 ProxyCheckPool::~ProxyCheckPool()
 {
-    for (WorkerThread* worker : running_)
-        worker->OnTerminate = nullptr;
+    if (cancelled_)
+        *cancelled_ = true;
 }
 
-void ProxyCheckPool::Begin(RequestWay way, VerdictHandler onVerdict, std::function<bool()> probing)
+void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict,
+                           std::function<bool()> probing)
 {
+    if (!machinery_)
+        machinery_ = std::make_unique<Machinery>();
+    if (cancelled_)
+        *cancelled_ = true;
+    cancelled_ = std::make_shared<std::atomic<bool>>(false);
     ++batch_;
     waiting_.clear();
+    inFlight_ = 0;
+    startTimer_.Stop();
     way_ = std::move(way);
+    userAgent_ = std::move(userAgent);
     service_ = ServiceHost();
+    limitMs_ = checkLimitMs;
     onVerdict_ = std::move(onVerdict);
     probing_ = std::move(probing);
-    addressKnown_ = false;
-    usersAddress_.reset();
-    LearnUsersAddress();
+    usersAddresses_.clear();
+    LearnUsersAddresses();
 }
 
 void ProxyCheckPool::Add(std::uint64_t rowId, std::string proxy)
 {
     waiting_.push_back({rowId, std::move(proxy)});
-    if (!timer_.Running())
-        ScheduleStart(USER_TIMER_MINIMUM);
+    if (!startTimer_.Running() && addressesAwaited_ == 0)
+        startTimer_.Start(USER_TIMER_MINIMUM, [this] { StartWaiting(); });
 }
 
-bool ProxyCheckPool::Run(std::function<void()> body, std::function<void()> done)
+void ProxyCheckPool::LearnUsersAddresses()
 {
-    if (Application.Terminated())
-        return false;
-    std::unique_ptr<Task> task;
-    try {
-        task = std::make_unique<Task>(std::move(body));
-    } catch (const EThreadCreation&) {
-        return false;
-    }
-    task->FreeOnTerminate = true;
-    task->OnTerminate = [this, done = std::move(done)](WorkerThread& sender) {
-        running_.erase(&sender);
-        done();
-    };
-    running_.insert(task.get());
-    task.release()->Start();
-    return true;
-}
-
-void ProxyCheckPool::LearnUsersAddress()
-{
-    auto address = std::make_shared<std::optional<std::string>>();
+    Machinery& machinery = *machinery_;
     const unsigned batch = batch_;
-    const bool started = Run([address, service = service_, way = way_] {
-        const PageFetch page = FetchIpCheckPage(service, way);
-        if (page.fetched)
-            *address = CallerAddress(page.page);
-    },
-                             [this, address, batch] {
-                                 if (batch != batch_)
-                                     return;
-                                 usersAddress_ = *address;
-                                 addressKnown_ = true;
-                                 ScheduleStart(USER_TIMER_MINIMUM);
-                             });
-    if (!started) // the checks go on without it: no proxy is judged on traces alone
-        addressKnown_ = true;
+    // Runs on the engine's thread, where the mailbox is alive.
+    const auto deliver = [&machinery, this, batch](std::vector<std::string> addresses) {
+        machinery.mailbox.Post([this, batch, addresses] { UsersAddressesCame(batch, addresses); });
+    };
+    addressesAwaited_ = way_.kind == RequestWay::Kind::Direct ? 1 : 2;
+    machinery.engine.RunAside([&machinery, deliver, service = service_, agent = userAgent_, limit = limitMs_,
+                               cancelled = cancelled_]() -> std::function<void()> {
+        const std::vector<std::string> addresses = ServiceAddresses(service);
+        return [&machinery, deliver, addresses, service, agent, limit, cancelled] {
+            if (addresses.empty()) {
+                deliver({});
+                return;
+            }
+            CheckJob job = UsersAddressJob(addresses, service, agent, limit, deliver);
+            job.cancelled = cancelled;
+            machinery.engine.Submit(std::move(job));
+        };
+    });
+    if (way_.kind != RequestWay::Kind::Direct)
+        machinery.engine.RunAside([deliver, service = service_, way = way_, agent = userAgent_,
+                                   limit = limitMs_]() -> std::function<void()> {
+            const auto address = UsersAddressTheWay(service, way, agent, limit);
+            return [deliver, address] { deliver(address ? std::vector<std::string>{*address} : std::vector<std::string>()); };
+        });
+    addressTimer_.Start(limitMs_ + kAddressGraceMs, [this] { AddressesKnown(); });
+}
+
+void ProxyCheckPool::UsersAddressesCame(unsigned batch, const std::vector<std::string>& addresses)
+{
+    if (batch != batch_ || addressesAwaited_ == 0)
+        return;
+    for (const std::string& address : addresses)
+        if (std::find(usersAddresses_.begin(), usersAddresses_.end(), address) == usersAddresses_.end())
+            usersAddresses_.push_back(address);
+    if (--addressesAwaited_ == 0)
+        AddressesKnown();
+}
+
+void ProxyCheckPool::AddressesKnown()
+{
+    addressTimer_.Stop();
+    addressesAwaited_ = 0; // the checks go on with what is known: no proxy is judged on traces alone
+    StartWaiting();
 }
 
 void ProxyCheckPool::StartWaiting()
 {
-    timer_.Stop();
-    if (Application.Terminated())
+    startTimer_.Stop();
+    if (Application.Terminated()) {
         waiting_.clear();
-    const std::size_t most = probing_ && probing_() ? 0 : kMostAtOnce;
-    for (std::size_t started = 0; addressKnown_ && !waiting_.empty() && running_.size() < most; ++started) {
-        if (started == kStartsPerStep) { // the rest after the window's messages
-            ScheduleStart(USER_TIMER_MINIMUM);
-            return;
-        }
-        const Check check = waiting_.front();
-        auto verdict = std::make_shared<ProxyVerdict>();
-        const unsigned batch = batch_;
-        const bool run = Run([verdict, check, service = service_, users = usersAddress_, limit = checkLimitMs] {
-            *verdict = CheckProxy(check.proxy, service, users, limit);
-        },
-                             [this, verdict, check, batch] {
-                                 if (batch == batch_ && onVerdict_)
-                                     onVerdict_(check.rowId, *verdict);
-                                 if (!timer_.Running())
-                                     ScheduleStart(USER_TIMER_MINIMUM);
-                             });
-        if (!run)
-            break; // a running one makes room when it ends
-        waiting_.pop_front();
+        return;
     }
-    if (addressKnown_ && !waiting_.empty())
-        ScheduleStart(kWaitForRoomMs); // room comes as checks, and probes, end
+    if (addressesAwaited_ > 0 || waiting_.empty())
+        return;
+    if (probing_ && probing_()) {
+        startTimer_.Start(kProbesDoneLookMs, [this] { StartWaiting(); });
+        return;
+    }
+    Machinery& machinery = *machinery_;
+    const unsigned batch = batch_;
+    for (const Check& check : waiting_) {
+        CheckJob job = ProxyCheckJob(CheckOrder{check.proxy, service_, userAgent_, usersAddresses_, limitMs_},
+                                     [&machinery, this, batch, rowId = check.rowId](const ProxyVerdict& verdict) {
+                                         machinery.mailbox.Post([this, batch, rowId, verdict] { Verdict(batch, rowId, verdict); });
+                                     });
+        job.cancelled = cancelled_;
+        machinery.engine.Submit(std::move(job));
+        ++inFlight_;
+    }
+    waiting_.clear();
 }
 
-void ProxyCheckPool::ScheduleStart(UINT afterMs)
+void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t rowId, const ProxyVerdict& verdict)
 {
-    timer_.Start(afterMs, [this] { StartWaiting(); });
+    if (batch != batch_)
+        return;
+    --inFlight_;
+    if (onVerdict_)
+        onVerdict_(rowId, verdict);
 }

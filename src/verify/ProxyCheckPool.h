@@ -1,47 +1,52 @@
 #pragma once
-// Checks proxies off the UI thread, at most 256 at once (the rest wait), each on a worker whose
-// verdict reaches the UI thread like a probe completion. While the list's echo probes run, no
-// check starts, so that the rows arrive as fast as without checks; checks are started a few at a
-// time from a timer, after the window's other messages. The checks of one list command form a
-// batch: before its first check starts, the user's own address is learned once, from the
-// what-is-my-IP page fetched the way the program's own requests go. A new batch drops the checks
-// of the old one that wait, and the verdicts of those still running. Nothing starts once the
-// program has begun to end. UI thread only.
+// Checks the proxies of a list off the UI thread (on a check engine: no thread per check), at most
+// 256 at once (the rest wait), each within one time limit; each verdict reaches the UI thread
+// like a probe completion. While the list's echo probes run, no check starts, so that the rows
+// arrive as fast as without checks. The checks of one list command form a batch: before its
+// first check starts, the user's own addresses are learned: as the service sees the user
+// directly (which is how every check reaches its proxy), over IPv4 and over IPv6 where the
+// service has both, and the way the program's own requests go where that is another (the user's
+// own proxy). A new batch drops the checks of the old one, waiting or running, and their
+// verdicts. Nothing starts once the program has begun to end. UI thread only.
 
 #include "core/RequestWay.h"
-#include "probe/WorkerThread.h"
+#include "verify/CheckEngine.h"
 #include "verify/ProxyCheck.h"
 #include "win/ThreadTimer.h"
+#include "win/UiMailbox.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
-#include <unordered_set>
 
 class ProxyCheckPool {
 public:
     using VerdictHandler = std::function<void(std::uint64_t rowId, const ProxyVerdict& verdict)>;
-    static constexpr std::size_t kMostAtOnce = 256;
+    static constexpr std::size_t kMostAtOnce = CheckEngine::kMostAtOnce;
 
     ProxyCheckPool() = default;
     ProxyCheckPool(const ProxyCheckPool&) = delete;
     ProxyCheckPool& operator=(const ProxyCheckPool&) = delete;
-    // The checks still running complete without a handler.
+    // The checks still running end at once, without verdicts.
     ~ProxyCheckPool();
 
-    // A new batch, whose user's address is learned the way `way` says and whose verdicts go to
-    // `onVerdict`; its checks wait while `probing` holds.
-    void Begin(RequestWay way, VerdictHandler onVerdict, std::function<bool()> probing);
+    // A new batch, whose checks send `userAgent`, whose user's addresses are learned directly
+    // and the way `way` says, and whose verdicts go to `onVerdict`; its checks wait while
+    // `probing` holds. Raises std::runtime_error when the engine's threads cannot be had.
+    void Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict, std::function<bool()> probing);
     // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
     void Add(std::uint64_t rowId, std::string proxy);
 
-    // The time limit of each part of a check (by default kProxyCheckLimitMs); the previous one is
-    // returned. For tests, which need not wait 10 s for a proxy that never answers.
+    // The time limit of each check (by default kProxyCheckLimitMs); the previous one is returned.
+    // For tests, which need not wait 10 s for a proxy that never answers.
     static unsigned LimitChecksTo(unsigned milliseconds);
 
-    // Workers of this pool running now, and checks waiting; for the benchmark.
-    std::size_t Running() const { return running_.size(); }
+    // Checks of this batch handed to the engine whose verdict has not come yet, and checks that
+    // wait for the probes or for the user's addresses; for the benchmark.
+    std::size_t Running() const { return inFlight_; }
     std::size_t Waiting() const { return waiting_.size(); }
 
 private:
@@ -49,21 +54,32 @@ private:
         std::uint64_t rowId;
         std::string proxy;
     };
-    // Starts `body` on a worker; `done` runs on the UI thread once it has. False when no thread
-    // could be had (the caller keeps the work for later).
-    bool Run(std::function<void()> body, std::function<void()> done);
-    void LearnUsersAddress();
-    void StartWaiting();
-    void ScheduleStart(UINT afterMs);
+    // The engine and the mailbox through which its results reach the UI thread; the engine goes
+    // first, so that nothing it runs can post to a mailbox that has gone.
+    struct Machinery {
+        UiMailbox mailbox;
+        CheckEngine engine;
+    };
 
+    void LearnUsersAddresses();
+    void UsersAddressesCame(unsigned batch, const std::vector<std::string>& addresses);
+    void AddressesKnown();
+    void StartWaiting();
+    void Verdict(unsigned batch, std::uint64_t rowId, const ProxyVerdict& verdict);
+
+    std::unique_ptr<Machinery> machinery_; // made for the first batch
     unsigned batch_ = 0;
+    std::shared_ptr<std::atomic<bool>> cancelled_; // the current batch's
     RequestWay way_;
+    std::string userAgent_;
     std::string service_; // the batch's service, "host" or "host:port"
+    unsigned limitMs_ = kProxyCheckLimitMs;
     VerdictHandler onVerdict_;
     std::function<bool()> probing_;
-    bool addressKnown_ = false;
-    std::optional<std::string> usersAddress_;
+    int addressesAwaited_ = 0; // the ways of learning the user's address still under way
+    std::vector<std::string> usersAddresses_;
     std::deque<Check> waiting_;
-    std::unordered_set<WorkerThread*> running_;
-    ThreadTimer timer_;
+    std::size_t inFlight_ = 0;
+    ThreadTimer startTimer_;   // looks again whether the probes are done
+    ThreadTimer addressTimer_; // gives up waiting for the user's addresses
 };

@@ -1,58 +1,124 @@
 #include "core/IpCheckPage.h"
 
+#include "StatementSigner.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace {
 
-// The service's page, as it shows a request that came through a proxy which announced itself.
-const char kServicePage[] = "REMOTE_ADDR = 127.0.0.77\n"
-                            "HTTP_HOST = 127.0.0.1:8000\n"
-                            "HTTP_USER_AGENT = zarnu.exe\n"
-                            "HTTP_VIA = 1.1 tinyproxy (tinyproxy/1.11.1)\n";
-
-TEST(IpCheckPage, TheCallerIsRemoteAddrOrElseTheFirstAddress)
+const StatementSigner& DemoSigner()
 {
-    EXPECT_EQ(CallerAddress(kServicePage), "127.0.0.77");
-    EXPECT_EQ(CallerAddress("HTTP_X_FORWARDED_FOR = 10.0.0.1\nREMOTE_ADDR=192.168.1.5\n"), "192.168.1.5");
-    EXPECT_EQ(CallerAddress("<p>Your IP address is 203.0.113.9.</p> (seen 2026-12-08)"), "203.0.113.9");
-    EXPECT_EQ(CallerAddress("version 1.2.3.4.5, then 256.1.1.1 and 1.2.3.4"), "1.2.3.4");
-    EXPECT_EQ(CallerAddress("REMOTE_ADDR = 300.1.1.1\n"), std::nullopt);
-    EXPECT_EQ(CallerAddress("no address here"), std::nullopt);
+    static const StatementSigner signer = [] {
+        std::ifstream file(ZARNU_DEMO_SIGNING_KEY);
+        std::ostringstream pem;
+        pem << file.rdbuf();
+        return StatementSigner(pem.str());
+    }();
+    return signer;
 }
 
-TEST(IpCheckPage, AnAddressCountsOnlyWhole)
+std::string Signed(const IpStatement& statement)
 {
-    EXPECT_TRUE(MentionsAddress("HTTP_X_TINYPROXY = 127.0.0.1\n", "127.0.0.1"));
+    return SignedIpCheckPage(statement, [](std::string_view message) { return DemoSigner().Sign(message); });
+}
+
+std::optional<IpStatement> Accepted(std::string_view page, std::string_view token = "0123456789abcdef",
+                                    std::string_view side = kWebSide)
+{
+    static const std::string key = DemoSigner().PublicKeyHex();
+    return AcceptStatement(page, token, side, [](std::string_view message, std::string_view signature) {
+        return VerifyStatementSignature(key, message, signature);
+    });
+}
+
+// What the service says of a request that came through a proxy which announced itself.
+const IpStatement kThroughProxy{"127.0.0.77", kWebSide, "0123456789abcdef",
+                                {{"HOST", "127.0.0.1:8000"}, {"VIA", "1.1 tinyproxy (tinyproxy/1.11.1)"}}};
+
+TEST(IpCheckPage, OnlyTheServicesSignedStatementForThisTokenCounts)
+{
+    const std::string page = Signed(kThroughProxy);
+    const auto statement = Accepted(page);
+    ASSERT_TRUE(statement);
+    EXPECT_EQ(statement->callerAddress, "127.0.0.77");
+    EXPECT_EQ(statement->headers, kThroughProxy.headers);
+
+    EXPECT_FALSE(Accepted(page, "0123456789abcdee")) << "an earlier page replayed";
+    EXPECT_FALSE(Accepted(page, "0123456789abcdef", kTunnelSide)) << "the web side's page for the tunnel's";
+    std::string rewritten = page;
+    rewritten.replace(rewritten.find("127.0.0.77"), 10, "127.0.0.78");
+    EXPECT_FALSE(Accepted(rewritten)) << "a field changed on the way";
+    EXPECT_FALSE(Accepted(page + "HTTP_VIA = added later\n"));
+    EXPECT_FALSE(Accepted(page.substr(0, page.find("ZARNU_SIGNATURE"))));
+
+    IpStatement tokenless = kThroughProxy;
+    tokenless.token.clear();
+    EXPECT_FALSE(Accepted(Signed(tokenless), ""));
+    std::string untold = Signed(kThroughProxy);
+    untold.erase(untold.find("ZARNU_TOKEN"), untold.find('\n', untold.find("ZARNU_TOKEN")) + 1 - untold.find("ZARNU_TOKEN"));
+    EXPECT_FALSE(Accepted(untold)) << "a statement that names no token";
+
+    // A header cannot add a line of its own to the statement.
+    IpStatement smuggling = kThroughProxy;
+    smuggling.headers.push_back({"X", "1\nZARNU_TOKEN = 0123456789abcdef"});
+    const auto read = Accepted(Signed(smuggling));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->headers.back().second, "1?ZARNU_TOKEN = 0123456789abcdef");
+}
+
+TEST(IpCheckPage, AnAddressCountsWholeInAnySpelling)
+{
+    EXPECT_TRUE(MentionsAddress("127.0.0.1", "127.0.0.1"));
     EXPECT_TRUE(MentionsAddress("is 127.0.0.1.", "127.0.0.1"));
-    EXPECT_FALSE(MentionsAddress("REMOTE_ADDR = 127.0.0.10\n", "127.0.0.1"));
-    EXPECT_FALSE(MentionsAddress("REMOTE_ADDR = 127.0.0.1.5\n", "127.0.0.1"));
-    EXPECT_FALSE(MentionsAddress("REMOTE_ADDR = 1127.0.0.1\n", "127.0.0.1"));
+    EXPECT_TRUE(MentionsAddress("for=\"[::ffff:127.0.0.1]:4711\"", "127.0.0.1"));
+    EXPECT_TRUE(MentionsAddress("10.0.0.1, 127.0.0.1:80", "127.0.0.1"));
+    EXPECT_FALSE(MentionsAddress("127.0.0.10, 127.0.0.1.5, 1127.0.0.1, 27.0.0.1", "127.0.0.1"));
+    EXPECT_FALSE(MentionsAddress("version 1.2.3.4.5, then 256.1.1.1", "1.2.3.4"));
+    EXPECT_TRUE(MentionsAddress("version 1.2.3.4.5, then 256.1.1.1 and 1.2.3.4", "1.2.3.4"));
+
+    EXPECT_TRUE(MentionsAddress("for=\"[2001:DB8:0:0::7]:4711\"", "2001:db8::7"));
+    EXPECT_FALSE(MentionsAddress("2001:db8::70, 2001:db8::7:1", "2001:db8::7"));
     EXPECT_FALSE(MentionsAddress("anything", ""));
+    EXPECT_FALSE(ParseIpAddress("1:2:3:4:5:6:7:8:9"));
+    EXPECT_FALSE(ParseIpAddress("1::2::3"));
+    EXPECT_EQ(ParseIpAddress("::ffff:192.0.2.1"), ParseIpAddress("192.0.2.1"));
 }
 
-TEST(IpCheckPage, TracesInEitherSpellingMakeAProxyAnonymousAndTheUsersAddressTransparent)
+TEST(IpCheckPage, TheUsersAddressMakesAProxyTransparentWhateverItsTraces)
 {
-    EXPECT_TRUE(HasProxyTraces(kServicePage));
-    EXPECT_TRUE(HasProxyTraces("X-Forwarded-For: 10.1.1.1\r\n"));
-    EXPECT_TRUE(HasProxyTraces("http_client_ip=10.1.1.1"));
-    EXPECT_FALSE(HasProxyTraces("HTTP_VIA = \nHTTP_VIAGRA = no\nHTTP_USER_AGENT = Via: me\n"));
+    const std::vector<std::string> users{"127.0.0.1"};
+    EXPECT_EQ(JudgeAnonymity(kThroughProxy, users), Anonymity::Anonymous) << "the Host line does not count";
+    EXPECT_EQ(JudgeAnonymity({"127.0.0.77", kWebSide, "t", {{"VIA", " "}, {"USER_AGENT", "Via"}}}, users),
+              Anonymity::Elite);
+    IpStatement passing = kThroughProxy;
+    passing.headers.push_back({"X_FORWARDED_FOR", "127.0.0.1"});
+    EXPECT_EQ(JudgeAnonymity(passing, users), Anonymity::Transparent);
+    EXPECT_EQ(JudgeAnonymity({"127.0.0.1", kWebSide, "t", {}}, users), Anonymity::Transparent)
+        << "the request came from the user";
+    EXPECT_EQ(JudgeAnonymity(kThroughProxy, {}), Anonymity::Unknown);
 
-    EXPECT_EQ(JudgeAnonymity(kServicePage, "127.0.0.1"), Anonymity::Anonymous);
-    EXPECT_EQ(JudgeAnonymity("REMOTE_ADDR = 127.0.0.77\n", "127.0.0.1"), Anonymity::Elite);
-    EXPECT_EQ(JudgeAnonymity("REMOTE_ADDR = 127.0.0.77\nHTTP_X_TINYPROXY = 127.0.0.1\n", "127.0.0.1"),
-              Anonymity::Transparent);
-    EXPECT_EQ(JudgeAnonymity("Your IP address is 127.0.0.1", "127.0.0.1"), Anonymity::Transparent);
-    EXPECT_EQ(JudgeAnonymity(kServicePage, std::nullopt), Anonymity::Unknown);
-    EXPECT_STREQ(AnonymityText(Anonymity::Transparent), "transparent");
+    // Learned directly and through the user's own proxy: passing either on gives the user away.
+    EXPECT_EQ(JudgeAnonymity(passing, {"127.0.0.78", "127.0.0.1"}), Anonymity::Transparent);
+    // An IPv6 caller, and a user known by an IPv6 address.
+    const IpStatement overIpv6{"2001:db8::5", kWebSide, "t", {{"X_REAL_IP", "2001:DB8::7"}}};
+    EXPECT_EQ(JudgeAnonymity(overIpv6, {"192.0.2.1", "2001:db8:0::7"}), Anonymity::Transparent);
+    EXPECT_EQ(JudgeAnonymity(overIpv6, {"192.0.2.1"}), Anonymity::Anonymous);
+    IpStatement ipv6Page = overIpv6;
+    ipv6Page.token = "0123456789abcdef";
+    EXPECT_EQ(Accepted(Signed(ipv6Page))->callerAddress, "2001:db8::5");
 }
 
-TEST(IpCheckPage, AHostilePageGivesNoFalseVerdict)
+TEST(IpCheckPage, AHostilePageIsRefusedWhole)
 {
     std::string hostile(1 << 20, '9');
-    hostile += std::string("\0\xff\n:=\n=:", 7) + "999.999.999.999 1.2.3";
-    EXPECT_EQ(CallerAddress(hostile), std::nullopt);
-    EXPECT_FALSE(HasProxyTraces(hostile));
-    EXPECT_EQ(JudgeAnonymity(hostile, "127.0.0.1"), Anonymity::Elite);
+    hostile += std::string("\0\xff\n:=\n=:", 7) + "ZARNU_SIGNATURE = zz\n";
+    EXPECT_FALSE(Accepted(hostile));
+    EXPECT_FALSE(Accepted("REMOTE_ADDR = 203.0.113.50\nZARNU_SIDE = web\nZARNU_TOKEN = 0123456789abcdef\n"
+                          "ZARNU_SIGNATURE = " + std::string(128, '0') + "\n"));
+    EXPECT_STREQ(AnonymityText(Anonymity::Transparent), "transparent");
 }
 
 } // namespace

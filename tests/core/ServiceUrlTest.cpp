@@ -67,4 +67,21 @@ TEST(ServiceHost, TheEnvironmentOverridesTheBuiltInHost)
     unsetenv("ZARNU_SERVICE_HOST");
 }
 
+TEST(SplitHostPort, TakesEveryFormOfHostAndPortApart)
+{
+    const auto split = [](std::string_view text) {
+        const HostPort parts = SplitHostPort(text, 80);
+        return parts.host + " " + std::to_string(parts.port);
+    };
+    EXPECT_EQ(split("zarnu.example"), "zarnu.example 80");
+    EXPECT_EQ(split("127.0.0.1:8080"), "127.0.0.1 8080");
+    EXPECT_EQ(split("[2001:db8::1]:443"), "2001:db8::1 443");
+    EXPECT_EQ(split("[::1]"), "::1 80");
+    EXPECT_EQ(split("::1"), "::1 80");
+    EXPECT_EQ(split("host:0"), "host 0");
+    EXPECT_EQ(split("host:65536"), "host 0");
+    EXPECT_EQ(split("host:8o"), "host 0");
+    EXPECT_EQ(split("host:"), "host 0");
+}
+
 } // namespace

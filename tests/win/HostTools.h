@@ -228,7 +228,8 @@ private:
 class Tinyproxy {
 public:
     Tinyproxy(const std::string& address, int port, std::vector<std::string> configuration = {})
-        : proxy_("tinyproxy", ToolPath("tinyproxy"), Arguments(address, port, std::move(configuration)))
+        : proxy_("tinyproxy", ToolPath("tinyproxy"), Arguments(address, port, std::move(configuration))),
+          host_(address + ":" + std::to_string(port))
     {
         for (int i = 0; i < 500 && !proxy_.Ended() && !Accepts(address, port); ++i)
             Sleep(10);
@@ -236,6 +237,9 @@ public:
         if (proxy_.Ended() || !Accepts(address, port))
             throw std::runtime_error("tinyproxy does not listen on " + address + ":\n" + proxy_.Log());
     }
+
+    // "address:port"
+    const std::string& Host() const { return host_; }
 
 private:
     static std::vector<std::string> Arguments(const std::string& address, int port, std::vector<std::string> lines)
@@ -258,6 +262,7 @@ private:
     }
 
     Helper proxy_;
+    std::string host_;
 };
 
 } // namespace host

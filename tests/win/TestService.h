@@ -36,7 +36,11 @@ public:
             throw std::runtime_error("the service did not start:\n" + service_.Log());
     }
 
-    std::string Host() const { return address_ + ":" + port_; }
+    // "address:port", an IPv6 address in brackets.
+    std::string Host() const
+    {
+        return (address_.find(':') == std::string::npos ? address_ : "[" + address_ + "]") + ":" + port_;
+    }
     std::string Root() const { return Folder().Path(); }
 
     void Serve(const std::string& name, const std::string& body, const std::string& mode = "")

@@ -1,8 +1,12 @@
+#include "CheckSupport.h"
 #include "HostTools.h"
 #include "ListTestSupport.h"
 #include "TestService.h"
 
 #include "verify/ProxyCheckPool.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,8 +16,9 @@ using namespace lists;
 
 namespace {
 
-// Real proxies of every kind a public list holds, each on an address of its own, and the service
-// standing in for its HTTPS side too. Every row ends with its verdict and its look.
+// Real proxies of every kind a public list holds, each on an address of its own, hostile ones
+// that forge, replay or rewrite the service's page, and the service standing in for its HTTPS
+// side too. Every row ends with the verdict it earns and its look.
 class VerdictTest : public WindowTest {
 protected:
     void SetUp() override
@@ -21,6 +26,8 @@ protected:
         WindowTest::SetUp();
         _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
         previousLimit = ProxyCheckPool::LimitChecksTo(3000);
+        CheckEngine engine;
+        replaying.Serve("replay.page", checks::PageThrough(engine, elite.Host(), service.Host()));
         Start();
     }
 
@@ -42,28 +49,28 @@ protected:
         return draw.clrText;
     }
 
-    // Waits for every row's verdict, then checks each against what its proxy is.
-    void ExpectVerdicts(HWND window, ProxyListView& list)
+    // Waits for every one of `rows` rows' verdicts, then checks each against what its proxy is.
+    void ExpectVerdicts(HWND window, ProxyListView& list, std::size_t rows)
     {
         ASSERT_TRUE(PumpMessagesUntil(
             [&] {
                 const Rows verdicts = ListedVerdicts(list);
-                return verdicts.size() == 7 &&
+                return verdicts.size() == rows &&
                        std::all_of(verdicts.begin(), verdicts.end(), [](const auto& row) { return !row[2].empty(); });
             },
             30000))
             << "not every verdict arrived";
-        const std::map<std::string, std::vector<std::string>> expected = {
-            {"127.0.0.81:8888", {"elite"}},       {"127.0.0.82:8888", {"anonymous"}},
-            {"127.0.0.83:8888", {"transparent"}}, {"127.0.0.84:8888", {"no tunnel"}},
-            {"127.0.0.86:8888", {"nothing"}},     {hanging.Host(), {"nothing"}},
-            {service.Host(), {"nothing"}}};
+        const std::map<std::string, std::string> expected = {
+            {elite.Host(), "elite"},   {anonymous.Host(), "anonymous"},  {transparent.Host(), "transparent"},
+            {noTunnel.Host(), "no tunnel"}, {"127.0.0.86:8888", "nothing"}, {hanging.Host(), "nothing"},
+            {service.Host(), "nothing"}, {forging.Host(), "nothing"},   {replaying.Host(), "nothing"},
+            {rewriting.Host(), "nothing"}};
         const Rows verdicts = ListedVerdicts(list);
         for (int item = 0; item < static_cast<int>(verdicts.size()); ++item) {
             const std::vector<std::string>& row = verdicts[item];
             const std::string proxy = row[0].substr(0, row[0].find(';'));
             SCOPED_TRACE(proxy);
-            const std::string kind = expected.at(proxy).front();
+            const std::string kind = expected.at(proxy);
             const bool web = kind != "nothing";
             EXPECT_EQ(row[1] == "fails", !web) << row[1];
             if (web) {
@@ -76,11 +83,24 @@ protected:
         }
     }
 
-    const std::string proxyLines = "127.0.0.81:8888\r\n127.0.0.82:8888\r\n127.0.0.83:8888\r\n127.0.0.84:8888\r\n"
-                                   "127.0.0.86:8888\r\n";
+    // Every proxy as a list line, one per line.
+    std::string ProxyLines() const
+    {
+        std::string lines;
+        for (const std::string& proxy : {elite.Host(), anonymous.Host(), transparent.Host(), noTunnel.Host(),
+                                         std::string("127.0.0.86:8888"), hanging.Host(), service.Host(),
+                                         forging.Host(), replaying.Host(), rewriting.Host()})
+            lines += proxy + "\r\n";
+        return lines;
+    }
+    static constexpr std::size_t kRows = 10;
+
     unsigned previousLimit = kProxyCheckLimitMs;
     TestService service{"127.0.0.1", {"--https-port", "443"}};
     const TestService hanging{"127.0.0.85", {"--never-answer", "yes"}};
+    const TestService forging{"127.0.0.92", {"--hostile", "forge"}};
+    TestService replaying{"127.0.0.93", {"--hostile", "replay"}};
+    const TestService rewriting{"127.0.0.94", {"--hostile", "rewrite"}};
     const host::Tinyproxy elite{"127.0.0.81", 8888, {"DisableViaHeader Yes"}};
     const host::Tinyproxy anonymous{"127.0.0.82", 8888};
     const host::Tinyproxy transparent{"127.0.0.83", 8888, {"XTinyproxy Yes"}};
@@ -89,16 +109,15 @@ protected:
 
 TEST_F(VerdictTest, EveryRowOfTheMainListGetsItsVerdict)
 {
-    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(proxyLines + hanging.Host() + ";Nowhere\r\n" +
-                                                                   service.Host() + ";Here\r\n"));
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(ProxyLines()));
     main.Button5.Click();
-    ExpectVerdicts(main.Handle(), main.listrep1);
+    ExpectVerdicts(main.Handle(), main.listrep1, kRows);
     EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
 {
-    checker.HostNames.SetText(proxyLines + hanging.Host() + "\r\n" + service.Host() + "\r\nno-such-proxy.invalid:80");
+    checker.HostNames.SetText(ProxyLines() + "no-such-proxy.invalid:80");
     checker.Button5.Click();
     AwaitProbes();
     // The line that got no answer has no check.
@@ -107,8 +126,83 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     ASSERT_NE(badRow, bad.end());
     EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", ""}));
     checker.ListView1.Delete(static_cast<std::size_t>(badRow - bad.begin()));
-    ExpectVerdicts(checker.Handle(), checker.ListView1);
+    ExpectVerdicts(checker.Handle(), checker.ListView1, kRows);
     EXPECT_TRUE(errors.empty());
+}
+
+// A user behind a proxy of their own, which reaches the service from another address than the
+// machine's: a proxy that passes on the machine's own address is still seen through.
+TEST_F(VerdictTest, APassedOnAddressIsSeenThroughWhereTheUserHasAProxyOfTheirOwn)
+{
+    const host::Tinyproxy users{"127.0.0.78", 8888};
+    raw::SetNumber(SettingsKey, "ProxyEnable", 1);
+    raw::SetText(SettingsKey, "ProxyServer", users.Host());
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(transparent.Host() + ";Here\r\n"));
+    main.Button5.Click();
+    checker.HostNames.SetText(transparent.Host());
+    checker.Button5.Click();
+    for (auto [window, list] : {std::pair{main.Handle(), &main.listrep1}, {checker.Handle(), &checker.ListView1}}) {
+        ASSERT_TRUE(PumpMessagesUntil([&] {
+            const Rows verdicts = ListedVerdicts(*list);
+            return verdicts.size() == 1 && !verdicts[0][3].empty();
+        })) << "no verdict";
+        EXPECT_EQ(ListedVerdicts(*list)[0][3], "transparent");
+        EXPECT_EQ(RowColour(window, *list, 0), RGB(192, 0, 0));
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+// The program's threads and memory, as the platform counts them.
+std::size_t ThreadCount()
+{
+    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{sizeof entry};
+    std::size_t count = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    return count;
+}
+
+double WorkingSetMb()
+{
+    PROCESS_MEMORY_COUNTERS counters{sizeof counters};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize / 1048576.0;
+}
+
+// Proxies that drip their answer byte by byte, or flood it with headers, hold nothing of the
+// program's past a check's limit, however many there are and however often they are checked.
+TEST_F(VerdictTest, HostileProxiesHoldNothingPastTheLimit)
+{
+    const TestService dripping{"127.0.0.87", {"--hostile", "drip"}};
+    const TestService flooding{"127.0.0.91", {"--hostile", "flood"}};
+    ProxyCheckPool pool;
+    std::map<std::uint64_t, ProxyVerdict> verdicts;
+    const auto batch = [&](const std::vector<std::string>& proxies) {
+        verdicts.clear();
+        pool.Begin(RequestWay{RequestWay::Kind::Direct, {}, {}}, "Mozilla/5.0",
+                   [&](std::uint64_t row, const ProxyVerdict& verdict) { verdicts[row] = verdict; }, {});
+        for (std::size_t row = 0; row < proxies.size(); ++row)
+            pool.Add(row, proxies[row]);
+        EXPECT_TRUE(PumpMessagesUntil([&] { return verdicts.size() == proxies.size(); }, 20000));
+    };
+    batch({elite.Host()}); // the pool's own threads are there from now on
+    const std::size_t threads = ThreadCount();
+    const double workingSet = WorkingSetMb();
+
+    std::vector<std::string> hostile(200, dripping.Host());
+    hostile.push_back(flooding.Host());
+    for (int round = 0; round < 2; ++round) {
+        batch(hostile);
+        EXPECT_TRUE(std::none_of(verdicts.begin(), verdicts.end(), [](const auto& v) { return v.second.webMs || v.second.https; }));
+    }
+    PumpMessagesUntil([] { return false; }, 1000);
+    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_LT(WorkingSetMb(), workingSet + 8) << "from " << workingSet << " MB";
+    EXPECT_EQ(pool.Running(), 0u);
+
+    batch({elite.Host()});
+    EXPECT_TRUE(verdicts.at(0).webMs);
 }
 
 } // namespace

@@ -2,31 +2,30 @@
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
 //   zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
-//                 [--hostile drip|redirect|binary|huge]
+//                 [--signing-key PEMFILE] [--hostile KIND]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
 // /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
-// header as a server variable ("HTTP_VIA = ..."), one per line. Listens on A
-// (127.0.0.1 by default), writes the port to DIR/port and appends one line per request to
-// DIR/requests.log:
+// header as a server variable ("HTTP_VIA = ..."), one per line. Asked with "?token=HEX" (32 to 64
+// hex digits), the page is the signed statement that core/IpCheckPage.h describes, signed with
+// the key of PEMFILE (by default the demo key, which is no secret). Listens on A (127.0.0.1 by
+// default), writes the port to DIR/port and appends one line per request to DIR/requests.log:
 //   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent TAB caller's address
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
-// --https-port N also listens on A:N (443 for the HTTPS side of a proxy's tunnel), accepting and
-// answering like the rest. --never-answer makes it accept every connection and answer none, as
-// a server that hangs. --hostile makes it a proxy with a hostile answer to every request
-// (nothing else is served): "drip", "HTTP/1.1 200 OK" and a header that never ends, one byte
-// every 250 ms; "redirect", a 302 whose body is a good page; "binary", a good page with NUL
-// bytes; "huge", a good page repeated for 64 MB.
+// --https-port N also listens on A:N (443 for the far end of a proxy's tunnel), where the page
+// states that it was asked through a tunnel. --never-answer makes it accept every connection and
+// answer none, as a server that hangs. --hostile makes it a proxy with a hostile answer to every
+// request (nothing else is served; see HostileProxy.h).
 // It runs until it is ended by a signal.
 
-#include <httplib.h>
+#include "HostileProxy.h"
+#include "StatementSigner.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "core/IpCheckPage.h"
+
+#include <httplib.h>
 
 #include <cctype>
 #include <chrono>
@@ -118,62 +117,6 @@ void WritePortFile(const fs::path& root, int port)
     fs::rename(root / "port.tmp", root / "port");
 }
 
-// One hostile answer of --hostile, to whatever the caller asked.
-void AnswerHostile(int connection, const std::string& kind)
-{
-    char request[8192];
-    timeval wait{1, 0};
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    recv(connection, request, sizeof request, 0); // read, so that closing does not reset the answer
-    const std::string page = "REMOTE_ADDR = 127.0.0.1\n";
-    const auto sendAll = [connection](const std::string& bytes) {
-        return send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-    };
-    if (kind == "drip") {
-        const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
-        for (std::size_t sent = 0; sendAll(std::string(1, sent < start.size() ? start[sent] : 'x')); ++sent)
-            std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    } else if (kind == "redirect" || kind == "binary") {
-        const std::string body = kind == "binary" ? page + std::string("\0\1\2\3", 4) + page : page;
-        sendAll(std::string(kind == "binary" ? "HTTP/1.1 200 OK" : "HTTP/1.1 302 Found\r\nLocation: /") +
-                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-    } else if (kind == "huge") {
-        const std::size_t size = 64u << 20;
-        std::string block;
-        while (block.size() < 64 * 1024)
-            block += page;
-        if (sendAll("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size / block.size() * block.size()) +
-                    "\r\nConnection: close\r\n\r\n"))
-            for (std::size_t sent = 0; sent + block.size() <= size && sendAll(block); sent += block.size()) {
-            }
-    }
-    shutdown(connection, SHUT_WR);
-    while (recv(connection, request, sizeof request, 0) > 0) {
-    }
-    close(connection);
-}
-
-int ServeHostile(const fs::path& root, const std::string& address, int port, const std::string& kind)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t size = sizeof local;
-    if (listener < 0 || inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
-        bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 64) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-        std::cerr << "zarnu-service: cannot listen on " << address << "\n";
-        return 1;
-    }
-    WritePortFile(root, ntohs(local.sin_port));
-    for (;;) {
-        const int connection = accept(listener, nullptr, nullptr);
-        if (connection >= 0)
-            std::thread(AnswerHostile, connection, kind).detach();
-    }
-}
-
 class Service {
 public:
     explicit Service(fs::path root) : root_(std::move(root)) {}
@@ -239,6 +182,35 @@ private:
     std::mutex logMutex_;
 };
 
+// The what-is-my-IP page as `side` answers `request`: with a token, the signed statement of
+// what the service saw; without one, the same lines unsigned, for a browser.
+std::string IpCheckPage(const httplib::Request& request, const char* side, const StatementSigner& signer)
+{
+    IpStatement statement{request.remote_addr, side, request.get_param_value("token"), {}};
+    for (const auto& [name, value] : request.headers)
+        if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT")
+            statement.headers.emplace_back(name, value); // not the library's own notes
+    const bool tokenGiven = statement.token.size() >= 32 && statement.token.size() <= 64 && HexBytes(statement.token);
+    if (tokenGiven)
+        return SignedIpCheckPage(statement, [&](std::string_view message) { return signer.Sign(message); });
+    std::string page = "REMOTE_ADDR = " + statement.callerAddress + "\n";
+    for (const auto& [name, value] : statement.headers) {
+        std::string variable = "HTTP_";
+        for (const char c : name)
+            variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        page += variable + " = " + value + "\n";
+    }
+    return page;
+}
+
+// Binds `server` to `address`:`port` (0: any free port); the port, or -1.
+int Bind(httplib::Server& server, const std::string& address, int port)
+{
+    if (port == 0)
+        return server.bind_to_any_port(address);
+    return server.bind_to_port(address, port) ? port : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -249,6 +221,7 @@ int main(int argc, char** argv)
     int httpsPort = 0;
     bool neverAnswer = false;
     std::string hostile;
+    fs::path signingKey = ZARNU_DEMO_SIGNING_KEY;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
@@ -263,14 +236,17 @@ int main(int argc, char** argv)
             neverAnswer = std::string(argv[i + 1]) == "yes";
         else if (option == "--hostile")
             hostile = argv[i + 1];
+        else if (option == "--signing-key")
+            signingKey = argv[i + 1];
     }
     if (root.empty()) {
         std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
-                     " [--hostile drip|redirect|binary|huge]\n";
+                     " [--signing-key PEMFILE] [--hostile KIND]\n";
         return 2;
     }
     if (!hostile.empty())
         return ServeHostile(root, address, port, hostile);
+    const StatementSigner signer(ReadFile(signingKey));
 
     Service service(root);
     httplib::Server server;
@@ -283,35 +259,21 @@ int main(int argc, char** argv)
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "paidencrypt.txt"); });
     server.Get("/download/encrypt/useragent.txt",
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
-    // What a site sees of its caller, in the server variables' spelling, one per line.
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, BasicCredentials(q));
-        std::string page = "REMOTE_ADDR = " + q.remote_addr + "\n";
-        for (const auto& [name, value] : q.headers) {
-            if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
-                continue; // the library's own notes, not the request's headers
-            std::string variable = "HTTP_";
-            for (const char c : name)
-                variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            page += variable + " = " + value + "\n";
-        }
-        r.set_content(page, "text/plain");
+        r.set_content(IpCheckPage(q, kWebSide, signer), "text/plain");
+    });
+    // The far end of a proxy's tunnel to the HTTPS port: the same page, stating the tunnel.
+    httplib::Server httpsSide;
+    httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
+        service.Record(q, BasicCredentials(q));
+        r.set_content(IpCheckPage(q, kTunnelSide, signer), "text/plain");
     });
 
-    if (port == 0)
-        port = server.bind_to_any_port(address);
-    else if (!server.bind_to_port(address, port))
-        port = -1;
-    if (port <= 0) {
+    port = Bind(server, address, port);
+    // Bound before the port is told, so that a test finds both ready.
+    if (port <= 0 || (httpsPort > 0 && Bind(httpsSide, address, httpsPort) <= 0)) {
         std::cerr << "zarnu-service: cannot listen on " << address << "\n";
-        return 1;
-    }
-
-    // The far end of a tunnel to the HTTPS port: only its accepting counts. Bound before the
-    // port is told, so that a test finds both ready.
-    httplib::Server httpsSide;
-    if (httpsPort > 0 && !httpsSide.bind_to_port(address, httpsPort)) {
-        std::cerr << "zarnu-service: cannot listen on " << address << ":" << httpsPort << "\n";
         return 1;
     }
     std::thread httpsThread([&] {

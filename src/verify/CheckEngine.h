@@ -1,0 +1,70 @@
+#pragma once
+// Runs checks on a thread of its own, many side by side, with no thread per check: each check is
+// a few HTTP exchanges (one socket each) under one deadline, and every socket is waited for in
+// one place. At most kMostAtOnce checks run at once; the rest wait in order of submission. When
+// a check's deadline comes, its sockets are closed and what did not finish counts as failed: a
+// check holds nothing past its limit. Name lookups run aside (AsideThread), within the same
+// deadline. Created and destroyed on one thread; Submit and RunAside from any.
+
+#include "verify/AsideThread.h"
+#include "verify/HttpExchange.h"
+#include "win/UniqueHandle.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One exchange of a check: to `target` ("host:port", the host a name or an address), first a
+// tunnel where `tunnelRequest` asks for one, then `request`.
+struct CheckPart {
+    std::string target;
+    std::string tunnelRequest;
+    std::string request;
+};
+
+struct PartResult {
+    HttpAnswer answer;         // complete only where a whole answer came in time
+    unsigned milliseconds = 0; // from the check's start to the whole answer
+};
+
+struct CheckJob {
+    std::vector<CheckPart> parts;
+    unsigned limitMs = 0;
+    // Runs on the engine's thread once every part has ended or the limit has come, with the
+    // parts' results in their order. Not for a cancelled job.
+    std::function<void(const std::vector<PartResult>& results)> done;
+    // Once set, the job is dropped, waiting or running, without `done`. May be null.
+    std::shared_ptr<const std::atomic<bool>> cancelled;
+};
+
+class CheckEngine {
+public:
+    static constexpr std::size_t kMostAtOnce = 256;
+
+    // Starts the engine's thread and its aside thread. Raises std::runtime_error when no thread
+    // can be had.
+    CheckEngine();
+    // Ends every check without its `done` and waits for the engine's thread.
+    ~CheckEngine();
+    CheckEngine(const CheckEngine&) = delete;
+    CheckEngine& operator=(const CheckEngine&) = delete;
+
+    void Submit(CheckJob job);
+    // Blocking work off the engine's thread, one piece after another (see AsideThread). The
+    // work may outlive the engine, so it touches nothing but what it holds; what it returns (if
+    // anything) then runs on the engine's thread, unless the engine has gone, and may reach
+    // whatever outlives the engine.
+    void RunAside(std::function<std::function<void()>()> work);
+
+    // Checks submitted and not yet done or dropped; any thread.
+    std::size_t Pending() const;
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+    AsideThread aside_;
+    UniqueKernelHandle thread_;
+};

@@ -1,0 +1,66 @@
+#pragma once
+// One HTTP/1.0 exchange on a non-blocking socket of its own, driven by its owner's wait for the
+// socket: connect, ask a proxy for a tunnel first where the plan says so, send the request, and
+// read the answer whole. Nothing in it blocks and nothing of it outlives the object: the owner
+// holds the deadline and drops the exchange when it passes. The answer's head is capped at
+// 16 KB (tunnel's and page's each) and its body at 64 KB; beyond that the exchange fails.
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <string>
+
+struct HttpAnswer {
+    bool complete = false; // a whole answer came
+    int status = 0;
+    std::string body;
+};
+
+struct ExchangePlan {
+    sockaddr_storage address{}; // where to connect: the server, or the proxy
+    int addressLength = 0;
+    std::string tunnelRequest;  // where not empty, a proxy's "CONNECT": sent first, going on only on a 2xx
+    std::string request;        // the request, sent to the server or through the tunnel
+};
+
+class HttpExchange {
+public:
+    explicit HttpExchange(ExchangePlan plan);
+    ~HttpExchange();
+    HttpExchange(const HttpExchange&) = delete;
+    HttpExchange& operator=(const HttpExchange&) = delete;
+
+    // Opens the socket and starts connecting; false when it failed at once (Done() then holds).
+    bool Start();
+
+    SOCKET Socket() const { return socket_; }
+    bool Done() const { return phase_ == Phase::Finished; }
+    // What the exchange waits for: to write (connecting, sending) or to read.
+    bool WantsWrite() const;
+
+    // Goes on after the wait for the socket: it became readable or writable, or reported a failure
+    // (a refused connection among them).
+    void Advance(bool readable, bool writable, bool failed);
+
+    const HttpAnswer& Answer() const { return answer_; }
+
+private:
+    enum class Phase { Idle, Connecting, SendingTunnelRequest, ReadingTunnelHead, SendingRequest, ReadingAnswer, Finished };
+
+    void Fail();
+    void Send(Phase next);
+    void Receive();
+    void TunnelHeadRead();
+    void AnswerRead(bool ended);
+
+    ExchangePlan plan_;
+    SOCKET socket_ = INVALID_SOCKET;
+    Phase phase_ = Phase::Idle;
+    std::string outgoing_;
+    std::size_t sent_ = 0;
+    std::string incoming_;
+    HttpAnswer answer_;
+};
+
+// The status of a head's status line "HTTP/1.x NNN ..."; 0 when it is none.
+int StatusOf(const std::string& head);

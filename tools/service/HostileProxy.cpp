@@ -1,0 +1,204 @@
+#include "HostileProxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr const char* kForeignCaller = "203.0.113.50";
+
+bool SendAll(int connection, const std::string& bytes)
+{
+    return send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+// A request's head, up to its empty line (at most 8 KB, waiting at most a second).
+std::string ReadHead(int connection)
+{
+    timeval wait{1, 0};
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string head;
+    char byte = 0;
+    while (head.size() < 8192 && head.find("\r\n\r\n") == std::string::npos && recv(connection, &byte, 1, 0) == 1)
+        head += byte;
+    return head;
+}
+
+std::string ReadToEnd(int connection)
+{
+    std::string all;
+    char buffer[4096];
+    for (ssize_t count; (count = recv(connection, buffer, sizeof buffer, 0)) > 0;)
+        all.append(buffer, static_cast<std::size_t>(count));
+    return all;
+}
+
+std::string Ok(const std::string& body)
+{
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// The request line's target, and its token.
+std::string Target(const std::string& head)
+{
+    std::istringstream line(head);
+    std::string method, target;
+    line >> method >> target;
+    return target;
+}
+
+std::string TokenOf(const std::string& head)
+{
+    std::smatch match;
+    const std::string target = Target(head);
+    return std::regex_search(target, match, std::regex("token=([0-9a-fA-F]+)")) ? match[1].str() : "";
+}
+
+std::string ForgedPage(const std::string& head, const char* side)
+{
+    return std::string("REMOTE_ADDR = ") + kForeignCaller + "\nZARNU_SIDE = " + side +
+           "\nHTTP_USER_AGENT = Mozilla/5.0\nZARNU_TOKEN = " + TokenOf(head) + "\nZARNU_SIGNATURE = " +
+           std::string(128, 'a') + "\n";
+}
+
+int ConnectTo(const std::string& hostAndPort)
+{
+    const std::size_t colon = hostAndPort.rfind(':');
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(std::stoi(hostAndPort.substr(colon + 1))));
+    const int connection = socket(AF_INET, SOCK_STREAM, 0);
+    if (inet_pton(AF_INET, hostAndPort.substr(0, colon).c_str(), &target.sin_addr) != 1 ||
+        connect(connection, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        close(connection);
+        return -1;
+    }
+    return connection;
+}
+
+// Sends `request` to `hostAndPort` and returns its whole answer, the caller's address in it
+// replaced.
+std::string RelayRewritten(const std::string& hostAndPort, const std::string& request)
+{
+    const int upstream = ConnectTo(hostAndPort);
+    if (upstream < 0)
+        return "";
+    SendAll(upstream, request);
+    const std::string answer = ReadToEnd(upstream);
+    close(upstream);
+    const std::size_t split = answer.find("\r\n\r\n");
+    if (split == std::string::npos)
+        return answer;
+    const std::string body = std::regex_replace(answer.substr(split + 4), std::regex("REMOTE_ADDR = [^\n]*"),
+                                                std::string("REMOTE_ADDR = ") + kForeignCaller);
+    const std::string head = std::regex_replace(answer.substr(0, split + 4), std::regex("Content-Length: [0-9]+"),
+                                                "Content-Length: " + std::to_string(body.size()));
+    return head + body;
+}
+
+// "GET http://host:port/path HTTP/1.x" as the server itself is asked: "GET /path HTTP/1.0".
+std::string AsOriginRequest(const std::string& head, std::string& hostAndPort)
+{
+    const std::string target = Target(head);
+    const std::size_t hostStart = target.find("//") + 2;
+    const std::size_t pathStart = target.find('/', hostStart);
+    hostAndPort = target.substr(hostStart, pathStart - hostStart);
+    return "GET " + target.substr(pathStart) + " HTTP/1.0" + head.substr(head.find("\r\n"));
+}
+
+void Answer(int connection, const std::string& kind, const std::filesystem::path& root)
+{
+    const std::string head = ReadHead(connection);
+    const bool tunnel = head.rfind("CONNECT ", 0) == 0;
+    const std::string page = "REMOTE_ADDR = 127.0.0.1\n";
+    if (kind == "drip") {
+        const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
+        for (std::size_t sent = 0; SendAll(connection, std::string(1, sent < start.size() ? start[sent] : 'x')); ++sent)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    } else if (kind == "flood") {
+        const std::string line = "X-Flood: " + std::string(1000, 'x') + "\r\n";
+        for (bool sent = SendAll(connection, "HTTP/1.1 200 OK\r\n"); sent;)
+            sent = SendAll(connection, line);
+    } else if (kind == "redirect" || kind == "binary") {
+        const std::string body = kind == "binary" ? page + std::string("\0\1\2\3", 4) + page : page;
+        SendAll(connection, std::string(kind == "binary" ? "HTTP/1.1 200 OK" : "HTTP/1.1 302 Found\r\nLocation: /") +
+                                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                                body);
+    } else if (kind == "huge") {
+        const std::size_t size = 64u << 20;
+        std::string block;
+        while (block.size() < 64 * 1024)
+            block += page;
+        if (SendAll(connection, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                                    std::to_string(size / block.size() * block.size()) + "\r\nConnection: close\r\n\r\n"))
+            for (std::size_t sent = 0; sent + block.size() <= size && SendAll(connection, block); sent += block.size()) {
+            }
+    } else if (kind == "forge" || kind == "replay") {
+        const auto answer = [&](const std::string& request, const char* side) {
+            if (kind == "forge")
+                return Ok(ForgedPage(request, side));
+            std::ifstream recorded(root / "replay.page", std::ios::binary);
+            std::ostringstream body;
+            body << recorded.rdbuf();
+            return Ok(body.str());
+        };
+        if (tunnel && SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
+            SendAll(connection, answer(ReadHead(connection), "tunnel"));
+        else if (!tunnel)
+            SendAll(connection, answer(head, "web"));
+    } else if (kind == "rewrite") {
+        if (tunnel) {
+            const std::string target = Target(head);
+            if (SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
+                SendAll(connection, RelayRewritten(target, ReadHead(connection)));
+        } else {
+            std::string hostAndPort;
+            const std::string request = AsOriginRequest(head, hostAndPort);
+            SendAll(connection, RelayRewritten(hostAndPort, request));
+        }
+    }
+    shutdown(connection, SHUT_WR);
+    char rest[4096];
+    while (recv(connection, rest, sizeof rest, 0) > 0) {
+    }
+    close(connection);
+}
+
+void WritePortFile(const std::filesystem::path& root, int port)
+{
+    // Written whole, then renamed, so a reader never sees half a number.
+    std::ofstream(root / "port.tmp") << port << '\n';
+    std::filesystem::rename(root / "port.tmp", root / "port");
+}
+
+} // namespace
+
+int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const std::string& kind)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t size = sizeof local;
+    if (listener < 0 || inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 512) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        std::cerr << "zarnu-service: cannot listen on " << address << "\n";
+        return 1;
+    }
+    WritePortFile(root, ntohs(local.sin_port));
+    for (;;) {
+        const int connection = accept(listener, nullptr, nullptr);
+        if (connection >= 0)
+            std::thread(Answer, connection, kind, root).detach();
+    }
+}

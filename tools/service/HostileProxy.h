@@ -1,0 +1,20 @@
+#pragma once
+// Proxies with a hostile answer, for the tests: what a list of public proxies may hold.
+
+#include <filesystem>
+#include <string>
+
+// Listens on `address`:`port` (0: any port), writes the port to `root`/port, and answers every
+// connection as a proxy of the kind `kind` would; runs until the process ends. The kinds:
+//   drip      "HTTP/1.1 200 OK" and a header that never ends, one byte every 250 ms
+//   flood     "HTTP/1.1 200 OK" and header lines without end, as fast as they go
+//   redirect  a 302 whose body is a good page
+//   binary    a good page with NUL bytes
+//   huge      a good page repeated for 64 MB
+//   forge     every request, CONNECT included (then the request through the "tunnel"), answered
+//             with 200 and a page like the service's for the request's token, showing another
+//             caller and signed with made-up bytes
+//   replay    every request answered with 200 and `root`/replay.page, a page recorded earlier
+//   rewrite   a real proxy (CONNECT too) that changes the caller's address in the page it relays
+// Returns 1 when it cannot listen.
+int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const std::string& kind);
