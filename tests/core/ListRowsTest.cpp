@@ -117,6 +117,14 @@ TEST(ListRows, TheSelectionFollowsItsRow)
     EXPECT_EQ(list.Selected(), std::nullopt);
     list.Insert(0);
     EXPECT_EQ(list.Selected(), std::nullopt); // a new row is not the old selection
+
+    // Sorted again by the column it is in order by (a late reply's sort), the list keeps the
+    // selection on its row, also where that row stands at the top row's place.
+    ListRows ordered = ListOf({Row("a", {"10"}), Row("b", {"20"}), Row("c", {"30"})});
+    ordered.Sort(1);
+    ordered.Select(1);
+    ordered.Sort(1);
+    EXPECT_EQ(ordered.At(ordered.Selected().value()).Caption, "b");
 }
 
 // The list as it was kept before it knew its order: each completion put its row on top, then
@@ -227,6 +235,19 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
     EXPECT_EQ(Captions(list), (std::vector<std::string>{"a:1", "b:1"})); // "no" before "yes"
     list.Sort(2);
     EXPECT_EQ(Captions(list), (std::vector<std::string>{"b:1", "a:1"}));
+
+    // A new web time below breaks the order by the web column: sorting by it again mends it.
+    ListRows timed;
+    std::vector<std::uint64_t> ids;
+    for (const char* caption : {"c:1", "b:1", "a:1"})
+        ids.push_back(timed.InsertInOrder(Row(caption, {"DE", "10"}), 2));
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        timed.SetChecks(ids[i], {std::to_string(10 * (i + 1)), "yes", "elite"});
+    timed.Sort(kCheckColumnData);
+    EXPECT_EQ(Captions(timed), (std::vector<std::string>{"c:1", "b:1", "a:1"}));
+    timed.SetChecks(ids[2], {"5", "yes", "elite"});
+    timed.Sort(kCheckColumnData);
+    EXPECT_EQ(Captions(timed), (std::vector<std::string>{"a:1", "c:1", "b:1"}));
 }
 
 } // namespace

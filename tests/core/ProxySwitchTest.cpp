@@ -39,7 +39,12 @@ struct Machine {
         case ProxyStep::Kind::DeleteCopy: copy.reset(); break;
         case ProxyStep::Kind::StoreValue: values[step.name] = step.value; break;
         case ProxyStep::Kind::DeleteValue: values.erase(step.name); break;
-        case ProxyStep::Kind::SetConnection: connection = step.connection; break;
+        case ProxyStep::Kind::SetConnection: // the platform copies the connection into the two values
+            connection = step.connection;
+            values[kProxyEnableName] = DwordValue(connection.flags & kProxyTypeProxy ? 1 : 0);
+            if (!connection.server.empty())
+                values[kProxyServerName] = WideTextValue(connection.server);
+            break;
         case ProxyStep::Kind::Announce: break;
         }
     }
@@ -193,6 +198,18 @@ TEST(ProxySwitch, OnACleanMachineSwitchingOffLeavesTheStandardValues)
     EXPECT_FALSE(used.Value(kProxyOverrideName));
 }
 
+TEST(ProxySwitch, WithoutACopySwitchingOffKeepsTheUsersAutomaticConfiguration)
+{
+    Machine machine;
+    machine.values[kProxyServerName] = WideTextValue(u"corp:3128"); // "ProxyEnable" missing
+    machine.connection = {kProxyTypeDirect | kProxyTypeAutoProxyUrl | kProxyTypeAutoDetect, u"corp:3128", u"",
+                          u"http://wpad.corp/proxy.pac"};
+    const ConnectionSettings users = machine.connection;
+    machine.Run(Plan(Action::Off, machine.State()));
+    EXPECT_EQ(machine.connection, users);
+    EXPECT_EQ(machine.Value(kProxyEnableName), DwordValue(0));
+}
+
 TEST(ProxySwitch, AProxyTheUserSetMeanwhileIsLeftAlone)
 {
     Machine machine = CorporateUser();
@@ -230,6 +247,11 @@ TEST(ProxySwitch, TheProgramsOwnRequestsGoTheUsersOwnWay)
     switchedOff.values[kProxyEnableName] = DwordValue(0);
     switchedOff.Run(Plan(Action::OnA, switchedOff.State()));
     EXPECT_EQ(OwnRequestWayFor(switchedOff.State()).kind, RequestWay::Kind::Direct);
+
+    // "ProxyEnable" as text is no proxy that the platform would use.
+    Machine odd = UserWithOddValues();
+    odd.Run(Plan(Action::OnA, odd.State()));
+    EXPECT_EQ(OwnRequestWayFor(odd.State()).kind, RequestWay::Kind::Direct);
 }
 
 TEST(ProxySwitch, TheBypassListKeepsTheUsersEntriesFirstAndEachEntryOnce)

@@ -63,6 +63,11 @@ TEST(SavedProxy, AnythingElseIsRefused)
     std::string badPresence = bytes;
     badPresence[4] = '\2';
     EXPECT_FALSE(DecodeSavedProxy(badPresence, Latin1));
+    // A damaged presence byte where the value is absent reads on as if it were whole: refused all
+    // the same.
+    std::string damagedAbsence = EncodeSavedProxy(SavedProxy{});
+    damagedAbsence[4] = '\2';
+    EXPECT_FALSE(DecodeSavedProxy(damagedAbsence, Latin1));
 
     std::string hugeLength = bytes;
     hugeLength.replace(9, 4, "\xff\xff\xff\xff");

@@ -3,6 +3,7 @@
 #include "ListTestSupport.h"
 #include "TestService.h"
 
+#include "core/ServiceUrl.h"
 #include "verify/ProxyCheckPool.h"
 
 #include <psapi.h>
@@ -109,10 +110,17 @@ protected:
 
 TEST_F(VerdictTest, EveryRowOfTheMainListGetsItsVerdict)
 {
+    // The browser identity the user chose is the one the checks show.
+    raw::SetText(AgentKey, "Platform", "Windows NT 6.1");
+    raw::SetText(AgentKey, "Version", "MSIE 9.0");
     service.Serve("paidencrypt.txt", TestService::EncodedProxyList(ProxyLines()));
     main.Button5.Click();
     ExpectVerdicts(main.Handle(), main.listrep1, kRows);
     EXPECT_TRUE(errors.empty());
+    for (const TestService::Request& request : service.Requests(IpCheckPagePath))
+        if (request.from != "127.0.0.1") {
+            EXPECT_EQ(request.userAgent, "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)") << request.from;
+        }
 }
 
 TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
