@@ -87,6 +87,40 @@ void TimeCompletions()
             SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TimedCompletion)));
 }
 
+// The status bar's cost: every message its bar and progress bar handle (texts, positions,
+// paints), timed by wrapping their window procedures.
+struct StatusBarTime {
+    WNDPROC bar = nullptr;
+    WNDPROC progress = nullptr;
+    double milliseconds = 0;
+    std::size_t texts = 0;
+} statusBarTime;
+
+LRESULT CALLBACK TimedStatusBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LARGE_INTEGER start = Now();
+    const LRESULT result = CallWindowProcA(statusBarTime.bar, window, message, wParam, lParam);
+    statusBarTime.milliseconds += Milliseconds(start, Now());
+    statusBarTime.texts += message == SB_SETTEXTA;
+    return result;
+}
+
+LRESULT CALLBACK TimedProgressBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LARGE_INTEGER start = Now();
+    const LRESULT result = CallWindowProcA(statusBarTime.progress, window, message, wParam, lParam);
+    statusBarTime.milliseconds += Milliseconds(start, Now());
+    return result;
+}
+
+void TimeStatusBar(const StatusBar& bar)
+{
+    statusBarTime.bar = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(bar.Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TimedStatusBar)));
+    statusBarTime.progress = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(bar.Progress(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TimedProgressBar)));
+}
+
 // Where the UI thread's time goes while the rows arrive: in completions (delivered while it looks
 // for messages), in timers (the launcher's steps, the list's count), in paints, elsewhere, idle.
 struct UiTime {
@@ -132,6 +166,9 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
         service.Serve("paidencrypt.txt", TestService::EncodedProxyList(ProxyLines(proxies, true)));
     handlerTimes.clear();
     const std::size_t probedAgainBefore = ProbeLauncher::LinesProbedAgain();
+    const StatusBar& bar = inChecker ? checker.StatusBar1 : main.StatusBar1;
+    statusBarTime.milliseconds = 0;
+    statusBarTime.texts = 0;
 
     const LARGE_INTEGER click = Now();
     (inChecker ? checker.Button5 : main.Button5).Click();
@@ -152,6 +189,8 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     if (verdicts)
         verdictUi = PumpTimedUntil([&] { return AllVerdictsIn(list); });
     const LARGE_INTEGER lastVerdict = Now();
+    // The summary follows the last verdict within a tick of the status bar's.
+    PumpMessagesUntil([&] { return bar.Text().find(" probed in ") != std::string::npos; }, 60000);
 
     std::sort(handlerTimes.begin(), handlerTimes.end());
     double total = 0;
@@ -181,6 +220,9 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     std::printf("  UI thread after the click:      %.0f ms completions (%.0f ms in their handlers), %.0f ms "
                 "timers, %.0f ms paints, %.0f ms other messages, %.0f ms idle\n",
                 ui.completions, total, ui.timers, ui.paints, ui.other, ui.idle);
+    std::printf("  status bar:                     %.1f ms of the UI thread in %zu texts and their progress bar; "
+                "summary: %s\n",
+                statusBarTime.milliseconds, statusBarTime.texts, bar.Text().c_str());
     if (verdicts)
         std::printf("  UI thread while verdicts came:  %.0f ms completions, %.0f ms timers (the checks' starts), "
                     "%.0f ms paints, %.0f ms other messages, %.0f ms idle\n",
@@ -233,6 +275,7 @@ int main(int argc, char** argv)
     }
     if (rounds.empty())
         rounds = {1000, 5000};
+    TimeStatusBar(inChecker ? checker.StatusBar1 : main.StatusBar1);
     bool allListed = true;
     for (const int proxies : rounds) {
         Run(main, checker, service, proxies, inChecker);

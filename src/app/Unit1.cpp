@@ -37,6 +37,8 @@ void TForm1::Create()
                nullptr);
     CreateControls();
     BindEvents();
+    CreateStatusBar(StatusBar1);
+    refresh_.progress.Attach(Handle(), StatusBar1, [this] { return refresh_.Working(); });
     RunHandler([this] { FormCreate(); });
 }
 
@@ -127,13 +129,13 @@ void TForm1::Button6Click()
 
 void TForm1::doPingClick()
 {
-    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, listProbes_, listChecks_,
+    RefreshProxyList(txtRegEmail.Text(), listrep1, HostNames, refresh_,
                      [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm1::PingThreadTerminate(TPingThread& Sender)
 {
-    ListAnsweredProbe(listrep1, listChecks_, Sender);
+    ListAnsweredProbe(listrep1, refresh_, Sender);
 }
 
 void TForm1::Button4Click()

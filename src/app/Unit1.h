@@ -2,12 +2,12 @@
 // The main window: the proxy list, the proxy in use, the browser identity lists, the account name
 // and the browser path, and the two ways to leave the program.
 
-#include "lists/ProbeLauncher.h"
+#include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
-#include "verify/ProxyCheckPool.h"
+#include "win/StatusBar.h"
 
 #include <optional>
 #include <string>
@@ -39,6 +39,8 @@ public:
     ComboBox OSAgentCombo, BrowserAgentCombo;
     Edit txtRegEmail, HostNames, edtBrowser, Memo1;
     OpenFileDialog OP1;
+    // Below everything: what the refresh is doing, or what it found.
+    StatusBar StatusBar1;
 
     // True until the browser identity list has been fetched in this run.
     bool AgentListPending = false;
@@ -54,6 +56,7 @@ public:
     void listrep1ColumnClick(int column) { listrep1.SortByColumn(column); }
     void Delete1Click() { listrep1.DeleteSelected(); }
     void CopytoClipboard1Click() { listrep1.CopySelectedCaption(Handle()); }
+    void CopyWorkingProxies1Click() { listrep1.CopyWorkingProxies(Handle()); }
 
     // The browser identity: the first click fetches the token lists, every click writes the
     // selected pair.
@@ -80,8 +83,7 @@ private:
     void BindEvents();
 
     TForm2* checker_ = nullptr;
-    ProbeLauncher listProbes_; // the refresh's lines that wait for a thread
-    ProxyCheckPool listChecks_; // the checks of the listed proxies
+    ListCommand refresh_; // the refresh's probes, checks and progress
     // The settings change count at which the exit sequence last put the user's settings back.
     std::optional<unsigned> settingsBackAt_;
 };

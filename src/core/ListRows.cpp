@@ -1,5 +1,7 @@
 #include "core/ListRows.h"
 
+#include "core/ProxyList.h"
+
 #include <algorithm>
 
 void AssignSubItemText(ListRow& row, const std::string& text)
@@ -110,6 +112,12 @@ bool ListRows::SetChecks(std::uint64_t id, std::vector<std::string> cells)
     return true;
 }
 
+const ListRow* ListRows::Find(std::uint64_t id) const
+{
+    const auto entry = byId_.find(id);
+    return entry == byId_.end() ? nullptr : &entry->second->row;
+}
+
 void ListRows::Clear()
 {
     rows_.clear();
@@ -190,4 +198,42 @@ void ListRows::Sort(int data)
 void ListRows::Select(std::optional<std::size_t> position)
 {
     selected_ = position && *position < rows_.size() ? position : std::nullopt;
+}
+
+bool IsWorking(const ListRow& row)
+{
+    return !row.Checks.empty() && !row.Checks[0].empty() &&
+           row.Checks[0].find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::vector<std::string> WorkingProxies(const ListRows& rows)
+{
+    struct Working {
+        int anonymity; // 0 elite ... 3 unknown
+        bool https;
+        std::size_t webMs;
+        std::string proxy;
+    };
+    std::vector<Working> working;
+    for (std::size_t position = 0; position < rows.Count(); ++position) {
+        const ListRow& row = rows.At(position);
+        if (!IsWorking(row))
+            continue;
+        const std::string anonymity = row.Checks.size() > 2 ? row.Checks[2] : std::string();
+        const int rank = anonymity == "elite" ? 0 : anonymity == "anonymous" ? 1 : anonymity == "transparent" ? 2 : 3;
+        working.push_back({rank, row.Checks.size() > 1 && row.Checks[1] == "yes",
+                           static_cast<std::size_t>(std::stoull(row.Checks[0].substr(0, 18))),
+                           ProxyLineAddress(row.Caption)});
+    }
+    std::stable_sort(working.begin(), working.end(), [](const Working& a, const Working& b) {
+        if (a.anonymity != b.anonymity)
+            return a.anonymity < b.anonymity;
+        if (a.https != b.https)
+            return a.https;
+        return a.webMs < b.webMs;
+    });
+    std::vector<std::string> proxies;
+    for (const Working& proxy : working)
+        proxies.push_back(proxy.proxy);
+    return proxies;
 }

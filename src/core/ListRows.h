@@ -31,6 +31,10 @@ int CompareText(const std::string& text1, const std::string& text2);
 // goes before "120"; otherwise as CompareText does.
 int CompareCells(const std::string& cell1, const std::string& cell2);
 
+// True when the check of the row's proxy got the page through it (its first check cell is the
+// web time).
+bool IsWorking(const ListRow& row);
+
 // `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
 inline constexpr int kCheckColumnData = 1000;
 
@@ -55,6 +59,8 @@ public:
     std::uint64_t IdAt(std::size_t position) const { return rows_[position]->id; }
     // Replaces the check cells of the row `id`, wherever it stands; false when it is gone.
     bool SetChecks(std::uint64_t id, std::vector<std::string> cells);
+    // The row `id`, wherever it stands; null when it is gone.
+    const ListRow* Find(std::uint64_t id) const;
 
     void Clear();
     // A new row with an empty caption and no sub-items at `position` (at most Count()).
@@ -96,3 +102,8 @@ private:
     // Every two neighbouring rows are in order by this column's `data`; nullopt: not known.
     std::optional<int> inOrderBy_;
 };
+
+// The proxies of the working rows as "address:port" (the caption up to its ";", without blanks
+// around it), best first: elite before anonymous before transparent before unknown, HTTPS
+// before none, then the lower web time; rows equal in all of these keep their order.
+std::vector<std::string> WorkingProxies(const ListRows& rows);

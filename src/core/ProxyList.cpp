@@ -80,3 +80,12 @@ std::vector<std::string> SplitLines(std::string_view text)
     }
     return lines;
 }
+
+std::string ProxyLineAddress(std::string_view line)
+{
+    const std::string label = ProxyLineLabel(line);
+    const auto first = label.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return label.substr(first, label.find_last_not_of(" \t") - first + 1);
+}

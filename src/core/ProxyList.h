@@ -13,6 +13,8 @@ std::string DecodeProxyList(std::string_view text);
 
 // Before the first ";" (the whole line without one): the address and port shown in a row.
 std::string ProxyLineLabel(std::string_view line);
+// The proxy a line names, as a check reaches it: its label without blanks around it.
+std::string ProxyLineAddress(std::string_view line);
 // After the first ";" (empty without one): the country.
 std::string ProxyLineCountry(std::string_view line);
 // Before the first ":" (the whole line without one): the host that is probed.

@@ -48,12 +48,15 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
         {"Use This Proxy", &commands_.SelectProxy1},
         {"Stop Hide My IP", &commands_.StopHideMyIP1},
         {"Copy to Clipboard", &commands_.CopytoClipboard1},
+        {"Copy Working Proxies", &commands_.CopyWorkingProxies1},
     };
     for (const auto& [caption, handler] : items) {
         const UINT command = nextMenuCommand++;
         PopupMenu1.Add(command, caption);
         window.OnMenuCommand(command, [handler = handler] { (*handler)(); });
+        copyWorkingCommand_ = command; // the last
     }
+    PopupMenu1.Enable(copyWorkingCommand_, false);
     const HWND owner = window.Handle();
     const auto popup = [this, owner](LPARAM position) { PopupMenu1.PopupFor(owner, hwnd_, position); };
     window.OnContextMenu(hwnd_, popup);
@@ -85,7 +88,19 @@ LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM
 void ProxyListView::Clear()
 {
     rows_.Clear();
+    if (workingRows_ > 0)
+        PopupMenu1.Enable(copyWorkingCommand_, false);
+    workingRows_ = 0;
     Changed();
+}
+
+void ProxyListView::CountWorking(const ListRow& row, int change)
+{
+    if (!IsWorking(row))
+        return;
+    workingRows_ += change;
+    if (workingRows_ == (change > 0 ? 1u : 0u))
+        PopupMenu1.Enable(copyWorkingCommand_, workingRows_ > 0);
 }
 
 void ProxyListView::Insert(std::size_t position, const std::string& caption)
@@ -108,6 +123,7 @@ void ProxyListView::AppendSubItem(std::size_t position, const std::string& text)
 
 void ProxyListView::Delete(std::size_t position)
 {
+    CountWorking(rows_.At(position), -1);
     rows_.Delete(position);
     Changed();
 }
@@ -124,6 +140,15 @@ void ProxyListView::CopySelectedCaption(HWND owner) const
         CopyTextToClipboard(owner, rows_.At(*selected).Caption);
 }
 
+void ProxyListView::CopyWorkingProxies(HWND owner) const
+{
+    std::string lines;
+    for (const std::string& proxy : WorkingProxies(rows_))
+        lines += (lines.empty() ? "" : "\r\n") + proxy;
+    if (!lines.empty())
+        CopyTextToClipboard(owner, lines);
+}
+
 std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)
 {
     const std::uint64_t id = rows_.InsertInOrder(std::move(row), data);
@@ -133,8 +158,13 @@ std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)
 
 void ProxyListView::SetChecks(std::uint64_t id, std::vector<std::string> cells)
 {
-    if (rows_.SetChecks(id, std::move(cells)))
-        Changed();
+    const ListRow* row = rows_.Find(id);
+    if (!row)
+        return;
+    CountWorking(*row, -1);
+    rows_.SetChecks(id, std::move(cells));
+    CountWorking(*row, +1);
+    Changed();
 }
 
 void ProxyListView::SortByColumn(int column)

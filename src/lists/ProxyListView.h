@@ -18,13 +18,14 @@
 
 class ProxyListView : public ListView {
 public:
-    // What the window that holds the list does for the list's events: the four commands of its
+    // What the window that holds the list does for the list's events: the commands of its
     // context menu, a double click on a row, a click on a column header.
     struct Commands {
         Window::Handler Delete1;
         Window::Handler SelectProxy1;
         Window::Handler StopHideMyIP1;
         Window::Handler CopytoClipboard1;
+        Window::Handler CopyWorkingProxies1;
         Window::Handler DblClick;
         std::function<void(int column)> ColumnClick;
     };
@@ -40,12 +41,14 @@ public:
     // the check columns "Web (ms)", "HTTPS", "Anonymity", `checkWidths` wide), the hint "Double
     // or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete", "Use This
     // Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its column
-    // header and from the keyboard; its events reach `window` as `commands`. Rows whose proxy
+    // header and from the keyboard; its events reach `window` as `commands`; after them "Copy
+    // Working Proxies", greyed while no row's proxy has passed its web check. Rows whose proxy
     // failed both checks are drawn grey, transparent ones red.
     void SetUp(Window& window, std::initializer_list<Column> columns, const int (&checkWidths)[3], Commands commands);
 
     // The commands of a window whose handlers have the names both windows give them: Delete1Click,
-    // SelectProxy1Click, StopHideMyIP1Click, CopytoClipboard1Click, and the two it names here.
+    // SelectProxy1Click, StopHideMyIP1Click, CopytoClipboard1Click, CopyWorkingProxies1Click, and
+    // the two it names here.
     template <typename TWindow>
     static Commands CommandsOf(TWindow& window, void (TWindow::*dblClick)(),
                                void (TWindow::*columnClick)(int))
@@ -54,6 +57,7 @@ public:
                 [&window] { window.SelectProxy1Click(); },
                 [&window] { window.StopHideMyIP1Click(); },
                 [&window] { window.CopytoClipboard1Click(); },
+                [&window] { window.CopyWorkingProxies1Click(); },
                 [&window, dblClick] { (window.*dblClick)(); },
                 [&window, columnClick](int column) { (window.*columnClick)(column); }};
     }
@@ -83,6 +87,9 @@ public:
     // std::runtime_error "Cannot open clipboard" when another window holds the clipboard.
     void DeleteSelected();
     void CopySelectedCaption(HWND owner) const;
+    // Puts the working proxies on the clipboard, best first (WorkingProxies), one per line with
+    // CR LF between; nothing while there are none. Raises as CopySelectedCaption does.
+    void CopyWorkingProxies(HWND owner) const;
 
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
@@ -104,6 +111,8 @@ private:
     static LRESULT CALLBACK ControlProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     std::string CellText(std::size_t position, int column) const;
+    // The rows whose proxy works went from none to some, or back: the menu item follows.
+    void CountWorking(const ListRow& row, int change);
 
     ListRows rows_;
     int listColumns_ = 0; // the list's own columns; the check columns follow
@@ -115,4 +124,6 @@ private:
     bool showing_ = false; // selection changes made by this class are not the user's
     bool gathering_ = false; // the show timer runs
     bool redrawDue_ = false;
+    std::size_t workingRows_ = 0;
+    UINT copyWorkingCommand_ = 0;
 };

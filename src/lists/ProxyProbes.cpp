@@ -39,54 +39,71 @@ std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
     return probed;
 }
 
-// The proxy a line names, as a check reaches it: "address:port", without blanks around it.
-std::string ProxyAddress(const std::string& line)
+// A new batch of the command's checks, whose verdicts land in the rows of `list` wherever they
+// stand (and count in the command's progress), and which start once its probes are done.
+void BeginChecks(ProxyListView& list, ListCommand& command)
 {
-    const std::string label = ProxyLineLabel(line);
-    const auto first = label.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return label.substr(first, label.find_last_not_of(" \t") - first + 1);
+    command.checks.Begin(
+        ServiceRequestWay(), CheckUserAgent(),
+        [&list, &command](std::uint64_t rowId, const ProxyVerdict& verdict) {
+            list.SetChecks(rowId, VerdictCells(verdict));
+            command.progress.Verdict(verdict);
+        },
+        [&command] { return command.probes.Busy(); });
 }
 
-// A new batch of checks, whose verdicts land in the rows of `list` wherever they stand, and
-// which start once `probes` are done.
-void BeginChecks(ProxyListView& list, ProxyCheckPool& checks, const ProbeLauncher& probes)
+// Why a transfer did not bring the list, in the user's words.
+std::string WhyNotFetched(const TransferReport& report)
 {
-    checks.Begin(
-        ServiceRequestWay(), CheckUserAgent(),
-        [&list](std::uint64_t rowId, const ProxyVerdict& verdict) { list.SetChecks(rowId, VerdictCells(verdict)); },
-        [&probes] { return probes.Busy(); });
+    if (!report.connected)
+        return "no connection to the service";
+    if (report.status != 200)
+        return "the service answered " + std::to_string(report.status);
+    return "the transfer broke off";
+}
+
+// Has the command's probes probe `lines` (with their countries: `withCountry`).
+void Launch(ListCommand& command, std::vector<std::string> lines, bool withCountry, bool droppedEarlier,
+            ProbeHandler onProbe)
+{
+    const std::size_t count = lines.size();
+    command.probes.Launch(std::move(lines), withCountry, std::move(onProbe)); // no completion before it returns
+    command.progress.Began(count, droppedEarlier);
 }
 
 } // namespace
 
-void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeLauncher& probes, ProxyCheckPool& checks, ProbeHandler onProbe)
+void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames, ListCommand& command,
+                      ProbeHandler onProbe)
 {
+    const bool droppedEarlier = command.Working();
     const std::string path = ExecutableDirectory() + "paidproxy.cfg";
-    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path, ServiceRequestWay()))
+    TransferReport transfer;
+    if (!DownloadToFile(ServiceUrl(account, ServiceHost(), ProxyListPath), path, ServiceRequestWay(), &transfer))
         return;
     list.Clear();
-    BeginChecks(list, checks, probes);
+    BeginChecks(list, command);
     // Decoded on the way in: the box then lays out its lines once, not twice.
     SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
-    probes.Launch(ProbedLines(SplitLines(hostNames.Text())), true, std::move(onProbe)); // CR LF lines
+    Launch(command, ProbedLines(SplitLines(hostNames.Text())), true, droppedEarlier, std::move(onProbe)); // CR LF lines
+    if (!transfer.Fetched())
+        command.progress.ListNotFetched(WhyNotFetched(transfer));
 }
 
-void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
-                     ProxyCheckPool& checks, ProbeHandler onProbe)
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ListCommand& command, ProbeHandler onProbe)
 {
     const std::vector<std::string> lines = SplitLines(NormalizeLineEnds(pasted));
     if (lines.empty())
         return; // the list keeps its rows
+    const bool droppedEarlier = command.Working();
     list.Clear();
-    BeginChecks(list, checks, probes);
-    probes.Launch(ProbedLines(lines), false, std::move(onProbe));
+    BeginChecks(list, command);
+    Launch(command, ProbedLines(lines), false, droppedEarlier, std::move(onProbe));
 }
 
-void ListAnsweredProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe)
+void ListAnsweredProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe)
 {
+    command.progress.Probed(AnsweredInTime(probe));
     if (!Answered(probe))
         return;
     if (!AnsweredInTime(probe)) {
@@ -97,14 +114,18 @@ void ListAnsweredProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingT
     ListRow row{ProxyLineLabel(probe.SourceLine), {}};
     AssignSubItemText(row, probe.Country);
     row.SubItems.push_back(std::to_string(probe.RoundTripMs));
-    checks.Add(list.InsertInOrder(std::move(row), 2), ProxyAddress(probe.SourceLine));
+    command.checks.Add(list.InsertInOrder(std::move(row), 2), ProxyLineAddress(probe.SourceLine));
+    command.progress.CheckAdded();
 }
 
-void ListCheckedProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe)
+void ListCheckedProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe)
 {
+    command.progress.Probed(AnsweredInTime(probe));
     ListRow row{probe.SourceLine, {}};
     AssignSubItemText(row, AnsweredInTime(probe) ? std::to_string(probe.RoundTripMs) : "BAD PROXY");
     const std::uint64_t id = list.InsertInOrder(std::move(row), 1);
-    if (AnsweredInTime(probe))
-        checks.Add(id, ProxyAddress(probe.SourceLine));
+    if (AnsweredInTime(probe)) {
+        command.checks.Add(id, ProxyLineAddress(probe.SourceLine));
+        command.progress.CheckAdded();
+    }
 }

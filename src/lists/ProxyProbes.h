@@ -2,10 +2,9 @@
 // Probing the lines of a proxy list and listing the results: what the main list and the
 // checker share, and what each makes of a finished probe. UI thread only.
 
-#include "lists/ProbeLauncher.h"
+#include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
-#include "verify/ProxyCheckPool.h"
 
 #include <string>
 
@@ -13,26 +12,26 @@
 inline constexpr std::uint32_t kSlowestListedPing = 999;
 
 // The main list's refresh: downloads the service's list for `account` into paidproxy.cfg beside
-// the executable (never through a proxy of the program's own), empties `list`, puts the decoded host lines into `hostNames` and has `probes`
-// probe every non-empty line. Network trouble is silent (the list stays empty). Raises
-// EInOutError for the list file, std::runtime_error "Text exceeds memo capacity" when the box
-// cannot take the text, and what ProbeLauncher::Launch raises.
-// A new batch of `checks` begins, whose verdicts land in the list's rows.
-void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames,
-                      ProbeLauncher& probes, ProxyCheckPool& checks, ProbeHandler onProbe);
+// the executable (never through a proxy of the program's own), empties `list`, puts the decoded
+// host lines into `hostNames` and has the command's probes probe every non-empty line. Network
+// trouble is never a box: the list stays empty, and the status bar says that the list could not
+// be fetched. Raises EInOutError for the list file, std::runtime_error "Text exceeds memo
+// capacity" when the box cannot take the text, and what ProbeLauncher::Launch raises.
+// A new batch of the command's checks begins, whose verdicts land in the list's rows.
+void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames, ListCommand& command,
+                      ProbeHandler onProbe);
 
-// The checker's "Check List": empties `list` and has `probes` probe every non-empty line of
-// `pasted`, unless `pasted` has no lines at all; a new batch of `checks` begins then.
-void CheckProxyLines(const std::string& pasted, ProxyListView& list, ProbeLauncher& probes,
-                     ProxyCheckPool& checks, ProbeHandler onProbe);
+// The checker's "Check List": empties `list` and has the command's probes probe every non-empty
+// line of `pasted`, unless `pasted` has no lines at all; a new batch of its checks begins then.
+void CheckProxyLines(const std::string& pasted, ProxyListView& list, ListCommand& command, ProbeHandler onProbe);
 
 // The main list's share of a finished probe: a row "address:port", the country lines, the ping
 // for an echo reply under a second, and the check of its proxy; then the list is sorted by the
 // ping column if an echo reply came. A reply record of another status (a router's report) counts
 // as no reply.
-void ListAnsweredProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe);
+void ListAnsweredProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe);
 
 // The checker's share of a finished probe: a row with the whole line and its ping (and the check
 // of its proxy), or "BAD PROXY" without an echo reply under a second; then the list is sorted by
 // the ping column.
-void ListCheckedProbe(ProxyListView& list, ProxyCheckPool& checks, const TPingThread& probe);
+void ListCheckedProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe);

@@ -23,6 +23,8 @@ void TForm2::Create(HWND owner, BrowserPathSource browserPath)
                owner);
     CreateControls();
     BindEvents();
+    CreateStatusBar(StatusBar1);
+    check_.progress.Attach(Handle(), StatusBar1, [this] { return check_.Working(); });
 }
 
 void TForm2::CreateControls()
@@ -61,12 +63,12 @@ void TForm2::BindEvents()
 
 void TForm2::doPingClick()
 {
-    CheckProxyLines(HostNames.Text(), ListView1, listProbes_, checks_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
+    CheckProxyLines(HostNames.Text(), ListView1, check_, [this](TPingThread& probe) { PingThreadTerminate(probe); });
 }
 
 void TForm2::PingThreadTerminate(TPingThread& Sender)
 {
-    ListCheckedProbe(ListView1, checks_, Sender);
+    ListCheckedProbe(ListView1, check_, Sender);
 }
 
 void TForm2::Button1Click()

@@ -4,11 +4,11 @@
 // kept until the program ends; it is shown modally over the main window, and closing it only
 // hides it, so the pasted text, the rows and the label stay from one showing to the next.
 
-#include "lists/ProbeLauncher.h"
+#include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
 #include "win/Controls.h"
 #include "win/Form.h"
-#include "verify/ProxyCheckPool.h"
+#include "win/StatusBar.h"
 
 #include <functional>
 #include <string>
@@ -33,6 +33,8 @@ public:
     ProxyListView ListView1;
     Button Button5, Button1, Button2;
     PopupMenu& PopupMenu1 = ListView1.PopupMenu1;
+    // Below everything: what the check is doing, or what it found.
+    StatusBar StatusBar1;
 
     // "Check &List" and one probe's completion.
     void doPingClick();
@@ -45,6 +47,7 @@ public:
     void ListView1ColumnClick(int column) { ListView1.SortByColumn(column); }
     void Delete1Click() { ListView1.DeleteSelected(); }
     void CopytoClipboard1Click() { ListView1.CopySelectedCaption(Handle()); }
+    void CopyWorkingProxies1Click() { ListView1.CopyWorkingProxies(Handle()); }
     void ListView1DblClick();
     void SelectProxy1Click();
     void StopHideMyIP1Click();
@@ -54,6 +57,5 @@ private:
     void BindEvents();
 
     BrowserPathSource browserPath_;
-    ProbeLauncher listProbes_; // the check's lines that wait for a thread
-    ProxyCheckPool checks_; // the checks of the listed proxies
+    ListCommand check_; // the check's probes, checks and progress
 };

@@ -16,7 +16,7 @@ void WriteAll(HANDLE file, const char* data, DWORD count)
 
 } // namespace
 
-bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way)
+bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way, TransferReport* report)
 {
     // Released in reverse order on every path: the URL handle first, then the internet handle.
     const UniqueHInternet internet = OpenInternetSession(way, ExecutableFileName());
@@ -36,15 +36,26 @@ bool DownloadToFile(const std::string& url, const std::string& path, const Reque
     if (!file)
         throw EInOutError(GetLastError());
 
+    TransferReport transfer;
+    transfer.connected = static_cast<bool>(connection);
+    DWORD statusSize = sizeof transfer.status;
+    if (connection)
+        HttpQueryInfoA(connection.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &transfer.status,
+                       &statusSize, nullptr);
+    transfer.whole = transfer.connected;
     // A failed read counts as the end of the data; the loop ends only on a read of 0 bytes.
     char buffer[1024];
     DWORD count = 0;
     do {
         count = 0;
-        if (connection && !InternetReadFile(connection.get(), buffer, sizeof buffer, &count))
+        if (connection && !InternetReadFile(connection.get(), buffer, sizeof buffer, &count)) {
             count = 0;
+            transfer.whole = false;
+        }
         WriteAll(file.get(), buffer, count);
     } while (count != 0);
+    if (report)
+        *report = transfer;
 
     if (!CloseHandle(file.release()))
         throw EInOutError(GetLastError());

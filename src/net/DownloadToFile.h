@@ -15,4 +15,13 @@
 // from it percent-decoded and sent as HTTP Basic credentials, so any account text reaches the
 // server as it was typed. The request goes the way `way` says; by default the system's
 // configured proxy settings apply.
-bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way = {});
+//
+// Where `report` is given, it learns how the transfer went, for a caller that tells the user.
+struct TransferReport {
+    bool connected = false; // the server answered
+    unsigned long status = 0; // its status code
+    bool whole = false;     // every read succeeded
+    bool Fetched() const { return connected && status == 200 && whole; }
+};
+bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way = {},
+                    TransferReport* report = nullptr);

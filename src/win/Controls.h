@@ -113,6 +113,12 @@ class PopupMenu {
 public:
     void Add(UINT commandId, const std::string& caption);
     int Count() const { return GetMenuItemCount(menu_.get()); }
+    // Greys the item out, or makes it choosable again.
+    void Enable(UINT commandId, bool enabled) const
+    {
+        EnableMenuItem(menu_.get(), commandId, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    }
+    bool ItemEnabled(int position) const { return !(GetMenuState(menu_.get(), position, MF_BYPOSITION) & MF_GRAYED); }
     std::string ItemCaption(int position) const;
     UINT ItemId(int position) const { return GetMenuItemID(menu_.get(), position); }
     // Shows the menu at `screenPoint`; the chosen command reaches `owner` as WM_COMMAND.

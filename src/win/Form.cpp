@@ -106,6 +106,16 @@ HWND Form::AddControl(const ControlEntry& entry, int left, int top, int controlI
     return control;
 }
 
+void Form::CreateStatusBar(StatusBar& bar)
+{
+    bar.Create(Handle(), static_cast<HFONT>(font_.get()));
+    RECT bounds{};
+    GetWindowRect(Handle(), &bounds);
+    SetWindowPos(Handle(), nullptr, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top + bar.Height(),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    bar.Layout(Scale(160));
+}
+
 void Form::Hide()
 {
     if (showingModal_)

@@ -3,6 +3,7 @@
 // program's font, centred on the desktop, shown modeless or modally.
 
 #include "win/Controls.h"
+#include "win/StatusBar.h"
 #include "win/UniqueHandle.h"
 #include "win/Window.h"
 
@@ -51,6 +52,9 @@ protected:
     // Creates the controls in the table's order, which is their tab order, each shifted by
     // (`left`, `top`). Tab and Esc leave a multi-line box to the window's keyboard navigation.
     void CreateControls(std::initializer_list<ControlEntry> table, int left = 0, int top = 0);
+
+    // Adds the status bar below everything the window holds: the window grows by its height.
+    void CreateStatusBar(StatusBar& bar);
 
     // A layout length in pixels at 96 dpi, scaled to the monitor.
     int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }

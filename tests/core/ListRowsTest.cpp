@@ -250,4 +250,18 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
     EXPECT_EQ(Captions(timed), (std::vector<std::string>{"a:1", "c:1", "b:1"}));
 }
 
+TEST(ListRows, TheWorkingProxiesComeBestFirst)
+{
+    ListRows list;
+    const std::vector<std::pair<const char*, std::vector<std::string>>> rows = {
+        {"slow-elite:1;DE", {"900", "yes", "elite"}},    {"fast-elite:1", {"20", "yes", "elite"}},
+        {" no-https:1 ", {"10", "no", "elite"}},         {"transparent:1", {"5", "yes", "transparent"}},
+        {"anonymous:1", {"50", "yes", "anonymous"}},     {"unknown:1", {"1", "yes", "unknown"}},
+        {"failed:1", {"fails", "yes", ""}},              {"unchecked:1", {}}};
+    for (const auto& [caption, checks] : rows)
+        list.SetChecks(list.InsertInOrder(Row(caption), 0), checks);
+    EXPECT_EQ(WorkingProxies(list), (std::vector<std::string>{"fast-elite:1", "slow-elite:1", "no-https:1", "anonymous:1",
+                                                              "transparent:1", "unknown:1"}));
+}
+
 } // namespace

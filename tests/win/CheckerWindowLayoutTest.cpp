@@ -46,7 +46,10 @@ TEST_F(CheckerWindowLayoutTest, EveryControlHasItsKindPlaceAndTextInsideTheGroup
     RECT client{};
     GetClientRect(checker.Handle(), &client);
     EXPECT_EQ(client.right, 568);
-    EXPECT_EQ(client.bottom, 417);
+    const RECT bar = checker.StatusBar1.Bounds();
+    EXPECT_EQ(bar.top, 417);
+    EXPECT_EQ(client.bottom, 417 + checker.StatusBar1.Height());
+    EXPECT_EQ(bar.bottom, client.bottom);
     char caption[64] = {};
     GetWindowTextA(checker.Handle(), caption, sizeof caption);
     EXPECT_STREQ(caption, "Zarnu Proxy Checker");
@@ -69,11 +72,12 @@ TEST_F(CheckerWindowLayoutTest, TheInputWrapsAndTheListHasItsColumnsAndMenu)
     EXPECT_TRUE(checker.ListView1.Style() & LVS_SINGLESEL);
     EXPECT_FALSE(checker.ListView1.Style() & LVS_EDITLABELS);
 
-    ASSERT_EQ(checker.PopupMenu1.Count(), 4);
+    ASSERT_EQ(checker.PopupMenu1.Count(), 5);
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
+    EXPECT_EQ(checker.PopupMenu1.ItemCaption(4), "Copy Working Proxies");
 }
 
 TEST_F(CheckerWindowLayoutTest, TheProxyInUseIsBoldAndRed)

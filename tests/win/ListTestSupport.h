@@ -100,6 +100,20 @@ inline void ChooseMenuItem(HWND window, const PopupMenu& menu, const std::string
     ADD_FAILURE() << "no menu item " << caption;
 }
 
+// The text on the clipboard; empty when it holds none.
+inline std::string ClipboardText()
+{
+    if (!OpenClipboard(nullptr))
+        return {};
+    const HANDLE data = GetClipboardData(CF_TEXT);
+    const char* locked = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    const std::string text = locked ? locked : "";
+    if (locked)
+        GlobalUnlock(data);
+    CloseClipboard();
+    return text;
+}
+
 // Handles messages until every started probe has completed, for at most 20 s.
 inline void AwaitProbes()
 {

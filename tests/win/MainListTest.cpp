@@ -4,6 +4,7 @@
 
 #include "core/ServiceUrl.h"
 #include "net/LocalFile.h"
+#include "verify/ProxyCheckPool.h"
 
 
 #include <regex>
@@ -330,12 +331,7 @@ TEST_F(MainListTest, CopyPutsTheCaptionOnTheClipboardUnlessAnotherWindowHoldsIt)
     ShowRows({{"127.0.0.7:3128", "Spain", "12"}});
     SelectItem(main.listrep1, 0);
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy to Clipboard");
-    ASSERT_TRUE(OpenClipboard(nullptr));
-    const HANDLE data = GetClipboardData(CF_TEXT);
-    EXPECT_STREQ(data ? static_cast<const char*>(GlobalLock(data)) : "", "127.0.0.7:3128");
-    if (data)
-        GlobalUnlock(data);
-    CloseClipboard();
+    EXPECT_EQ(ClipboardText(), "127.0.0.7:3128");
     EXPECT_TRUE(errors.empty());
 
     // Another thread holds the clipboard open meanwhile.
@@ -355,6 +351,63 @@ TEST_F(MainListTest, CopyPutsTheCaptionOnTheClipboardUnlessAnotherWindowHoldsIt)
     SetEvent(release.get());
     WaitForSingleObject(holder.get(), 10000);
     EXPECT_EQ(errors, std::vector<std::string>{"Cannot open clipboard."});
+}
+
+// The status bar: how far a refresh has got while it runs, what it found once it has ended, and
+// that a second click dropped the first.
+TEST_F(MainListTest, TheStatusBarFollowsARefreshAndSumsItUp)
+{
+    const unsigned previousLimit = ProxyCheckPool::LimitChecksTo(1000);
+    std::string lines;
+    for (int i = 0; i < 300; ++i)
+        lines += "127.0.1." + std::to_string(i % 250) + ":" + std::to_string(8080 + i / 250) + ";Here\r\n";
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(lines));
+    main.Button5.Click();
+    EXPECT_EQ(main.StatusBar1.Text(), "0 of 300 probed, 0 listed");
+    // Shown (the window itself is not shown in these tests).
+    const auto progressShown = [&] { return (GetWindowLongPtrA(main.StatusBar1.Progress(), GWL_STYLE) & WS_VISIBLE) != 0; };
+    EXPECT_TRUE(progressShown());
+
+    const std::regex progress("([0-9]+) of 300 (probed, [0-9]+ listed|listed proxies checked, 0 work)");
+    const std::regex summary("300 probed in [0-9]+\\.[0-9] s: ([0-9,]+) answered, 0 work \\(0 elite, 0 anonymous, "
+                             "0 transparent\\), 0 carry HTTPS");
+    std::set<std::string> seen;
+    const auto awaitSummary = [&] {
+        return PumpMessagesUntil([&] {
+            const std::string text = main.StatusBar1.Text();
+            seen.insert(text);
+            return std::regex_match(text, summary);
+        });
+    };
+    EXPECT_TRUE(awaitSummary()) << main.StatusBar1.Text();
+    EXPECT_NE(main.StatusBar1.Text().find(": 300 answered"), std::string::npos);
+    for (const std::string& text : seen)
+        EXPECT_TRUE(std::regex_match(text, progress) || std::regex_match(text, summary)) << text;
+    EXPECT_FALSE(progressShown());
+
+    main.Button5.Click();
+    main.Button5.Click();
+    EXPECT_EQ(main.StatusBar1.Text(), "The earlier command was dropped and a new one began. 0 of 300 probed, 0 listed");
+    EXPECT_TRUE(awaitSummary()) << main.StatusBar1.Text();
+    EXPECT_TRUE(errors.empty());
+    ProxyCheckPool::LimitChecksTo(previousLimit);
+}
+
+TEST_F(MainListTest, ARefreshThatFindsNothingOrNoListSaysSoInTheStatusBar)
+{
+    Refresh("no-such-proxy.invalid:80;Nowhere\r\nnor-this.invalid:80;Nowhere\r\n");
+    EXPECT_TRUE(PumpMessagesUntil([&] { return main.StatusBar1.Text().rfind("No proxy answered: 2 probed in ", 0) == 0; }))
+        << main.StatusBar1.Text();
+
+    service.Serve("paidencrypt.txt", "Not here", "status 404");
+    main.Button5.Click();
+    EXPECT_EQ(main.StatusBar1.Text(), "The proxy list could not be fetched: the service answered 404");
+    _putenv_s("ZARNU_SERVICE_HOST", "127.0.0.1:1"); // nothing listens there
+    main.Button5.Click();
+    EXPECT_EQ(main.StatusBar1.Text(), "The proxy list could not be fetched: no connection to the service");
+    PumpMessagesUntil([] { return false; }, 300); // it stays so
+    EXPECT_EQ(main.StatusBar1.Text(), "The proxy list could not be fetched: no connection to the service");
+    EXPECT_TRUE(errors.empty());
 }
 
 } // namespace

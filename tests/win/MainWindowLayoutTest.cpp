@@ -67,7 +67,12 @@ TEST_F(MainWindowLayoutTest, TheWindowHasAFixedFrameAndItsTitle)
     RECT client{};
     GetClientRect(main.Handle(), &client);
     EXPECT_EQ(client.right, 445);
-    EXPECT_EQ(client.bottom, 517);
+    // The status bar below everything: the window grew by its height only.
+    const RECT bar = main.StatusBar1.Bounds();
+    EXPECT_EQ(bar.top, 517);
+    EXPECT_EQ(client.bottom, 517 + main.StatusBar1.Height());
+    EXPECT_EQ(bar.bottom, client.bottom);
+    EXPECT_EQ(bar.right - bar.left, 445);
     const auto style = static_cast<DWORD>(GetWindowLongPtrA(main.Handle(), GWL_STYLE));
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
@@ -147,11 +152,13 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
 
-    ASSERT_EQ(main.PopupMenu1.Count(), 4);
+    ASSERT_EQ(main.PopupMenu1.Count(), 5);
     EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(4), "Copy Working Proxies");
+    EXPECT_FALSE(main.PopupMenu1.ItemEnabled(4)) << "no proxy has passed its check yet";
 }
 
 TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)

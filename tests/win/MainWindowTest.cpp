@@ -225,7 +225,7 @@ TEST_F(MainWindowTest, ProxyCheckerIsShownModallyAndClosingItOnlyHidesIt)
     RECT client{};
     GetClientRect(checker.Handle(), &client);
     EXPECT_EQ(client.right, 568);
-    EXPECT_EQ(client.bottom, 417);
+    EXPECT_EQ(client.bottom, 417 + checker.StatusBar1.Height());
     EXPECT_EQ(GetWindow(checker.Handle(), GW_OWNER), main.Handle());
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <regex>
 
 using namespace lists;
 
@@ -84,6 +85,16 @@ protected:
         }
     }
 
+    // Once the command has ended, the status bar sums up the verdicts: the ten proxies, and
+    // `unanswered` more lines that got no echo.
+    static void ExpectSummary(const StatusBar& bar, int unanswered = 0)
+    {
+        const std::regex summary(std::to_string(kRows + unanswered) +
+                                 " probed in [0-9]+\\.[0-9] s: 10 answered, 4 work \\(1 elite, 2 anonymous, 1 transparent\\), "
+                                 "3 carry HTTPS");
+        EXPECT_TRUE(PumpMessagesUntil([&] { return std::regex_match(bar.Text(), summary); }, 2000)) << bar.Text();
+    }
+
     // Every proxy as a list line, one per line.
     std::string ProxyLines() const
     {
@@ -118,6 +129,11 @@ TEST_F(VerdictTest, EveryRowOfTheMainListGetsItsVerdict)
     main.Button5.Click();
     ExpectVerdicts(main.Handle(), main.listrep1, kRows);
     EXPECT_TRUE(errors.empty());
+    ExpectSummary(main.StatusBar1);
+    EXPECT_EQ(checker.StatusBar1.Text(), "") << "the checker ran no command";
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy Working Proxies");
+    EXPECT_EQ(ClipboardText(), elite.Host() + "\r\n" + anonymous.Host() + "\r\n" + noTunnel.Host() + "\r\n" +
+                                   transparent.Host());
     const std::vector<TestService::Request> pages = service.Requests(IpCheckPagePath);
     for (auto request = pages.begin() + static_cast<std::ptrdiff_t>(before); request != pages.end(); ++request)
         if (request->from != "127.0.0.1") {
@@ -138,6 +154,12 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     checker.ListView1.Delete(static_cast<std::size_t>(badRow - bad.begin()));
     ExpectVerdicts(checker.Handle(), checker.ListView1, kRows);
     EXPECT_TRUE(errors.empty());
+    ExpectSummary(checker.StatusBar1, 1);
+    EXPECT_EQ(main.StatusBar1.Text(), "") << "the main window ran no command";
+    EXPECT_TRUE(checker.PopupMenu1.ItemEnabled(4));
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Copy Working Proxies");
+    EXPECT_EQ(ClipboardText(), elite.Host() + "\r\n" + anonymous.Host() + "\r\n" + noTunnel.Host() + "\r\n" +
+                                   transparent.Host());
 }
 
 // A user behind a proxy of their own, which reaches the service from another address than the

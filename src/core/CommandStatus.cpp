@@ -1,0 +1,59 @@
+#include "core/CommandStatus.h"
+
+#include <cmath>
+#include <optional>
+
+std::string GroupedNumber(std::size_t number, const NumberStyle& style)
+{
+    const std::string digits = std::to_string(number);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            grouped += style.thousands;
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
+void CommandTally::Count(bool web, const std::optional<Anonymity>& anonymity, bool tunnel)
+{
+    ++checked;
+    https += tunnel;
+    if (!web)
+        return;
+    ++working;
+    elite += anonymity == Anonymity::Elite;
+    this->anonymous += anonymity == Anonymity::Anonymous;
+    transparent += anonymity == Anonymity::Transparent;
+}
+
+std::string ProbingText(const CommandTally& tally, const NumberStyle& style)
+{
+    return GroupedNumber(tally.probed, style) + " of " + GroupedNumber(tally.lines, style) + " probed, " +
+           GroupedNumber(tally.answered, style) + " listed";
+}
+
+std::string CheckingText(const CommandTally& tally, const NumberStyle& style)
+{
+    return GroupedNumber(tally.checked, style) + " of " + GroupedNumber(tally.checks, style) +
+           " listed proxies checked, " + GroupedNumber(tally.working, style) + " work";
+}
+
+std::string SummaryText(const CommandTally& tally, double seconds, const NumberStyle& style)
+{
+    const long tenths = std::lround(seconds * 10);
+    const std::string time = GroupedNumber(static_cast<std::size_t>(tenths / 10), style) + style.decimal +
+                             std::to_string(tenths % 10) + " s";
+    const std::string probed = GroupedNumber(tally.probed, style) + " probed in " + time;
+    if (tally.answered == 0)
+        return "No proxy answered: " + probed;
+    return probed + ": " + GroupedNumber(tally.answered, style) + " answered, " + GroupedNumber(tally.working, style) +
+           " work (" + GroupedNumber(tally.elite, style) + " elite, " + GroupedNumber(tally.anonymous, style) +
+           " anonymous, " + GroupedNumber(tally.transparent, style) + " transparent), " +
+           GroupedNumber(tally.https, style) + " carry HTTPS";
+}
+
+std::string ListNotFetchedText(const std::string& reason)
+{
+    return "The proxy list could not be fetched: " + reason;
+}

@@ -1,0 +1,35 @@
+#include "core/CommandStatus.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandStatus, SaysHowFarACommandGotAndWhatItFoundInTheUsersDigits)
+{
+    const NumberStyle german{".", ","};
+    EXPECT_EQ(GroupedNumber(0, {}), "0");
+    EXPECT_EQ(GroupedNumber(999, {}), "999");
+    EXPECT_EQ(GroupedNumber(10000, {}), "10,000");
+    EXPECT_EQ(GroupedNumber(1234567, german), "1.234.567");
+
+    CommandTally tally;
+    tally.lines = 10000;
+    tally.probed = 1234;
+    tally.answered = 56;
+    EXPECT_EQ(ProbingText(tally, {}), "1,234 of 10,000 probed, 56 listed");
+    tally.probed = 10000;
+    tally.answered = tally.checks = 812;
+    tally.Count(true, Anonymity::Elite, true);
+    tally.Count(true, Anonymity::Transparent, false);
+    tally.Count(true, Anonymity::Unknown, false);
+    tally.Count(false, std::nullopt, true); // a tunnel without the page
+    EXPECT_EQ(CheckingText(tally, {}), "4 of 812 listed proxies checked, 3 work");
+    EXPECT_EQ(SummaryText(tally, 16.54, german),
+              "10.000 probed in 16,5 s: 812 answered, 3 work (1 elite, 0 anonymous, 1 transparent), 2 carry HTTPS");
+
+    CommandTally nothing;
+    nothing.lines = nothing.probed = 3;
+    EXPECT_EQ(SummaryText(nothing, 4.06, {}), "No proxy answered: 3 probed in 4.1 s");
+}
+
+} // namespace
