@@ -14,6 +14,9 @@
 namespace {
 
 constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
+// Whether the watch switches by itself: a DWORD beside the two settings, 1 (the default) or 0.
+constexpr const char* kAutoSwitchValue = "Zarnuautoswitch";
+constexpr UINT kSwitchAutomaticallyCommand = 2000;
 constexpr const char* kHelpText =
     "How to use?\r\n"
     "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
@@ -38,13 +41,14 @@ void TForm1::Create()
     CreateControls();
     BindEvents();
     CreateStatusBar(StatusBar1);
-    refresh_.progress.Attach(Handle(), StatusBar1, [this] { return refresh_.Working(); });
+    refresh_.progress.Attach(Handle(), StatusBar1, [this] { return refresh_.Working(); },
+                             [this] { watch_.ListChecked(listrep1); });
     RunHandler([this] { FormCreate(); });
 }
 
 void TForm1::CreateChecker(TForm2& checker)
 {
-    checker.Create(Handle(), [this] { return edtBrowser.Text(); });
+    checker.Create(Handle(), [this] { return edtBrowser.Text(); }, watch_);
     checker_ = &checker;
 }
 
@@ -86,6 +90,9 @@ void TForm1::BindEvents()
     listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}},
                    {Scale(60), Scale(50), Scale(75)},
                    ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
+    PopupMenu1.Add(kSwitchAutomaticallyCommand, "Switch Automatically");
+    OnMenuCommand(kSwitchAutomaticallyCommand, [this] { SwitchAutomatically1Click(); });
+    ShowSwitchAutomatically(true);
     // Every close command of the window system: the main window closes only by ending the program.
     OnClose([this] {
         FormClose();
@@ -108,6 +115,35 @@ void TForm1::FormCreate()
     edtBrowser.SetText(registry.LoadText("Zarnubrowser"));
     if (edtBrowser.Text().empty())
         edtBrowser.SetText(DefaultBrowserPath);
+    // Anything but a stored 0 leaves it on.
+    const auto autoSwitch = registry.LoadValue(kAutoSwitchValue);
+    ShowSwitchAutomatically(!(autoSwitch && autoSwitch->type == REG_DWORD && autoSwitch->data == std::string(4, '\0')));
+}
+
+void TForm1::ShowSwitchAutomatically(bool on)
+{
+    PopupMenu1.Check(kSwitchAutomaticallyCommand, on);
+    watch_.SwitchAutomatically(on);
+}
+
+void TForm1::SwitchAutomatically1Click()
+{
+    const bool on = !PopupMenu1.Checked(kSwitchAutomaticallyCommand);
+    ShowSwitchAutomatically(on);
+    TRegistry registry;
+    registry.OpenOrCreateUserKey(SettingsKey);
+    registry.StoreNumber(kAutoSwitchValue, on ? 1 : 0);
+}
+
+void TForm1::WatchPicked(const std::string& address)
+{
+    watch_.Watch(address,
+                 {Handle(), &StatusBar1, &listrep1, 0,
+                  [this](const CheckedProxy& proxy) {
+                      Label1.SetText(proxy.address);
+                      Label2.SetText(proxy.country);
+                  }},
+                 ServiceRequestWay(), CheckUserAgent());
 }
 
 void TForm1::FormClose()
@@ -181,6 +217,7 @@ void TForm1::listrep1DblClick()
     Label1.SetText(row.Caption);
     Label2.SetText(row.SubItems.empty() ? std::string() : row.SubItems.front());
     ApplySystemProxy(Label1.Text());
+    WatchPicked(Label1.Text());
 }
 
 void TForm1::SelectProxy1Click()
@@ -195,10 +232,12 @@ void TForm1::SelectProxy1Click()
     Label1.SetText(row.Caption);
     Label2.SetText(subItems);
     ApplySystemProxy(Label1.Text());
+    WatchPicked(Label1.Text());
 }
 
 void TForm1::StopHideMyIP1Click()
 {
+    watch_.Stop();
     Label1.SetText("[unknown]");
     Label2.SetText("[unknown]");
     ClearSystemProxy();
@@ -210,6 +249,7 @@ void TForm1::ExitCleanup()
     if (settingsBackAt_ == changes)
         return;
     // The proxy first: a failure to store the settings must not leave a public proxy on.
+    watch_.Stop();
     ClearSystemProxy();
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);

@@ -4,6 +4,7 @@
 
 #include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
+#include "lists/ProxyWatch.h"
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
@@ -71,6 +72,9 @@ public:
     void listrep1DblClick();
     void SelectProxy1Click();
     void StopHideMyIP1Click();
+    // "Switch Automatically": whether the watch over the proxy in use may put another in its
+    // place when it dies; kept in the registry.
+    void SwitchAutomatically1Click();
     // Switches the system proxy off, saves the two settings and removes the browser identity
     // override. Raises ERegistryException; the steps before the failing one stay done and a
     // later call runs the whole sequence again. Once it has succeeded, later calls do nothing
@@ -81,9 +85,14 @@ public:
 private:
     void CreateControls();
     void BindEvents();
+    // The proxy in use is now `address`, picked from the main list.
+    void WatchPicked(const std::string& address);
+    void ShowSwitchAutomatically(bool on);
 
     TForm2* checker_ = nullptr;
     ListCommand refresh_; // the refresh's probes, checks and progress
+    ProxyWatch watch_;    // over the proxy in use, picked here or in the checker
+    UINT switchAutomaticallyCommand_ = 0;
     // The settings change count at which the exit sequence last put the user's settings back.
     std::optional<unsigned> settingsBackAt_;
 };

@@ -20,11 +20,12 @@ NumberStyle UsersNumberStyle()
 
 } // namespace
 
-void CommandProgress::Attach(HWND window, StatusBar& bar, std::function<bool()> working)
+void CommandProgress::Attach(HWND window, StatusBar& bar, std::function<bool()> working, std::function<void()> ended)
 {
     window_ = window;
     bar_ = &bar;
     working_ = std::move(working);
+    ended_ = std::move(ended);
 }
 
 void CommandProgress::Began(std::size_t lines, bool droppedEarlier)
@@ -92,4 +93,6 @@ void CommandProgress::Ended()
     bar_->SetText(SummaryText(tally_, static_cast<double>(GetTickCount64() - began_) / 1000.0, style_));
     bar_->HideProgress();
     taskbar_.Clear(window_);
+    if (ended_)
+        ended_();
 }

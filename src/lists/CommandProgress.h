@@ -16,8 +16,8 @@
 class CommandProgress {
 public:
     // Shows in `bar`, and on the taskbar button of `window`. `working` tells whether the
-    // command's probes or checks still run.
-    void Attach(HWND window, StatusBar& bar, std::function<bool()> working);
+    // command's probes or checks still run; `ended` runs once a command has ended.
+    void Attach(HWND window, StatusBar& bar, std::function<bool()> working, std::function<void()> ended = {});
 
     // A command with `lines` lines to probe began; `droppedEarlier`: it dropped one still running.
     void Began(std::size_t lines, bool droppedEarlier);
@@ -36,6 +36,7 @@ private:
     HWND window_ = nullptr;
     StatusBar* bar_ = nullptr;
     std::function<bool()> working_;
+    std::function<void()> ended_;
     CommandTally tally_;
     bool droppedEarlier_ = false;
     std::string shown_; // the text the bar shows while the command runs

@@ -66,6 +66,7 @@ public:
 
     std::size_t Count() const { return rows_.Count(); }
     const ListRow& Row(std::size_t position) const { return rows_.At(position); }
+    std::uint64_t IdAt(std::size_t position) const { return rows_.IdAt(position); }
 
     void Clear();
     // Inserts a row with `caption` and no sub-items at `position`.

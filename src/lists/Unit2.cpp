@@ -1,6 +1,8 @@
 #include "lists/Unit2.h"
 
+#include "core/ProxyList.h"
 #include "lists/ProxyProbes.h"
+#include "settings/AgentOverride.h"
 #include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
 
@@ -15,16 +17,18 @@ constexpr int kGroupTop = 0;
 
 } // namespace
 
-void TForm2::Create(HWND owner, BrowserPathSource browserPath)
+void TForm2::Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch)
 {
     browserPath_ = std::move(browserPath);
+    watch_ = &watch;
     CreateForm(Frame{"TForm2", "Zarnu Proxy Checker", 568, 417,
                      WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME},
                owner);
     CreateControls();
     BindEvents();
     CreateStatusBar(StatusBar1);
-    check_.progress.Attach(Handle(), StatusBar1, [this] { return check_.Working(); });
+    check_.progress.Attach(Handle(), StatusBar1, [this] { return check_.Working(); },
+                           [this] { watch_->ListChecked(ListView1); });
 }
 
 void TForm2::CreateControls()
@@ -93,10 +97,14 @@ void TForm2::SelectProxy1Click()
         return;
     Label2.SetText(ListView1.Row(*selected).Caption);
     ApplySystemProxy(Label2.Text());
+    watch_->Watch(ProxyLineAddress(Label2.Text()),
+                  {Handle(), &StatusBar1, &ListView1, -1, [this](const CheckedProxy& proxy) { Label2.SetText(proxy.address); }},
+                  ServiceRequestWay(), CheckUserAgent());
 }
 
 void TForm2::StopHideMyIP1Click()
 {
+    watch_->Stop();
     Label2.SetText("[unknown]");
     ClearSystemProxy();
 }

@@ -6,6 +6,7 @@
 
 #include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
+#include "lists/ProxyWatch.h"
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/StatusBar.h"
@@ -24,8 +25,9 @@ public:
     // The browser that "IP" starts: the path the main window shows at the time of the click.
     using BrowserPathSource = std::function<std::string()>;
 
-    // Creates the window hidden, owned by `owner`, which it disables while it is shown.
-    void Create(HWND owner, BrowserPathSource browserPath);
+    // Creates the window hidden, owned by `owner`, which it disables while it is shown. A proxy
+    // used from its list is watched by `watch`, the program's one watch.
+    void Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch);
 
     Control GroupBox1;
     Label Label11, Label1, Label2;
@@ -57,5 +59,6 @@ private:
     void BindEvents();
 
     BrowserPathSource browserPath_;
+    ProxyWatch* watch_ = nullptr;
     ListCommand check_; // the check's probes, checks and progress
 };

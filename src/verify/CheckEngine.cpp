@@ -174,8 +174,7 @@ private:
         const CheckPart& plan = check.job.parts[part];
         ExchangePlan exchange{address->address, address->length, plan.tunnelRequest, plan.request};
         check.exchanges[part] = std::make_unique<HttpExchange>(std::move(exchange));
-        if (!check.exchanges[part]->Start())
-            check.ended[part] = true;
+        check.exchanges[part]->Start(); // one that fails at once is done, and told as refused
     }
 
     void WaitForSockets()
@@ -187,7 +186,7 @@ private:
             nearest = std::min(nearest, check.start + check.job.limitMs);
             for (std::size_t part = 0; part < check.exchanges.size(); ++part) {
                 HttpExchange* exchange = check.exchanges[part].get();
-                if (!exchange || check.ended[part])
+                if (!exchange || check.ended[part] || exchange->Done())
                     continue;
                 bySocket[exchange->Socket()] = exchange;
                 (exchange->WantsWrite() ? writable : readable).Add(exchange->Socket());

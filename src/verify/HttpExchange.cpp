@@ -93,8 +93,9 @@ void HttpExchange::Advance(bool readable, bool writable, bool failed)
 
 void HttpExchange::Fail()
 {
-    phase_ = Phase::Finished;
     answer_ = {};
+    answer_.refused = phase_ == Phase::Connecting || phase_ == Phase::Idle;
+    phase_ = Phase::Finished;
     if (socket_ != INVALID_SOCKET)
         closesocket(socket_);
     socket_ = INVALID_SOCKET;
@@ -109,6 +110,7 @@ void HttpExchange::Send(Phase next)
         return;
     }
     sent_ += static_cast<std::size_t>(count);
+    bytesSent_ += static_cast<std::size_t>(count);
     if (sent_ == outgoing_.size())
         phase_ = next;
 }
@@ -123,6 +125,7 @@ void HttpExchange::Receive()
         return;
     }
     incoming_.append(buffer, static_cast<std::size_t>(count));
+    bytesReceived_ += static_cast<std::size_t>(count);
     if (phase_ == Phase::ReadingTunnelHead)
         TunnelHeadRead();
     else
@@ -169,6 +172,8 @@ void HttpExchange::AnswerRead(bool ended)
     if (!whole)
         return;
     answer_.complete = true;
+    answer_.bytesSent = bytesSent_;
+    answer_.bytesReceived = bytesReceived_;
     answer_.status = StatusOf(incoming_);
     answer_.body = incoming_.substr(end, length >= 0 ? static_cast<std::size_t>(length) : std::string::npos);
     phase_ = Phase::Finished;

@@ -12,8 +12,11 @@
 
 struct HttpAnswer {
     bool complete = false; // a whole answer came
+    bool refused = false;  // no connection could be made (refused, unreachable)
     int status = 0;
     std::string body;
+    std::size_t bytesSent = 0; // on the wire, the tunnel's request and answer head included
+    std::size_t bytesReceived = 0;
 };
 
 struct ExchangePlan {
@@ -59,6 +62,8 @@ private:
     std::string outgoing_;
     std::size_t sent_ = 0;
     std::string incoming_;
+    std::size_t bytesSent_ = 0;
+    std::size_t bytesReceived_ = 0;
     HttpAnswer answer_;
 };
 

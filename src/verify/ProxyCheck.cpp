@@ -65,6 +65,7 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
             verdict.webMs = results[0].milliseconds;
             verdict.anonymity = JudgeAnonymity(*statement, users);
         }
+        verdict.refused = results[0].answer.refused;
         verdict.https = results.size() > 1 && Statement(results[1], tunnelToken, kTunnelSide).has_value();
         onVerdict(verdict);
     };

@@ -25,6 +25,7 @@ struct ProxyVerdict {
     std::optional<unsigned> webMs; // the time to the whole page; nullopt: the page failed
     bool https = false;            // the tunnel reached the service and brought its statement back
     std::optional<Anonymity> anonymity; // only where the page came
+    bool refused = false;          // the page failed because no connection to the proxy could be made
 };
 
 // What a check asks, and of whom.

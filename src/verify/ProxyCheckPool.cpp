@@ -1,6 +1,7 @@
 #include "verify/ProxyCheckPool.h"
 
 #include "core/ServiceUrl.h"
+#include "verify/UsersAddresses.h"
 #include "win/Application.h"
 
 #include <algorithm>
@@ -61,28 +62,10 @@ void ProxyCheckPool::LearnUsersAddresses()
     Machinery& machinery = *machinery_;
     const unsigned batch = batch_;
     // Runs on the engine's thread, where the mailbox is alive.
-    const auto deliver = [&machinery, this, batch](std::vector<std::string> addresses) {
-        machinery.mailbox.Post([this, batch, addresses] { UsersAddressesCame(batch, addresses); });
-    };
-    addressesAwaited_ = way_.kind == RequestWay::Kind::Direct ? 1 : 2;
-    machinery.engine.RunAside([&machinery, deliver, service = service_, agent = userAgent_, limit = limitMs_,
-                               cancelled = cancelled_]() -> std::function<void()> {
-        const std::vector<std::string> addresses = ServiceAddresses(service);
-        return [&machinery, deliver, addresses, service, agent, limit, cancelled] {
-            if (addresses.empty()) {
-                deliver({});
-                return;
-            }
-            CheckJob job = UsersAddressJob(addresses, service, agent, limit, deliver);
-            job.cancelled = cancelled;
-            machinery.engine.Submit(std::move(job));
-        };
-    });
-    if (way_.kind != RequestWay::Kind::Direct)
-        machinery.engine.RunAside([deliver, service = service_, way = way_, agent = userAgent_,
-                                   limit = limitMs_]() -> std::function<void()> {
-            const auto address = UsersAddressTheWay(service, way, agent, limit);
-            return [deliver, address] { deliver(address ? std::vector<std::string>{*address} : std::vector<std::string>()); };
+    addressesAwaited_ = ::LearnUsersAddresses(
+        machinery.engine, service_, way_, userAgent_, limitMs_, cancelled_,
+        [&machinery, this, batch](std::vector<std::string> addresses) {
+            machinery.mailbox.Post([this, batch, addresses] { UsersAddressesCame(batch, addresses); });
         });
     addressTimer_.Start(limitMs_ + kAddressGraceMs, [this] { AddressesKnown(); });
 }

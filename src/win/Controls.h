@@ -119,6 +119,12 @@ public:
         EnableMenuItem(menu_.get(), commandId, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
     }
     bool ItemEnabled(int position) const { return !(GetMenuState(menu_.get(), position, MF_BYPOSITION) & MF_GRAYED); }
+    // Shows a check mark beside the item, or none.
+    void Check(UINT commandId, bool checked) const
+    {
+        CheckMenuItem(menu_.get(), commandId, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+    }
+    bool Checked(UINT commandId) const { return (GetMenuState(menu_.get(), commandId, MF_BYCOMMAND) & MF_CHECKED) != 0; }
     std::string ItemCaption(int position) const;
     UINT ItemId(int position) const { return GetMenuItemID(menu_.get(), position); }
     // Shows the menu at `screenPoint`; the chosen command reaches `owner` as WM_COMMAND.

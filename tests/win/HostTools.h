@@ -161,6 +161,15 @@ public:
     }
     bool Ended() const { return FileExists(folder_.File("exit")); }
 
+    // Sends the program the signal `name` ("STOP", "CONT") and waits until it is sent.
+    void Signal(const std::string& name) const
+    {
+        std::ofstream(folder_.File("signal.tmp")) << name;
+        MoveFileA(folder_.File("signal.tmp").c_str(), folder_.File("signal").c_str());
+        for (int i = 0; i < 500 && FileExists(folder_.File("signal")); ++i)
+            Sleep(10);
+    }
+
     // Ends the program and waits for it; false when it has not ended within 10 s.
     bool Stop()
     {
@@ -240,6 +249,8 @@ public:
 
     // "address:port"
     const std::string& Host() const { return host_; }
+    // Stops it where it stands: it still takes connections (the system does), and answers none.
+    void Pause() const { proxy_.Signal("STOP"); }
 
 private:
     static std::vector<std::string> Arguments(const std::string& address, int port, std::vector<std::string> lines)

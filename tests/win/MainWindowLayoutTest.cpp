@@ -152,13 +152,15 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
 
-    ASSERT_EQ(main.PopupMenu1.Count(), 5);
+    ASSERT_EQ(main.PopupMenu1.Count(), 6);
     EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(4), "Copy Working Proxies");
     EXPECT_FALSE(main.PopupMenu1.ItemEnabled(4)) << "no proxy has passed its check yet";
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(5), "Switch Automatically");
+    EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(5)));
 }
 
 TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)

@@ -1,0 +1,134 @@
+// Kills the proxy in use again and again, each time at a random moment of the watch's cycle, with
+// the watch's real times (a check every 10 s, within 3 s), and prints the median and the longest
+// time from the kill until the system proxy names a proxy that answers; then the bytes one watch
+// check moves and the watch's bytes per hour. Every other proxy is killed outright (its connections
+// are refused), the rest are stopped (they take connections and answer none).
+//   watch_benchmark [KILLS]   (default 20)
+// Every proxy is a real one (tinyproxy) on an address of its own; after each switch the user picks
+// the new proxy, so that the watch's bound of three switches in ten minutes does not end the run.
+// Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
+
+#include "app/Unit1.h"
+#include "lists/Unit2.h"
+#include "settings/SystemProxy.h"
+#include "verify/ProxyCheck.h"
+#include "win/Application.h"
+#include "win/ErrorBox.h"
+
+#include "BenchSupport.h"
+#include "ListTestSupport.h"
+#include "RawRegistry.h"
+#include "TestService.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::string ProxyHost(int index)
+{
+    return "127.0.2." + std::to_string(index + 1) + ":8888";
+}
+
+std::string SystemProxy()
+{
+    return raw::GetText(SettingsKey, "ProxyServer").value_or("");
+}
+
+// Uses the main list's row of `host`, as the user does with a double click.
+void Use(TForm1& main, const std::string& host)
+{
+    for (std::size_t position = 0; position < main.listrep1.Count(); ++position)
+        if (main.listrep1.Row(position).Caption == host) {
+            lists::SelectItem(main.listrep1, static_cast<int>(position));
+            lists::DoubleClickItem(main.listrep1, static_cast<int>(position));
+        }
+}
+
+// The bytes one check of the watch moves through `proxy`: its request and the whole answer.
+std::size_t WatchCheckBytes(const std::string& proxy, const std::string& service)
+{
+    CheckEngine engine;
+    std::size_t bytes = 0;
+    const UniqueKernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CheckJob job = ProxyCheckJob(CheckOrder{proxy, service, CheckUserAgent(), {}, 3000, false}, [](const ProxyVerdict&) {});
+    job.done = [&](const std::vector<PartResult>& results) {
+        bytes = results[0].answer.bytesSent + results[0].answer.bytesReceived;
+        SetEvent(done.get());
+    };
+    engine.Submit(std::move(job));
+    WaitForSingleObject(done.get(), 10000);
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int kills = argc > 1 ? std::atoi(argv[1]) : 20;
+    Application.Initialize();
+    Application.SetTitle("Zarnu");
+    ReplaceErrorBox([](const std::string& text) { std::printf("  error box: %s\n", text.c_str()); });
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
+    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+    std::vector<std::unique_ptr<host::Tinyproxy>> proxies;
+    std::string lines;
+    for (int i = 0; i <= kills; ++i) {
+        proxies.push_back(std::make_unique<host::Tinyproxy>("127.0.2." + std::to_string(i + 1), 8888,
+                                                            std::vector<std::string>{"DisableViaHeader Yes"}));
+        lines += ProxyHost(i) + ";Germany\r\n";
+    }
+    std::printf("the watch over the proxy in use: %d kills at random moments of its 10 s cycle\n", kills);
+    const std::size_t bytes = WatchCheckBytes(ProxyHost(0), service.Host());
+    std::printf("  one check of the watch: %zu bytes; %.0f KB an hour (a check every 10 s)\n", bytes, bytes * 360 / 1024.0);
+
+    TForm1 main;
+    TForm2 checker;
+    main.Create();
+    main.CreateChecker(checker);
+    main.Show();
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(lines));
+    main.Button5.Click();
+    PumpMessagesUntil([&] { return main.StatusBar1.Text().find(" probed in ") != std::string::npos; }, 60000);
+    std::printf("  refreshed: %s\n", main.StatusBar1.Text().c_str());
+
+    std::mt19937 random(2026);
+    std::vector<double> times[2]; // refused, silent
+    std::string inUse = ProxyHost(0);
+    Use(main, inUse);
+    for (int kill = 0; kill < kills; ++kill) {
+        const auto wait = std::uniform_int_distribution<DWORD>(0, 9999)(random);
+        PumpMessagesUntil([] { return false; }, wait);
+        const int dying = std::stoi(inUse.substr(8, inUse.find(':') - 8)) - 1;
+        const bool silent = kill % 2 == 1;
+        const LARGE_INTEGER killed = Now();
+        if (silent)
+            proxies[static_cast<std::size_t>(dying)]->Pause();
+        else
+            proxies[static_cast<std::size_t>(dying)].reset();
+        const bool switched = PumpMessagesUntil([&] { return SystemProxy() != inUse; }, 60000);
+        times[silent].push_back(Milliseconds(killed, Now()));
+        std::printf("  %s %2d, %4lu ms into the cycle: %s after %.1f s\n", silent ? "stop" : "kill", kill + 1,
+                    static_cast<unsigned long>(wait), switched ? SystemProxy().c_str() : "nothing switched",
+                    times[silent].back() / 1000);
+        if (!switched)
+            break;
+        inUse = SystemProxy();
+        Use(main, inUse); // the user's pick: the watch's bound of switches starts afresh
+    }
+    for (const bool silent : {false, true}) {
+        std::vector<double>& series = times[silent];
+        std::sort(series.begin(), series.end());
+        if (!series.empty())
+            std::printf("  %s to a working proxy in place: median %.1f s, longest %.1f s (%zu times)\n",
+                        silent ? "stopped (no answer)" : "killed (refused)", series[series.size() / 2] / 1000,
+                        series.back() / 1000, series.size());
+    }
+    main.ExitCleanup();
+    main.Destroy();
+    return 0;
+}

@@ -1,0 +1,128 @@
+#include "core/WatchRules.h"
+
+#include "core/ListRows.h"
+#include "core/ProxyList.h"
+
+#include <algorithm>
+
+namespace {
+
+// Elite before anonymous before unknown; transparent proxies never take over.
+int Rank(const std::optional<Anonymity>& anonymity)
+{
+    if (anonymity == Anonymity::Elite)
+        return 0;
+    if (anonymity == Anonymity::Anonymous)
+        return 1;
+    return 2;
+}
+
+bool Known(const std::optional<Anonymity>& anonymity)
+{
+    return anonymity && anonymity != Anonymity::Unknown;
+}
+
+std::string Described(const CheckedProxy& proxy)
+{
+    std::string text = proxy.address + " (";
+    if (!proxy.country.empty())
+        text += proxy.country + ", ";
+    return text + AnonymityText(proxy.anonymity.value_or(Anonymity::Unknown)) + ")";
+}
+
+std::optional<Anonymity> AnonymityOf(const std::string& text)
+{
+    for (const Anonymity anonymity : {Anonymity::Elite, Anonymity::Anonymous, Anonymity::Transparent, Anonymity::Unknown})
+        if (text == AnonymityText(anonymity))
+            return anonymity;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem)
+{
+    if (!IsWorking(row))
+        return std::nullopt;
+    CheckedProxy proxy;
+    proxy.address = ProxyLineAddress(row.Caption);
+    if (countryItem >= 0 && static_cast<std::size_t>(countryItem) < row.SubItems.size())
+        proxy.country = row.SubItems[static_cast<std::size_t>(countryItem)];
+    proxy.anonymity = row.Checks.size() > 2 ? AnonymityOf(row.Checks[2]) : std::nullopt;
+    proxy.https = row.Checks.size() > 1 && row.Checks[1] == "yes";
+    proxy.webMs = static_cast<unsigned>(std::stoul(row.Checks[0].substr(0, 9)));
+    return proxy;
+}
+
+std::vector<CheckedProxy> Successors(const CheckedProxy& dead, const std::vector<CheckedProxy>& candidates)
+{
+    std::vector<CheckedProxy> successors;
+    for (const CheckedProxy& candidate : candidates) {
+        if (candidate.address == dead.address || candidate.anonymity == Anonymity::Transparent ||
+            (Known(dead.anonymity) && !Known(candidate.anonymity)) ||
+            (Known(dead.anonymity) && dead.anonymity != Anonymity::Transparent &&
+             Rank(candidate.anonymity) > Rank(dead.anonymity)) ||
+            (dead.https && !candidate.https))
+            continue;
+        successors.push_back(candidate);
+    }
+    std::stable_sort(successors.begin(), successors.end(), [&](const CheckedProxy& a, const CheckedProxy& b) {
+        const bool aHome = !dead.country.empty() && a.country == dead.country;
+        const bool bHome = !dead.country.empty() && b.country == dead.country;
+        if (aHome != bHome)
+            return aHome;
+        return a.webMs < b.webMs;
+    });
+    return successors;
+}
+
+bool SwitchBudget::Allows(std::uint64_t now)
+{
+    while (!spent_.empty() && now - spent_.front() >= windowMs_)
+        spent_.pop_front();
+    return spent_.size() < most_;
+}
+
+bool SetAside::Holds(const std::string& address, std::uint64_t now) const
+{
+    const auto found = until_.find(address);
+    return found != until_.end() && now < found->second;
+}
+
+std::string FailedChecksReason(int checks, std::uint64_t milliseconds)
+{
+    const std::uint64_t tenths = (milliseconds + 50) / 100;
+    return std::to_string(checks) + " checks failed in " + std::to_string(tenths / 10) + "." +
+           std::to_string(tenths % 10) + " s";
+}
+
+std::string SwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
+                         const CheckedProxy& successor)
+{
+    return time + " " + dead + " stopped working (" + reason + "); now " + Described(successor);
+}
+
+std::string StrandedText(const std::string& time, const std::string& dead, const std::string& reason)
+{
+    return time + " " + dead + " stopped working (" + reason +
+           ") and no checked proxy could take over: \"Refresh Proxy List\" for new ones, or \"Stop Hide My IP\" "
+           "to browse directly";
+}
+
+std::string NotSwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
+                            const std::string& why)
+{
+    return time + " " + dead + " stopped working (" + reason + "); " + why +
+           ": \"Refresh Proxy List\" or \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
+}
+
+std::string OfflineText(const std::string& time, const std::string& proxy)
+{
+    return time + " You are offline: the Zarnu service cannot be reached either. " + proxy +
+           " stays in use; the watch goes on";
+}
+
+std::string AnswersAgainText(const std::string& time, const std::string& proxy)
+{
+    return time + " " + proxy + " answers again and is in use as before";
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The rules of the watch over the proxy in use: which checked proxy may take over from one that
+// died, how often the program may switch by itself, which proxies it leaves alone for a while,
+// and the lines it tells the user. Times are milliseconds of a steady clock.
+
+#include "core/IpCheckPage.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A proxy as its list row's verdict shows it.
+struct CheckedProxy {
+    std::string address; // "address:port"
+    std::string country; // empty where the list has none
+    std::optional<Anonymity> anonymity; // nullopt: its check has not told
+    bool https = false;
+    unsigned webMs = 0;
+};
+
+struct ListRow;
+
+// The proxy of a list row whose check passed (IsWorking), with its verdict; nullopt for any other
+// row. `countryItem`: the sub-item that holds the country, -1 where the list has none.
+std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem);
+
+// The proxies of `candidates` that may take over from `dead`, best first. A successor passed
+// its check, is no less anonymous (elite before anonymous; never transparent; never unknown
+// where the dead one's anonymity was known), carries HTTPS where the dead one did, and is not the
+// dead one; among those, the same country first, then the lower web time.
+std::vector<CheckedProxy> Successors(const CheckedProxy& dead, const std::vector<CheckedProxy>& candidates);
+
+// At most `most` switches in any `windowMs`.
+class SwitchBudget {
+public:
+    SwitchBudget(std::size_t most, std::uint64_t windowMs) : most_(most), windowMs_(windowMs) {}
+    bool Allows(std::uint64_t now);
+    void Spend(std::uint64_t now) { spent_.push_back(now); }
+
+private:
+    std::size_t most_;
+    std::uint64_t windowMs_;
+    std::deque<std::uint64_t> spent_;
+};
+
+// Proxies set aside until a time.
+class SetAside {
+public:
+    void Add(const std::string& address, std::uint64_t until) { until_[address] = until; }
+    bool Holds(const std::string& address, std::uint64_t now) const;
+    void Remove(const std::string& address) { until_.erase(address); }
+
+private:
+    std::map<std::string, std::uint64_t> until_;
+};
+
+// The lines of the status bar; `time` is the local time "HH:MM:SS".
+std::string FailedChecksReason(int checks, std::uint64_t milliseconds); // "3 checks failed in 7 s"
+inline constexpr const char* kPassesAddressReason = "passes your address on";
+std::string SwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
+                         const CheckedProxy& successor);
+std::string StrandedText(const std::string& time, const std::string& dead, const std::string& reason);
+std::string NotSwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
+                            const std::string& why);
+std::string OfflineText(const std::string& time, const std::string& proxy);
+std::string AnswersAgainText(const std::string& time, const std::string& proxy);

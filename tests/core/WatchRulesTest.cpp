@@ -1,0 +1,74 @@
+#include "core/WatchRules.h"
+
+#include "core/ListRows.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CheckedProxy Proxy(std::string address, std::string country, std::optional<Anonymity> anonymity, bool https,
+                   unsigned webMs)
+{
+    return {std::move(address), std::move(country), anonymity, https, webMs};
+}
+
+std::vector<std::string> Addresses(const std::vector<CheckedProxy>& proxies)
+{
+    std::vector<std::string> addresses;
+    for (const CheckedProxy& proxy : proxies)
+        addresses.push_back(proxy.address);
+    return addresses;
+}
+
+TEST(WatchRules, OnlyAProxyNoWorseTakesOverSameCountryFirstThenTheFastest)
+{
+    const std::vector<CheckedProxy> candidates = {
+        Proxy("dead:1", "DE", Anonymity::Anonymous, true, 5),       Proxy("fast-fr:1", "FR", Anonymity::Elite, true, 10),
+        Proxy("slow-de:1", "DE", Anonymity::Anonymous, true, 900),  Proxy("leaky:1", "DE", Anonymity::Transparent, true, 1),
+        Proxy("no-https:1", "DE", Anonymity::Elite, false, 2),      Proxy("unknown:1", "DE", Anonymity::Unknown, true, 3),
+        Proxy("untold:1", "DE", std::nullopt, true, 3),             Proxy("fast-de:1", "DE", Anonymity::Elite, true, 50)};
+    EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "DE", Anonymity::Anonymous, true, 5), candidates)),
+              (std::vector<std::string>{"fast-de:1", "slow-de:1", "fast-fr:1"}));
+    EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "DE", Anonymity::Elite, false, 5), candidates)),
+              (std::vector<std::string>{"no-https:1", "fast-de:1", "fast-fr:1"}));
+    // Of one whose anonymity was never told, any that passed and does not leak.
+    EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "", std::nullopt, false, 5), candidates)),
+              (std::vector<std::string>{"no-https:1", "unknown:1", "untold:1", "fast-fr:1", "fast-de:1",
+                                        "slow-de:1"}));
+}
+
+TEST(WatchRules, ThreeSwitchesInTenMinutesAndAProxySetAsideStaysAside)
+{
+    SwitchBudget budget(3, 600000);
+    for (std::uint64_t at : {0u, 1000u, 2000u}) {
+        EXPECT_TRUE(budget.Allows(at));
+        budget.Spend(at);
+    }
+    EXPECT_FALSE(budget.Allows(599999));
+    EXPECT_TRUE(budget.Allows(600000));
+
+    SetAside aside;
+    aside.Add("dead:1", 600000);
+    EXPECT_TRUE(aside.Holds("dead:1", 599999));
+    EXPECT_FALSE(aside.Holds("dead:1", 600000));
+    EXPECT_FALSE(aside.Holds("other:1", 0));
+}
+
+TEST(WatchRules, ARowTellsItsProxysVerdict)
+{
+    const ListRow row{"127.0.0.5:80;x", {"Germany", "12"}, {"35", "yes", "elite"}};
+    const auto proxy = CheckedProxyOf(row, 0);
+    ASSERT_TRUE(proxy);
+    EXPECT_EQ(proxy->address, "127.0.0.5:80");
+    EXPECT_EQ(proxy->country, "Germany");
+    EXPECT_EQ(proxy->anonymity, Anonymity::Elite);
+    EXPECT_TRUE(proxy->https);
+    EXPECT_EQ(proxy->webMs, 35u);
+    EXPECT_EQ(CheckedProxyOf(row, -1)->country, "");
+    EXPECT_FALSE(CheckedProxyOf(ListRow{"127.0.0.5:80", {}, {"fails", "yes", ""}}, -1));
+
+    EXPECT_EQ(SwitchedText("12:00:07", "127.0.0.5:80", FailedChecksReason(3, 6950), *proxy),
+              "12:00:07 127.0.0.5:80 stopped working (3 checks failed in 7.0 s); now 127.0.0.5:80 (Germany, elite)");
+}
+
+} // namespace

@@ -1,0 +1,231 @@
+#include "HostTools.h"
+#include "ListTestSupport.h"
+#include "TestService.h"
+
+#include "core/ServiceUrl.h"
+#include "lists/ProxyWatch.h"
+#include "verify/ProxyCheckPool.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+using namespace lists;
+
+namespace {
+
+// The watch over the proxy in use, with real proxies of the tests' namespace dying under it in
+// every way a proxy dies: killed (its connections refused), stopped (it takes connections and
+// answers none), and answering every request with a refusal of its own. The watch's times are
+// shortened, as the checks' limit is: a second a cycle.
+class WatchTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        previousTimes = ProxyWatch::UseTimes({1000, 1000, 300, 600000, 600000});
+        previousLimit = ProxyCheckPool::LimitChecksTo(2000);
+        service.emplace("127.0.0.1", std::vector<std::string>{"--https-port", "443"});
+        _putenv_s("ZARNU_SERVICE_HOST", service->Host().c_str());
+        Start();
+    }
+
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        ProxyWatch::UseTimes(previousTimes);
+        ProxyCheckPool::LimitChecksTo(previousLimit);
+        raw::RemoveValue(SettingsKey, "Zarnuautoswitch");
+    }
+
+    // An elite proxy (or a transparent one) on 127.0.0.10N:8888.
+    void Proxy(int n, bool transparent = false)
+    {
+        proxies[n] = std::make_unique<host::Tinyproxy>(
+            Address(n), 8888, transparent ? std::vector<std::string>{"XTinyproxy Yes"} : std::vector<std::string>{"DisableViaHeader Yes"});
+    }
+    static std::string Address(int n) { return "127.0.0.10" + std::to_string(n); }
+    static std::string Host(int n) { return Address(n) + ":8888"; }
+
+    // Refreshes the main list with `lines` and waits for every verdict.
+    void Refresh(const std::string& lines, std::size_t rows)
+    {
+        service->Serve("paidencrypt.txt", TestService::EncodedProxyList(lines));
+        main.Button5.Click();
+        ASSERT_TRUE(PumpMessagesUntil([&] {
+            const Rows verdicts = ListedVerdicts(main.listrep1);
+            return verdicts.size() == rows &&
+                   std::all_of(verdicts.begin(), verdicts.end(), [](const auto& row) { return !row[2].empty(); }) &&
+                   main.StatusBar1.Text().find(" probed in ") != std::string::npos;
+        })) << "not every verdict arrived";
+    }
+
+    // Uses the main list's row of `host` with a double click.
+    void Use(const std::string& host)
+    {
+        const Rows rows = ListedRows(main.listrep1);
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const auto& cells) { return cells[0] == host; });
+        ASSERT_NE(row, rows.end()) << host;
+        SelectItem(main.listrep1, static_cast<int>(row - rows.begin()));
+        DoubleClickItem(main.listrep1, static_cast<int>(row - rows.begin()));
+        ASSERT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), host);
+    }
+
+    // Waits until the system proxy is one of `hosts` (or, with none, until the status bar says
+    // `told`), checking all along that "ProxyEnable" never leaves 1: the user is never left
+    // browsing under their own address.
+    std::string AwaitSwitch(const std::vector<std::string>& hosts, const std::string& told = "")
+    {
+        std::string server;
+        const bool came = PumpMessagesUntil([&] {
+            EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), std::optional<DWORD>(1));
+            server = raw::GetText(SettingsKey, "ProxyServer").value_or("");
+            return hosts.empty() ? main.StatusBar1.Text().find(told) != std::string::npos
+                                 : std::find(hosts.begin(), hosts.end(), server) != hosts.end();
+        }, 20000);
+        EXPECT_TRUE(came) << "in use: " << server << "; status: " << main.StatusBar1.Text();
+        return server;
+    }
+
+    // Requests of the service's page from `address`: the watch's checks through that proxy.
+    std::size_t ChecksThrough(const std::string& address) const
+    {
+        std::size_t count = 0;
+        for (const TestService::Request& request : service->Requests(IpCheckPagePath))
+            count += request.from == address;
+        return count;
+    }
+
+    ProxyWatch::Times previousTimes;
+    unsigned previousLimit = 0;
+    std::optional<TestService> service;
+    std::unique_ptr<host::Tinyproxy> proxies[10];
+};
+
+// Killed, then stopped, then refusing: each time the best checked proxy that is no worse takes
+// over, the same country first and never a transparent one; the fourth death in ten minutes is
+// told, not switched.
+TEST_F(WatchTest, TheBestProxyNoWorseTakesOverFromADeadOneAtMostThreeTimes)
+{
+    for (int n = 1; n <= 5; ++n)
+        Proxy(n, n == 4);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";FR\r\n" + Host(3) + ";DE\r\n" + Host(4) + ";DE\r\n" + Host(5) + ";FR\r\n", 5);
+    Use(Host(1));
+
+    proxies[1].reset(); // killed: its connections are refused
+    EXPECT_EQ(AwaitSwitch({Host(3)}), Host(3)) << "the same country first, the transparent one never";
+    EXPECT_EQ(main.Label1.Text(), Host(3));
+    EXPECT_EQ(main.Label2.Text(), "DE");
+    EXPECT_NE(main.StatusBar1.Text().find(Host(1) + " stopped working (2 checks failed in "), std::string::npos)
+        << main.StatusBar1.Text();
+    EXPECT_NE(main.StatusBar1.Text().find("now " + Host(3) + " (DE, elite)"), std::string::npos);
+    const Rows verdicts = ListedVerdicts(main.listrep1);
+    for (const auto& row : verdicts)
+        if (row[0] == Host(1)) {
+            EXPECT_EQ(row[1], "fails");
+        }
+
+    proxies[3]->Pause(); // stopped: it takes connections and answers none
+    const std::string third = AwaitSwitch({Host(2), Host(5)});
+    EXPECT_NE(main.StatusBar1.Text().find("(3 checks failed in "), std::string::npos) << main.StatusBar1.Text();
+
+    const int thirdN = third == Host(2) ? 2 : 5;
+    proxies[thirdN].reset(); // now answering every request with a refusal of its own
+    proxies[thirdN] = std::make_unique<host::Tinyproxy>(Address(thirdN), 8888, std::vector<std::string>{"Allow 10.0.0.1"});
+    const std::string fourth = AwaitSwitch({Host(thirdN == 2 ? 5 : 2)});
+
+    proxies[fourth == Host(2) ? 2 : 5].reset();
+    AwaitSwitch({}, "three automatic switches in ten minutes, no more");
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), fourth) << "the dead proxy stays in place";
+    EXPECT_TRUE(errors.empty());
+}
+
+// Where only a transparent proxy and dead ones are left, the dead one stays, and the user is told
+// what to do; where the service cannot be reached either, the user is offline.
+TEST_F(WatchTest, NothingLeaksWhenNothingCanTakeOverAndOfflineIsNoDeath)
+{
+    Proxy(1);
+    Proxy(4, true);
+    Refresh(Host(1) + ";DE\r\n" + Host(4) + ";DE\r\n", 2);
+    Use(Host(1));
+    proxies[1]->Pause();
+    AwaitSwitch({}, "no checked proxy could take over: \"Refresh Proxy List\" for new ones, or \"Stop Hide My IP\"");
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1));
+    EXPECT_EQ(main.Label1.Text(), Host(1));
+
+    // The dead one answers again: it is in use as before.
+    proxies[1].reset();
+    Proxy(1);
+    AwaitSwitch({}, Host(1) + " answers again and is in use as before");
+
+    service.reset();
+    AwaitSwitch({}, "You are offline");
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WatchTest, SwitchingAutomaticallyOffSwitchesNothingAndStaysOffAcrossARestart)
+{
+    Proxy(1);
+    Proxy(2);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
+    EXPECT_TRUE(main.PopupMenu1.Checked(2000));
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Switch Automatically");
+    EXPECT_FALSE(main.PopupMenu1.Checked(2000));
+    Use(Host(1));
+    proxies[1].reset();
+    AwaitSwitch({}, "switching automatically is off");
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1));
+
+    main.ExitCleanup();
+    checker.Destroy();
+    main.Destroy();
+    TForm1 restarted;
+    TForm2 restartedChecker;
+    restarted.Create();
+    restarted.CreateChecker(restartedChecker);
+    EXPECT_FALSE(restarted.PopupMenu1.Checked(2000));
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnuautoswitch"), std::optional<DWORD>(0));
+}
+
+// The proxy picked in the checker is watched too, and its successor comes from the checker's list.
+TEST_F(WatchTest, AProxyPickedInTheCheckerIsReplacedFromTheCheckersList)
+{
+    Proxy(1);
+    Proxy(2);
+    checker.HostNames.SetText(Host(1) + "\r\n" + Host(2));
+    checker.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return checker.StatusBar1.Text().find(" probed in ") != std::string::npos; }));
+    const Rows rows = ListedRows(checker.ListView1);
+    const int first = rows[0][0] == Host(1) ? 0 : 1;
+    SelectItem(checker.ListView1, first);
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Use This Proxy");
+    proxies[1].reset();
+    std::string server;
+    EXPECT_TRUE(PumpMessagesUntil([&] { return (server = raw::GetText(SettingsKey, "ProxyServer").value_or("")) == Host(2); }, 20000));
+    EXPECT_EQ(checker.Label2.Text(), Host(2));
+    EXPECT_NE(checker.StatusBar1.Text().find("now " + Host(2)), std::string::npos) << checker.StatusBar1.Text();
+}
+
+// Nothing is checked once the proxy is switched off, by "Stop Hide My IP" or by leaving.
+TEST_F(WatchTest, StopAndTheExitEndTheWatch)
+{
+    Proxy(1);
+    Refresh(Host(1) + ";DE\r\n", 1);
+    for (const bool byExit : {false, true}) {
+        SCOPED_TRACE(byExit ? "the exit" : "Stop Hide My IP");
+        Use(Host(1));
+        const std::size_t before = ChecksThrough(Address(1));
+        EXPECT_TRUE(PumpMessagesUntil([&] { return ChecksThrough(Address(1)) >= before + 2; }, 10000)) << "no watch";
+        if (byExit)
+            main.ExitCleanup();
+        else
+            ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
+        PumpMessagesUntil([] { return false; }, 300); // a check under way may still end
+        const std::size_t stopped = ChecksThrough(Address(1));
+        PumpMessagesUntil([] { return false; }, 3000);
+        EXPECT_EQ(ChecksThrough(Address(1)), stopped);
+    }
+}
+
+} // namespace
