@@ -30,6 +30,22 @@ std::string DecodeProxyList(std::string_view text)
     return decoded;
 }
 
+std::string EncodeProxyList(std::string_view text)
+{
+    std::string encoded(text);
+    for (char& c : encoded) {
+        if (c == '.')
+            c = '%';
+        else if (c == ':')
+            c = '&';
+        else if (c == ';')
+            c = '@';
+        else if (c >= '2' && c <= '9')
+            c = static_cast<char>('0' + 11 - (c - '0'));
+    }
+    return encoded;
+}
+
 std::string ProxyLineLabel(std::string_view line)
 {
     return std::string(Before(line, ';'));

@@ -11,6 +11,10 @@
 // becomes 11 - d; every other byte stays. The result has the same length.
 std::string DecodeProxyList(std::string_view text);
 
+// The service's substitution: the inverse of DecodeProxyList for text without "%", "&" and "@",
+// which the encoded form cannot tell from ".", ":" and ";".
+std::string EncodeProxyList(std::string_view text);
+
 // Before the first ";" (the whole line without one): the address and port shown in a row.
 std::string ProxyLineLabel(std::string_view line);
 // The proxy a line names, as a check reaches it: its label without blanks around it.

@@ -150,3 +150,31 @@ HostPort SplitHostPort(std::string_view text, unsigned short defaultPort)
     split.port = port >= 1 && port <= 65535 ? static_cast<unsigned short>(port) : 0;
     return split;
 }
+
+std::optional<BasicCredentials> ReadBasicAuthorization(std::string_view value)
+{
+    static constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    if (value.substr(0, 6) != "Basic ")
+        return std::nullopt;
+    value.remove_prefix(6);
+    while (!value.empty() && value.back() == '=')
+        value.remove_suffix(1);
+    std::string plain;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (const char c : value) {
+        const std::size_t digit = kAlphabet.find(c);
+        if (digit == std::string_view::npos)
+            return std::nullopt;
+        buffer = (buffer << 6) | static_cast<unsigned>(digit);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            plain += static_cast<char>((buffer >> bits) & 0xFF);
+        }
+    }
+    const std::size_t colon = plain.find(':');
+    if (colon == std::string::npos)
+        return BasicCredentials{plain, {}};
+    return BasicCredentials{plain.substr(0, colon), plain.substr(colon + 1)};
+}

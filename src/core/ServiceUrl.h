@@ -2,6 +2,7 @@
 // Addresses on the Zarnu service: the download URLs, which carry the account name and the fixed
 // password as the URL's user information, and the what-is-my-IP page.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,14 @@ UrlCredentials SplitUrlCredentials(std::string_view url);
 
 // The value of an HTTP Basic "Authorization" header for these credentials.
 std::string BasicAuthorization(std::string_view user, std::string_view password);
+
+// The user name and password of such a value (the user name up to the first ":"); nullopt for a
+// value that is not "Basic " and base64.
+struct BasicCredentials {
+    std::string user;
+    std::string password;
+};
+std::optional<BasicCredentials> ReadBasicAuthorization(std::string_view value);
 
 // "host", "host:port", "[v6]" or "[v6]:port" taken apart: the host without brackets, and the port
 // (`defaultPort` where none is given, 0 where the one given is no number from 1 to 65535).

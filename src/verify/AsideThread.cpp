@@ -1,20 +1,11 @@
 #include "verify/AsideThread.h"
 
-#include "win/SystemErrorText.h"
-#include "win/UniqueHandle.h"
+#include "win/StartThread.h"
 #include "win/WinsockSession.h"
-
-#include <process.h>
 
 #include <deque>
 #include <mutex>
 #include <stdexcept>
-
-namespace {
-
-constexpr unsigned kStackReservation = 256 * 1024;
-
-} // namespace
 
 struct AsideThread::Shared {
     std::mutex lock;
@@ -53,15 +44,9 @@ struct AsideThread::Shared {
 
 AsideThread::AsideThread() : shared_(std::make_shared<Shared>())
 {
-    auto* start = new std::shared_ptr<Shared>(shared_);
-    const UniqueKernelHandle thread(shared_->wake ? reinterpret_cast<HANDLE>(_beginthreadex(
-                                                        nullptr, kStackReservation, &Shared::Run, start,
-                                                        STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr))
-                                                  : nullptr);
-    if (!thread) {
-        delete start;
+    if (!shared_->wake)
         throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
-    }
+    StartThread(&Shared::Run, std::make_unique<std::shared_ptr<Shared>>(shared_)); // never waited for
 }
 
 AsideThread::~AsideThread()

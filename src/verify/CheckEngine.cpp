@@ -1,10 +1,8 @@
 #include "verify/CheckEngine.h"
 
 #include "core/ServiceUrl.h"
-#include "win/SystemErrorText.h"
+#include "win/StartThread.h"
 #include "win/WinsockSession.h"
-
-#include <process.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +15,6 @@
 
 namespace {
 
-constexpr unsigned kStackReservation = 256 * 1024;
 // How long the engine's thread waits for its sockets before it looks for new checks.
 constexpr DWORD kLongestWaitMs = 10;
 constexpr std::size_t kMostPartsPerCheck = 2;
@@ -269,14 +266,9 @@ unsigned WINAPI RunLoop(void* loop)
 
 CheckEngine::CheckEngine() : shared_(std::make_shared<Shared>())
 {
-    auto* loop = new Loop(shared_, aside_);
-    thread_.reset(shared_->wake ? reinterpret_cast<HANDLE>(_beginthreadex(nullptr, kStackReservation, &RunLoop, loop,
-                                                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr))
-                                : nullptr);
-    if (!thread_) {
-        delete loop;
+    if (!shared_->wake)
         throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
-    }
+    thread_ = StartThread(&RunLoop, std::make_unique<Loop>(shared_, aside_));
 }
 
 CheckEngine::~CheckEngine()

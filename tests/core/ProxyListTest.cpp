@@ -12,6 +12,8 @@ TEST(DecodeProxyList, MapsDigitsAndTheThreePunctuationCharacters)
     EXPECT_EQ(DecodeProxyList("%&@"), ".:;");
     EXPECT_EQ(DecodeProxyList(".:;"), ".:;"); // not its own inverse: decoded text stays as it is
     EXPECT_EQ(DecodeProxyList(""), "");
+    const std::string list = "203.0.113.7:8080;United States\r\n10.0.0.1:3128;St. Kitts\r\n";
+    EXPECT_EQ(DecodeProxyList(EncodeProxyList(list)), list);
 }
 
 TEST(DecodeProxyList, LeavesEveryOtherByteAndTheLengthAlone)

@@ -48,8 +48,16 @@ TEST(SplitUrlCredentials, LeavesUrlsWithoutUserInformationAlone)
     EXPECT_EQ(SplitUrlCredentials("http://a%zz:p@h/").user, "a%zz");
 }
 
-TEST(BasicAuthorization, EncodesUserColonPasswordInBase64)
+TEST(BasicAuthorization, EncodesUserColonPasswordInBase64AndBack)
 {
+    for (const std::string user : {"", "a", "bob@mail.example", "\xe9t\xe9"}) {
+        const auto read = ReadBasicAuthorization(BasicAuthorization(user, "Tordane41"));
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->user, user);
+        EXPECT_EQ(read->password, "Tordane41");
+    }
+    EXPECT_FALSE(ReadBasicAuthorization("Bearer x"));
+    EXPECT_FALSE(ReadBasicAuthorization("Basic a*b"));
     EXPECT_EQ(BasicAuthorization("Aladdin", "open sesame"), "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
     EXPECT_EQ(BasicAuthorization("", "Tordane41"), "Basic OlRvcmRhbmU0MQ==");
     EXPECT_EQ(BasicAuthorization("a", ""), "Basic YTo=");

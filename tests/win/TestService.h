@@ -6,6 +6,8 @@
 
 #include "HostTools.h"
 
+#include "core/ProxyList.h"
+
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -85,16 +87,7 @@ public:
     }
 
     // A proxy list in the form the service delivers it: the inverse of the program's decoding.
-    static std::string EncodedProxyList(std::string text)
-    {
-        for (char& c : text) {
-            if (c == '.') c = '%';
-            else if (c == ':') c = '&';
-            else if (c == ';') c = '@';
-            else if (c >= '2' && c <= '9') c = static_cast<char>('0' + 11 - (c - '0'));
-        }
-        return text;
-    }
+    static std::string EncodedProxyList(const std::string& text) { return EncodeProxyList(text); }
 
     static std::string WindowsPath(const std::string& unixPath) { return host::WindowsPath(unixPath); }
 

@@ -24,6 +24,7 @@
 #include "StatementSigner.h"
 
 #include "core/IpCheckPage.h"
+#include "core/ServiceUrl.h"
 
 #include <httplib.h>
 
@@ -69,45 +70,16 @@ std::string Escape(const std::string& text)
     return escaped;
 }
 
-std::string Base64Decode(const std::string& text)
-{
-    std::string decoded;
-    unsigned buffer = 0;
-    int bits = 0;
-    for (const char c : text) {
-        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        const char* found = c ? std::strchr(alphabet, c) : nullptr;
-        if (!found)
-            break; // "=" padding or the end of the value
-        buffer = (buffer << 6) | static_cast<unsigned>(found - alphabet);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            decoded += static_cast<char>((buffer >> bits) & 0xFF);
-        }
-    }
-    return decoded;
-}
-
 struct Credentials {
     bool sent = false;
     std::string user;
     std::string password;
 };
 
-Credentials BasicCredentials(const httplib::Request& request)
+Credentials CredentialsOf(const httplib::Request& request)
 {
-    Credentials credentials;
-    const std::string header = request.get_header_value("Authorization");
-    if (header.rfind("Basic ", 0) != 0)
-        return credentials;
-    const std::string plain = Base64Decode(header.substr(6));
-    const size_t colon = plain.find(':');
-    credentials.sent = true;
-    credentials.user = plain.substr(0, colon);
-    if (colon != std::string::npos)
-        credentials.password = plain.substr(colon + 1);
-    return credentials;
+    const auto credentials = ReadBasicAuthorization(request.get_header_value("Authorization"));
+    return credentials ? Credentials{true, credentials->user, credentials->password} : Credentials{};
 }
 
 void WritePortFile(const fs::path& root, int port)
@@ -133,7 +105,7 @@ public:
     void ServeFile(const httplib::Request& request, httplib::Response& response,
                    const std::string& name)
     {
-        const Credentials credentials = BasicCredentials(request);
+        const Credentials credentials = CredentialsOf(request);
         Record(request, credentials);
         if (!credentials.sent || credentials.password != kPassword) {
             response.status = 401;
@@ -260,13 +232,13 @@ int main(int argc, char** argv)
     server.Get("/download/encrypt/useragent.txt",
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
-        service.Record(q, BasicCredentials(q));
+        service.Record(q, CredentialsOf(q));
         r.set_content(IpCheckPage(q, kWebSide, signer), "text/plain");
     });
     // The far end of a proxy's tunnel to the HTTPS port: the same page, stating the tunnel.
     httplib::Server httpsSide;
     httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
-        service.Record(q, BasicCredentials(q));
+        service.Record(q, CredentialsOf(q));
         r.set_content(IpCheckPage(q, kTunnelSide, signer), "text/plain");
     });
 

@@ -1,0 +1,117 @@
+#include "Config.h"
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+unsigned long Number(const std::string& where, const std::string& key, const std::string& value, unsigned long least,
+                     unsigned long most)
+{
+    std::size_t used = 0;
+    unsigned long number = 0;
+    try {
+        number = value.empty() || value[0] == '-' ? most + 1 : std::stoul(value, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != value.size() || number < least || number > most)
+        throw ConfigError(where + ": '" + key + "' must be a whole number from " + std::to_string(least) + " to " +
+                          std::to_string(most) + ", not '" + value + "'");
+    return number;
+}
+
+fs::path ReadableFile(const std::string& where, const std::string& key, const std::string& value, const fs::path& folder)
+{
+    const fs::path path = fs::path(value).is_absolute() ? fs::path(value) : folder / value;
+    if (value.empty() || !std::ifstream(path).good() || fs::is_directory(path))
+        throw ConfigError(where + ": '" + key + "' names no readable file: " + path.string());
+    return path;
+}
+
+} // namespace
+
+ServiceConfig ReadServiceConfig(const fs::path& path)
+{
+    std::ifstream file(path);
+    if (!file)
+        throw ConfigError(path.string() + ": cannot be read");
+    const fs::path folder = path.parent_path();
+    ServiceConfig config;
+    std::set<std::string> given;
+    using Setter = std::function<void(const std::string& where, const std::string& key, const std::string& value)>;
+    const auto number = [](unsigned& field, unsigned long least, unsigned long most) -> Setter {
+        return [&field, least, most](const std::string& where, const std::string& key, const std::string& value) {
+            field = static_cast<unsigned>(Number(where, key, value, least, most));
+        };
+    };
+    const auto readable = [&folder](fs::path& field) -> Setter {
+        return [&field, &folder](const std::string& where, const std::string& key, const std::string& value) {
+            field = ReadableFile(where, key, value, folder);
+        };
+    };
+    const auto optionalReadable = [&folder](std::optional<fs::path>& field) -> Setter {
+        return [&field, &folder](const std::string& where, const std::string& key, const std::string& value) {
+            field = ReadableFile(where, key, value, folder);
+        };
+    };
+    unsigned tunnelPort = config.tunnelPort;
+    const std::map<std::string, Setter> setters = {
+        {"listen",
+         [&](const std::string& where, const std::string& key, const std::string& value) {
+             const std::size_t colon = value.rfind(':');
+             if (colon == std::string::npos || colon == 0)
+                 throw ConfigError(where + ": '" + key + "' must be address:port, not '" + value + "'");
+             config.listenAddress = value.substr(0, colon);
+             if (config.listenAddress.front() == '[' && config.listenAddress.back() == ']')
+                 config.listenAddress = config.listenAddress.substr(1, config.listenAddress.size() - 2);
+             config.listenPort = static_cast<unsigned short>(Number(where, key, value.substr(colon + 1), 0, 65535));
+         }},
+        {"tunnel_port", number(tunnelPort, 0, 65535)},
+        {"proxy_list", readable(config.proxyList)},
+        {"user_agents", readable(config.userAgents)},
+        {"accounts", optionalReadable(config.accounts)},
+        {"signing_key", readable(config.signingKey)},
+        {"country_database", optionalReadable(config.countryDatabase)},
+        {"max_connections", number(config.maxConnections, 1, 100000)},
+        {"request_timeout", number(config.requestTimeoutSeconds, 1, 3600)},
+        {"max_header_bytes", number(config.maxHeaderBytes, 1024, 1048576)},
+        {"rate_limit", number(config.rateLimitPerMinute, 1, 1000000)},
+        {"reload_interval", number(config.reloadIntervalSeconds, 1, 86400)},
+        {"shutdown_grace", number(config.shutdownGraceSeconds, 0, 3600)},
+    };
+    std::string line;
+    for (int lineNumber = 1; std::getline(file, line); ++lineNumber) {
+        const std::string where = path.string() + ":" + std::to_string(lineNumber);
+        const std::string content = Trimmed(line.substr(0, line.find('#')));
+        if (content.empty())
+            continue;
+        const std::size_t equals = content.find('=');
+        if (equals == std::string::npos)
+            throw ConfigError(where + ": a line must be 'key = value', not '" + content + "'");
+        const std::string key = Trimmed(content.substr(0, equals));
+        const auto setter = setters.find(key);
+        if (setter == setters.end())
+            throw ConfigError(where + ": unknown key '" + key + "'");
+        if (!given.insert(key).second)
+            throw ConfigError(where + ": '" + key + "' is given twice");
+        setter->second(where, key, Trimmed(content.substr(equals + 1)));
+    }
+    config.tunnelPort = static_cast<unsigned short>(tunnelPort);
+    for (const char* required : {"proxy_list", "user_agents", "signing_key"})
+        if (!given.count(required))
+            throw ConfigError(path.string() + ": '" + required + "' is missing");
+    return config;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The service's HTTP side (Boost.Beast over Asio): the two lists behind HTTP Basic
+// authentication (the account as the user name, the program's fixed password), the
+// what-is-my-IP page, and the far end of the proxies' tunnels, which serves only that page.
+//
+// Its manners: one log line a request (time, caller, account, method and path, status, bytes,
+// milliseconds; never the password); a whole request must arrive within the request timeout, or
+// the connection is cut; its line and headers within max_header_bytes (431), a body of at most
+// 1 KB (413); at most max_connections open at once, more wait to be accepted; list downloads
+// limited per account and per caller (429); unknown paths (path tricks among them: paths are
+// matched as sent, never decoded) 404; methods other than GET and HEAD 405. Stop ends it after
+// the requests in flight, within a grace time.
+
+#include "Config.h"
+#include "RateLimit.h"
+#include "ServedFiles.h"
+#include "StatementSigner.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+class HttpServer {
+public:
+    // Binds the web side and the tunnel's side. Raises std::runtime_error when it cannot.
+    HttpServer(boost::asio::io_context& io, const ServiceConfig& config, const ServedFiles& files,
+               const StatementSigner& signer);
+
+    // The web side's port (the one bound, where the configuration asked for any).
+    unsigned short Port() const;
+    // Starts accepting.
+    void Start();
+    // Accepts no more; the requests in flight end, or are cut after the grace time. Any thread.
+    void Stop();
+
+    struct Shared; // what the connections share with the server
+
+private:
+    void Accept(std::size_t side);
+    void AwaitQuiet(std::chrono::steady_clock::time_point deadline);
+
+    boost::asio::io_context& io_;
+    std::shared_ptr<Shared> shared_;
+    std::vector<boost::asio::ip::tcp::acceptor> acceptors_; // web, then the tunnel's
+    boost::asio::steady_timer graceTimer_;
+    boost::asio::steady_timer resumeTimer_;
+};

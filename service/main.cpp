@@ -1,0 +1,116 @@
+// The Zarnu service, as an operator runs it for the program's users:
+//
+//   zarnu-service --config FILE      serves until SIGTERM (SIGHUP: read the files again)
+//   zarnu-service --public-key PEM   prints the public key of a signing key, as a release of the
+//                                    program takes it (scripts/release --service ... --public-key)
+//
+// The configuration is described in Config.h. A mistake in it, or a file it names that cannot be
+// read, is one line on standard error and exit status 2, before anything listens; the log (one
+// line a request) goes to standard output.
+
+#include "Config.h"
+#include "HttpServer.h"
+#include "Log.h"
+#include "ServedFiles.h"
+#include "StatementSigner.h"
+
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+std::string FileText(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw ConfigError(path.string() + ": cannot be read");
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+int Usage()
+{
+    std::cerr << "usage: zarnu-service --config FILE | --public-key PEMFILE\n";
+    return 2;
+}
+
+// Reads the files again every `interval`.
+void LookAgainEvery(boost::asio::steady_timer& timer, std::chrono::seconds interval, ServedFiles& files)
+{
+    timer.expires_after(interval);
+    timer.async_wait([&timer, interval, &files](boost::system::error_code error) {
+        if (error)
+            return;
+        files.LookAgain(false);
+        LookAgainEvery(timer, interval, files);
+    });
+}
+
+void AwaitSignals(boost::asio::signal_set& signals, ServedFiles& files, HttpServer& server)
+{
+    signals.async_wait([&signals, &files, &server](boost::system::error_code error, int signal) {
+        if (error)
+            return;
+        if (signal == SIGHUP) {
+            LogLine("SIGHUP: reading the files again");
+            files.LookAgain(true);
+            AwaitSignals(signals, files, server);
+            return;
+        }
+        LogLine("stopping: the requests in flight end first");
+        server.Stop();
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return Usage();
+    const std::string option = argv[1];
+    try {
+        if (option == "--public-key") {
+            std::cout << StatementSigner(FileText(argv[2])).PublicKeyHex() << "\n";
+            return 0;
+        }
+        if (option != "--config")
+            return Usage();
+        const ServiceConfig config = ReadServiceConfig(argv[2]);
+        const StatementSigner signer = [&] {
+            try {
+                return StatementSigner(FileText(config.signingKey));
+            } catch (const std::runtime_error& error) {
+                throw ConfigError(config.signingKey.string() + ": " + error.what());
+            }
+        }();
+        ServedFiles files(config);
+        boost::asio::io_context io;
+        HttpServer server(io, config, files, signer);
+        LogLine("listening on " + config.listenAddress + ":" + std::to_string(server.Port()) +
+                (config.tunnelPort ? ", tunnels' far end on port " + std::to_string(config.tunnelPort) : ""));
+        boost::asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
+        AwaitSignals(signals, files, server);
+        boost::asio::steady_timer reload(io);
+        LookAgainEvery(reload, std::chrono::seconds(config.reloadIntervalSeconds), files);
+        server.Start();
+        std::vector<std::thread> threads(std::max(2u, std::thread::hardware_concurrency()) - 1);
+        for (std::thread& thread : threads)
+            thread = std::thread([&io] { io.run(); });
+        io.run();
+        for (std::thread& thread : threads)
+            thread.join();
+        LogLine("stopped");
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "zarnu-service: " << error.what() << std::endl;
+        return 2;
+    }
+}

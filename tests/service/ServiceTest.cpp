@@ -1,0 +1,278 @@
+#include "ServiceProcess.h"
+
+#include "core/ProxyList.h"
+#include "core/ServiceUrl.h"
+
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+
+namespace {
+
+using service::Folder;
+using service::ServiceProcess;
+
+std::string Lines(int count, int version)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "127.0." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250 + 1) + ":" +
+                 std::to_string(1000 + version) + ";Germany\n";
+    return lines;
+}
+
+class ServiceTest : public testing::Test {
+protected:
+    // Starts the service on the folder's files, with more configuration lines.
+    std::unique_ptr<ServiceProcess> Start(const std::string& more = "")
+    {
+        return std::make_unique<ServiceProcess>(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
+                                                        "user_agents = useragent.txt\nsigning_key = " ZARNU_DEMO_SIGNING_KEY "\n" +
+                                                            more);
+    }
+
+    static httplib::Client Client(const ServiceProcess& service, const std::string& account = "alice",
+                                  const std::string& password = ServicePassword)
+    {
+        httplib::Client client("127.0.0.1", service.Port());
+        if (!account.empty())
+            client.set_basic_auth(account.c_str(), password.c_str());
+        client.set_read_timeout(10, 0);
+        return client;
+    }
+
+    Folder folder;
+};
+
+TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
+{
+    ASSERT_EQ(std::system(("\"" ZARNU_TEST_TOOLS "/make-country-database\" " + (folder.Path() / "countries.mmdb").string())
+                              .c_str()),
+              0);
+    folder.Write("proxies.txt", "203.0.113.7:8080;United States\n# a comment\nnot a proxy\n10.0.0.1:99999;Nowhere\n"
+                                "  127.0.3.5:3128  \n127.0.4.5:80\nproxy.example:8080;Trinidad & Tobago\n");
+    folder.Write("useragent.txt", "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
+    folder.Write("accounts.txt", "alice\nbob@mail.example\n");
+    const auto service = Start("accounts = accounts.txt\ncountry_database = countries.mmdb\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+
+    const auto list = Client(*service).Get(ProxyListPath);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->status, 200);
+    EXPECT_EQ(DecodeProxyList(list->body), "203.0.113.7:8080;United States\r\n127.0.3.5:3128;Germany\r\n127.0.4.5:80\r\n"
+                                           "proxy.example:8080;Trinidad and Tobago\r\n");
+    EXPECT_NE(service->Log().find("4 proxies, 2 lines skipped"), std::string::npos) << service->Log();
+    const auto agents = Client(*service, "bob@mail.example").Get(AgentListPath);
+    ASSERT_TRUE(agents);
+    EXPECT_EQ(agents->body, "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
+
+    for (const auto& [account, password] : std::vector<std::pair<std::string, std::string>>{
+             {"carol", ServicePassword}, {"alice", "Tordane42"}, {"", ""}}) {
+        const auto refused = Client(*service, account, password).Get(ProxyListPath);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 401) << account;
+    }
+    httplib::Client client = Client(*service);
+    for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{
+             {"/download/encrypt/../encrypt/paidencrypt.txt", 404}, {"/download/encrypt%2Fpaidencrypt.txt", 404},
+             {"/download/encrypt/paidencrypt.txt/", 404}, {"/index.html", 404}})
+        EXPECT_EQ(client.Get(path)->status, status) << path;
+    EXPECT_EQ(client.Post(ProxyListPath)->status, 405);
+    const auto head = client.Head(ProxyListPath);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(list->body.size()));
+    EXPECT_NE(service->Log().find("127.0.0.1 alice GET /download/encrypt/paidencrypt.txt 200 "), std::string::npos);
+    EXPECT_EQ(service->Log().find(ServicePassword), std::string::npos) << "the password is never logged";
+}
+
+TEST_F(ServiceTest, EveryDownloadIsOneWholeVersionWhileTheListIsReplacedAThousandTimes)
+{
+    constexpr int kLines = 500;
+    folder.Write("proxies.txt", Lines(kLines, 0));
+    folder.Write("useragent.txt", "");
+    const auto service = Start("reload_interval = 1\nrate_limit = 1000000\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+
+    std::atomic<bool> replacing{true};
+    std::atomic<int> downloads{0};
+    std::mutex lock;
+    std::set<std::string> versions;
+    std::vector<std::string> broken;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 20; ++c)
+        clients.emplace_back([&] {
+            httplib::Client client = Client(*service);
+            while (replacing) {
+                const auto list = client.Get(ProxyListPath);
+                if (!list || list->status != 200)
+                    continue;
+                ++downloads;
+                // One version: all of its lines, each naming the version's port.
+                const std::vector<std::string> lines = SplitLines(DecodeProxyList(list->body));
+                const std::string port = lines.empty() ? "" : lines[0].substr(lines[0].find(':') + 1, 4);
+                const bool whole = lines.size() == kLines && std::all_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                    return line.find(":" + port + ";Germany") != std::string::npos;
+                });
+                const std::lock_guard<std::mutex> hold(lock);
+                versions.insert(port);
+                if (!whole)
+                    broken.push_back(std::to_string(lines.size()) + " lines, the first " + (lines.empty() ? "" : lines[0]));
+            }
+        });
+    for (int version = 1; version <= 1000; ++version) {
+        // Replaced as operators do: written aside, then moved over the old one; every tenth time
+        // it is asked to read at once.
+        folder.Write("proxies.new", Lines(kLines, version));
+        std::filesystem::rename(folder.Path() / "proxies.new", folder.Path() / "proxies.txt");
+        if (version % 10 == 0)
+            service->Signal(SIGHUP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    replacing = false;
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_TRUE(broken.empty()) << broken.size() << " broken, the first: " << (broken.empty() ? "" : broken.front());
+    EXPECT_GT(versions.size(), 10u) << "the list was not read again";
+    EXPECT_GT(downloads.load(), 100);
+    EXPECT_EQ(DecodeProxyList(Client(*service).Get(ProxyListPath)->body).substr(0, 20),
+              Lines(1, 1000).substr(0, 20)) << "the last version is served in the end";
+}
+
+TEST_F(ServiceTest, AMistakeInTheConfigurationIsOneLineOnStandardErrorAndNothingListens)
+{
+    folder.Write("proxies.txt", "203.0.113.7:8080\n");
+    folder.Write("useragent.txt", "");
+    for (const auto& [more, said] : std::vector<std::pair<std::string, std::string>>{
+             {"colour = blue\n", "unknown key 'colour'"},
+             {"max_connections = lots\n", "'max_connections' must be a whole number from 1 to 100000, not 'lots'"},
+             {"rate_limit = -1\n", "'rate_limit' must be a whole number"},
+             {"accounts = missing.txt\n", "'accounts' names no readable file"},
+             {"rate_limit = 5\nrate_limit = 6\n", "'rate_limit' is given twice"},
+             {"just words\n", "a line must be 'key = value'"},
+             {"shutdown_grace = 1.5\n", "'shutdown_grace' must be a whole number from 0 to 3600, not '1.5'"}}) {
+        SCOPED_TRACE(more);
+        ServiceProcess service(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
+                                       "user_agents = useragent.txt\nsigning_key = " ZARNU_DEMO_SIGNING_KEY "\n" + more);
+        EXPECT_EQ(service.AwaitEnd(std::chrono::seconds(5)), 2);
+        const std::string errors = service.Errors();
+        EXPECT_NE(errors.find(said), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        EXPECT_EQ(service.Log().find("listening"), std::string::npos);
+    }
+    ServiceProcess withoutKey(folder, "listen = 127.0.0.1:0\nproxy_list = proxies.txt\nuser_agents = useragent.txt\n");
+    EXPECT_EQ(withoutKey.AwaitEnd(std::chrono::seconds(5)), 2);
+    EXPECT_NE(withoutKey.Errors().find("'signing_key' is missing"), std::string::npos);
+}
+
+// A connected socket to the service, for requests no ordinary client makes.
+class RawClient {
+public:
+    explicit RawClient(int port) : socket_(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        timeval wait{5, 0};
+        setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    ~RawClient() { close(socket_); }
+    bool Send(const std::string& bytes) { return send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
+    // The answer's status line; empty when the connection ended without one.
+    std::string StatusLine()
+    {
+        std::string answer;
+        char byte = 0;
+        while (answer.find("\r\n") == std::string::npos && recv(socket_, &byte, 1, 0) == 1)
+            answer += byte;
+        return answer.substr(0, answer.find("\r\n"));
+    }
+
+private:
+    int socket_;
+    bool connected_ = false;
+};
+
+TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
+{
+    folder.Write("proxies.txt", "203.0.113.7:8080\n");
+    folder.Write("useragent.txt", "");
+    const auto service = Start("rate_limit = 5\nrequest_timeout = 1\nmax_header_bytes = 2048\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    httplib::Client client = Client(*service);
+    for (int request = 0; request < 5; ++request)
+        EXPECT_EQ(client.Get(ProxyListPath)->status, 200);
+    EXPECT_EQ(client.Get(ProxyListPath)->status, 429);
+    EXPECT_EQ(Client(*service, "bob").Get(AgentListPath)->status, 429) << "the caller is limited too";
+    EXPECT_EQ(client.Get(IpCheckPagePath)->status, 200) << "the page is not limited";
+
+    RawClient bigHeader(service->Port());
+    bigHeader.Send("GET /whatismyip.php HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(4096, 'x') + "\r\n\r\n");
+    EXPECT_EQ(bigHeader.StatusLine(), "HTTP/1.1 431 Request Header Fields Too Large");
+    RawClient bigBody(service->Port());
+    bigBody.Send("POST /whatismyip.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4096\r\n\r\n" + std::string(4096, 'x'));
+    EXPECT_EQ(bigBody.StatusLine(), "HTTP/1.1 413 Payload Too Large");
+
+    // A client that dribbles its request is cut off once the request's time is up.
+    RawClient dribbling(service->Port());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string request = "GET /whatismyip.php HTTP/1.1\r\nHost: x\r\nX-Slow: " + std::string(200, 'x');
+    std::size_t sent = 0;
+    while (sent < request.size() && dribbling.Send(request.substr(sent, 1))) {
+        ++sent;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5))
+            break;
+    }
+    EXPECT_EQ(dribbling.StatusLine(), "") << "cut off without an answer";
+    EXPECT_LT(sent, request.size()) << "the connection stayed open for the whole dribble";
+}
+
+TEST_F(ServiceTest, SigtermEndsItAfterTheRequestsInFlightEachWholeOrCut)
+{
+    constexpr int kLines = 10000;
+    folder.Write("proxies.txt", Lines(kLines, 1));
+    folder.Write("useragent.txt", "");
+    auto service = Start("shutdown_grace = 3\nrate_limit = 100000\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::atomic<bool> stopping{false};
+    std::atomic<int> whole{0}, cut{0}, partial{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 20; ++c)
+        clients.emplace_back([&] {
+            httplib::Client client = Client(*service);
+            while (!stopping) {
+                const auto list = client.Get(ProxyListPath);
+                if (!list) {
+                    ++cut;
+                    if (service->Ended())
+                        return;
+                    continue;
+                }
+                const std::string lines = DecodeProxyList(list->body);
+                (list->status == 200 && std::count(lines.begin(), lines.end(), '\n') == kLines ? whole : partial)++;
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto signalled = std::chrono::steady_clock::now();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->AwaitEnd(std::chrono::seconds(5)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(4)) << "not within its grace time";
+    stopping = true;
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_GT(whole.load(), 0);
+    EXPECT_EQ(partial.load(), 0) << "a download that arrived half, as if whole";
+    EXPECT_NE(service->Log().find("stopped"), std::string::npos);
+}
+
+} // namespace
