@@ -1,20 +1,27 @@
 #include "lists/ProbeLauncher.h"
 
+#include "core/ProbeQueue.h"
 #include "core/ProxyList.h"
 #include "win/Application.h"
-#include "win/ErrorBox.h"
+#include "win/StartThread.h"
 #include "win/SystemErrorText.h"
 
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 namespace {
 
-constexpr std::size_t kLinesPerStep = 250;
-constexpr UINT kRetryMs = 20;
+// While lines wait for room, the launcher's thread looks again this often.
+constexpr DWORD kRoomLookMs = 20;
 constexpr UINT kLivenessMs = 250;
-std::size_t mostLiveWorkers = 2000;
+std::atomic<std::size_t> mostLiveWorkers{2000};
 std::size_t linesProbedAgain = 0;
+std::set<const ProbeLauncher*> launchers; // UI thread only
 
 // Raises, with the platform's text, where the echo client cannot be built in this process.
 void CheckEchoClient()
@@ -28,29 +35,174 @@ void CheckEchoClient()
 
 } // namespace
 
+struct ProbeLauncher::Shared {
+    // A worker started whose completion has not run.
+    struct Live {
+        UniqueKernelHandle thread;
+        std::string line;
+        bool again;
+        unsigned command;
+        ProbeHandler onProbe;
+    };
+    struct Command {
+        std::vector<std::string> lines;
+        unsigned number;
+        bool withCountry;
+        ProbeHandler onProbe;
+    };
+
+    explicit Shared(ProbeLauncher& launcher) : launcher(launcher) {}
+
+    ProbeLauncher& launcher; // whose Completed the workers' completions call, on the UI thread
+    mutable std::mutex lock;
+    // Handed from the UI thread to the launcher's thread.
+    std::optional<Command> command;
+    std::vector<std::string> putBack;
+    bool ending = false;
+    // Kept by both.
+    unsigned commandNumber = 0; // the latest command's
+    std::size_t waiting = 0;    // lines the launcher's thread has not started (or more)
+    std::unordered_map<TPingThread*, Live> live;
+    std::string failure; // no thread could be had while none ran: for the error box
+    UniqueKernelHandle wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+
+    // The launcher's thread: takes commands and puts back lines, and starts them.
+    static unsigned WINAPI Run(void* start);
+    bool StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue);
+};
+
+unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
+{
+    const std::unique_ptr<std::shared_ptr<Shared>> self(static_cast<std::shared_ptr<Shared>*>(start));
+    Shared& shared = **self;
+    ProbeQueue queue;
+    Command current{{}, 0, false, {}};
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> hold(shared.lock);
+            if (shared.ending)
+                return 0;
+            if (shared.command) {
+                current = std::move(*shared.command);
+                shared.command.reset();
+                queue.StartAll(std::move(current.lines), {}, 0); // the earlier command's lines go
+            }
+            for (std::string& line : shared.putBack)
+                queue.PutBack(std::move(line));
+            shared.putBack.clear();
+            if (Application.Terminated()) // no completion would run for them
+                queue.Drop();
+            shared.waiting = queue.Waiting();
+        }
+        queue.StartWaiting([&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue); });
+        {
+            const std::lock_guard<std::mutex> hold(shared.lock);
+            shared.waiting = queue.Waiting();
+        }
+        // Room comes as workers end, and news from the UI thread wake it at once.
+        WaitForSingleObject(shared.wake.get(), queue.Waiting() > 0 ? kRoomLookMs : INFINITE);
+    }
+}
+
+bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue)
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (ending || this->command || Application.Terminated())
+            return false; // a newer command drops this one's lines first
+    }
+    if (RunningWorkers() >= mostLiveWorkers)
+        return false;
+    std::unique_ptr<TPingThread> worker;
+    try {
+        worker = std::make_unique<TPingThread>();
+    } catch (const EThreadCreation& error) {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!live.empty())
+            return false; // one of them will end and make room
+        queue.Drop(); // no wait would mend it
+        failure = error.what();
+        return false;
+    }
+    // Owned here until it runs: a failure before the start ends the suspended thread.
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), worker->ThreadHandle(), GetCurrentProcess(), &thread, SYNCHRONIZE,
+                         FALSE, 0))
+        return false; // no handle to be had: as no room
+    worker->Country = command.withCountry ? ProxyLineCountry(line) : std::string();
+    worker->SourceLine = line;
+    worker->Target = ProxyLineHost(line);
+    worker->TimeoutMs = 4000;
+    worker->Ttl = 32;
+    worker->ResolveNames = false;
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [&launcher = launcher](WorkerThread& sender) {
+        launcher.Completed(static_cast<TPingThread&>(sender));
+    };
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        live.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command.number, command.onProbe});
+    }
+    RegisterWorker(worker->ThreadID());
+    worker.release()->Start();
+    return true;
+}
+
+ProbeLauncher::ProbeLauncher() : shared_(std::make_shared<Shared>(*this))
+{
+    launchers.insert(this);
+}
+
 ProbeLauncher::~ProbeLauncher()
 {
-    for (auto& [worker, live] : live_)
-        worker->OnTerminate = nullptr;
+    launchers.erase(this);
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        shared_->ending = true;
+        for (auto& [worker, live] : shared_->live)
+            worker->OnTerminate = nullptr; // their completions run only on this thread, not now
+    }
+    SetEvent(shared_->wake.get());
+    if (thread_)
+        WaitForSingleObject(thread_.get(), INFINITE);
 }
 
 void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe)
 {
-    queue_.Drop();
     if (!lines.empty())
         CheckEchoClient();
-    ++command_;
-    withCountry_ = withCountry;
-    onProbe_ = std::move(onProbe);
-    const std::size_t started = queue_.StartAll(
-        std::move(lines), [this](const std::string& line, bool again) { return StartOne(line, again); },
-        kLinesPerStep);
-    ScheduleNextStep(started == kLinesPerStep);
+    WorkerThread::PrepareCompletions(); // on this, the UI, thread
+    if (!thread_) {
+        if (!shared_->wake)
+            throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
+        thread_ = StartThread(&Shared::Run, std::make_unique<std::shared_ptr<Shared>>(shared_));
+    }
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        shared_->command = Shared::Command{std::move(lines), ++shared_->commandNumber, withCountry, std::move(onProbe)};
+        shared_->putBack.clear();
+    }
+    SetEvent(shared_->wake.get());
+    timer_.Start(kLivenessMs, [this] { Look(); });
+}
+
+bool ProbeLauncher::Busy() const
+{
+    const std::lock_guard<std::mutex> hold(shared_->lock);
+    return shared_->command || !shared_->putBack.empty() || shared_->waiting > 0 || !shared_->live.empty();
+}
+
+bool ProbeLauncher::AnyBusy()
+{
+    for (const ProbeLauncher* launcher : launchers)
+        if (launcher->Busy())
+            return true;
+    return false;
 }
 
 std::size_t ProbeLauncher::BoundLiveWorkers(std::size_t most)
 {
-    return std::exchange(mostLiveWorkers, most);
+    return mostLiveWorkers.exchange(most);
 }
 
 std::size_t ProbeLauncher::LinesProbedAgain()
@@ -58,54 +210,49 @@ std::size_t ProbeLauncher::LinesProbedAgain()
     return linesProbedAgain;
 }
 
-bool ProbeLauncher::StartOne(const std::string& line, bool again)
-{
-    if (RunningWorkers() >= mostLiveWorkers)
-        return false;
-    std::unique_ptr<TPingThread> worker;
-    try {
-        worker = std::make_unique<TPingThread>();
-    } catch (const EThreadCreation&) {
-        if (RunningWorkers() > 0)
-            return false; // one of them will end and make room
-        queue_.Drop();
-        throw;
-    }
-    // Owned here until it runs: a failure before the start ends the suspended thread.
-    HANDLE thread = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), worker->ThreadHandle(), GetCurrentProcess(), &thread, SYNCHRONIZE,
-                         FALSE, 0))
-        return false; // no handle to be had: as no room
-    worker->Country = withCountry_ ? ProxyLineCountry(line) : std::string();
-    worker->SourceLine = line;
-    worker->Target = ProxyLineHost(line);
-    worker->TimeoutMs = 4000;
-    worker->Ttl = 32;
-    worker->ResolveNames = false;
-    worker->FreeOnTerminate = true;
-    worker->OnTerminate = [this](WorkerThread& sender) { Completed(static_cast<TPingThread&>(sender)); };
-    live_.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command_, onProbe_});
-    RegisterWorker(worker->ThreadID());
-    worker.release()->Start();
-    return true;
-}
-
 void ProbeLauncher::Completed(TPingThread& worker)
 {
-    const auto live = live_.find(&worker);
-    if (live == live_.end())
-        return;
-    const ProbeHandler onProbe = std::move(live->second.onProbe);
-    live_.erase(live);
+    ProbeHandler onProbe;
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        const auto live = shared_->live.find(&worker);
+        if (live == shared_->live.end())
+            return;
+        onProbe = std::move(live->second.onProbe);
+        shared_->live.erase(live);
+    }
+    SetEvent(shared_->wake.get()); // room for a line that waits
     onProbe(worker);
+}
+
+void ProbeLauncher::Look()
+{
+    NoticeLostWorkers();
+    std::string failure;
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        failure = std::exchange(shared_->failure, {});
+    }
+    if (!Busy())
+        timer_.Stop();
+    if (!failure.empty())
+        throw std::runtime_error(failure); // the error box, as for any failing handler
 }
 
 void ProbeLauncher::NoticeLostWorkers()
 {
     // The ended threads among the live workers', as many at a time as one wait takes.
+    std::vector<std::pair<HANDLE, TPingThread*>> threads;
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        for (const auto& [worker, live] : shared_->live)
+            threads.emplace_back(live.thread.get(), worker);
+    }
     std::vector<TPingThread*> lost;
-    std::vector<std::pair<HANDLE, TPingThread*>> batch;
-    const auto checkBatch = [&] {
+    for (std::size_t first = 0; first < threads.size(); first += MAXIMUM_WAIT_OBJECTS) {
+        std::vector<std::pair<HANDLE, TPingThread*>> batch(
+            threads.begin() + static_cast<std::ptrdiff_t>(first),
+            threads.begin() + static_cast<std::ptrdiff_t>(std::min(threads.size(), first + MAXIMUM_WAIT_OBJECTS)));
         while (!batch.empty()) {
             std::vector<HANDLE> handles;
             for (const auto& entry : batch)
@@ -116,14 +263,7 @@ void ProbeLauncher::NoticeLostWorkers()
             lost.push_back(batch[found - WAIT_OBJECT_0].second);
             batch.erase(batch.begin() + (found - WAIT_OBJECT_0));
         }
-        batch.clear();
-    };
-    for (const auto& [worker, live] : live_) {
-        batch.emplace_back(live.thread.get(), worker);
-        if (batch.size() == MAXIMUM_WAIT_OBJECTS)
-            checkBatch();
     }
-    checkBatch();
     for (TPingThread* worker : lost)
         Lost(worker);
 }
@@ -131,33 +271,25 @@ void ProbeLauncher::NoticeLostWorkers()
 void ProbeLauncher::Lost(TPingThread* worker)
 {
     // Its thread has ended without its completion, so nothing else touches it any more.
-    Live live = std::move(live_.at(worker));
-    live_.erase(worker);
+    Shared::Live live;
+    bool current = false;
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        const auto found = shared_->live.find(worker);
+        if (found == shared_->live.end())
+            return; // it completed meanwhile
+        live = std::move(found->second);
+        shared_->live.erase(found);
+        current = live.command == shared_->commandNumber;
+        if (!live.again && current && !Application.Terminated())
+            shared_->putBack.push_back(live.line);
+    }
     ForgetWorker(worker->ThreadID());
     const std::unique_ptr<TPingThread> ended(worker);
-    if (!live.again && live.command == command_ && !Application.Terminated()) {
+    if (!live.again && current && !Application.Terminated()) {
         ++linesProbedAgain;
-        queue_.PutBack(live.line);
+        SetEvent(shared_->wake.get());
     } else if (!Application.Terminated() && live.onProbe) {
         live.onProbe(*ended); // what it holds: no answer, unless one was stored whole
     }
-}
-
-void ProbeLauncher::StartWaiting()
-{
-    NoticeLostWorkers();
-    if (Application.Terminated()) // no completion would run for them
-        queue_.Drop();
-    const std::size_t started = queue_.StartWaiting(
-        [this](const std::string& line, bool again) { return StartOne(line, again); }, kLinesPerStep);
-    ScheduleNextStep(started == kLinesPerStep);
-}
-
-void ProbeLauncher::ScheduleNextStep(bool stepWasFull)
-{
-    timer_.Stop();
-    if (queue_.Waiting() == 0 && live_.empty())
-        return;
-    const UINT interval = queue_.Waiting() == 0 ? kLivenessMs : stepWasFull ? USER_TIMER_MINIMUM : kRetryMs;
-    timer_.Start(interval, [this] { StartWaiting(); });
 }

@@ -67,7 +67,7 @@ void Launch(ListCommand& command, std::vector<std::string> lines, bool withCount
             ProbeHandler onProbe)
 {
     const std::size_t count = lines.size();
-    command.probes.Launch(std::move(lines), withCountry, std::move(onProbe)); // no completion before it returns
+    command.probes.Launch(std::move(lines), withCountry, std::move(onProbe)); // completions come after this handler
     command.progress.Began(count, droppedEarlier);
 }
 

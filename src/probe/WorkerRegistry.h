@@ -1,7 +1,6 @@
 #pragma once
 // The registry of worker thread ids: the workers of this program that have not completed, so
-// that lines wait for room, and program end can ask the workers still there to stop. UI thread
-// only. A worker's slot is emptied when its completion has run, or when its thread is found
+// that lines wait for room, and program end can ask the workers still there to stop. Any thread. A worker's slot is emptied when its completion has run, or when its thread is found
 // ended without one. The stop request is an event of the program's own that parked workers wait
 // for, never a message to a thread id, so it cannot reach a thread that is not one of them.
 

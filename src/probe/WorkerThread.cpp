@@ -31,20 +31,25 @@ std::atomic<HANDLE> stopRequest{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 
 } // namespace
 
+void WorkerThread::PrepareCompletions()
+{
+    if (completionWindow.load())
+        return;
+    WNDCLASSEXA windowClass{sizeof windowClass};
+    windowClass.lpfnWndProc = &CompletionProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kCompletionClass;
+    RegisterClassExA(&windowClass);
+    const HWND window = CreateWindowExA(0, kCompletionClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr);
+    if (!window)
+        throw EThreadCreation("Thread creation error: " + SystemErrorText(GetLastError()));
+    completionWindow = window;
+}
+
 WorkerThread::WorkerThread()
 {
-    if (!completionWindow.load()) {
-        WNDCLASSEXA windowClass{sizeof windowClass};
-        windowClass.lpfnWndProc = &CompletionProcedure;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kCompletionClass;
-        RegisterClassExA(&windowClass);
-        const HWND window = CreateWindowExA(0, kCompletionClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                            nullptr, GetModuleHandleA(nullptr), nullptr);
-        if (!window)
-            throw EThreadCreation("Thread creation error: " + SystemErrorText(GetLastError()));
-        completionWindow = window;
-    }
+    PrepareCompletions();
 
     unsigned threadId = 0;
     thread_.reset(reinterpret_cast<HANDLE>(

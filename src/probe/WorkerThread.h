@@ -1,6 +1,7 @@
 #pragma once
-// The base of the program's worker threads. A worker is created suspended on the UI thread, has
-// its thread id at once, and runs Execute on its own thread once started. Then its completion
+// The base of the program's worker threads. A worker is created suspended (on any thread, once the
+// UI thread has prepared the completions), has its thread id at once, and runs Execute on its own
+// thread once started. Then its completion
 // event OnTerminate runs on the UI thread while the worker waits: completions are delivered
 // through the UI thread's message handling, one at a time, also inside modal loops, and never in
 // the middle of a handler that retrieves no messages. With FreeOnTerminate the worker deletes
@@ -25,9 +26,13 @@ class WorkerThread {
 public:
     using TNotifyEvent = std::function<void(WorkerThread& sender)>;
 
-    // Creates the thread suspended. UI thread only. Raises EThreadCreation when the platform
+    // Creates the thread suspended. Any thread, once PrepareCompletions has run (the first worker
+    // made on the UI thread prepares them itself). Raises EThreadCreation when the platform
     // cannot create another thread.
     WorkerThread();
+    // Makes the window through which completions reach the UI thread, where it is missing. UI
+    // thread only.
+    static void PrepareCompletions();
     // A worker that was never started is ended without running its body. A started worker is
     // deleted by itself (FreeOnTerminate) or by its owner once its completion has run.
     virtual ~WorkerThread();

@@ -4,6 +4,7 @@
 
 #include "WindowTestSupport.h"
 
+#include "lists/ProbeLauncher.h"
 #include "probe/PingThrd.h"
 
 #include <cstdlib>
@@ -114,10 +115,12 @@ inline std::string ClipboardText()
     return text;
 }
 
-// Handles messages until every started probe has completed, for at most 20 s.
+// Handles messages until every line handed to a launcher is probed and every probe has
+// completed, for at most 20 s.
 inline void AwaitProbes()
 {
-    EXPECT_TRUE(PumpMessagesUntil([] { return RegisteredWorkerSlots() == 0; })) << "probes still running";
+    EXPECT_TRUE(PumpMessagesUntil([] { return !ProbeLauncher::AnyBusy() && RegisteredWorkerSlots() == 0; }))
+        << "probes still running";
 }
 
 // A finished probe as a completion handler receives it; the worker is never started.
