@@ -41,6 +41,56 @@ fs::path ReadableFile(const std::string& where, const std::string& key, const st
     return path;
 }
 
+using Setter = std::function<void(const std::string& where, const std::string& key, const std::string& value)>;
+
+Setter Whole(unsigned& field, unsigned long least, unsigned long most)
+{
+    return [&field, least, most](const std::string& where, const std::string& key, const std::string& value) {
+        field = static_cast<unsigned>(Number(where, key, value, least, most));
+    };
+}
+
+template <typename Field>
+Setter Readable(Field& field, const fs::path& folder)
+{
+    return [&field, folder](const std::string& where, const std::string& key, const std::string& value) {
+        field = ReadableFile(where, key, value, folder);
+    };
+}
+
+void SetListen(ServiceConfig& config, const std::string& where, const std::string& key, const std::string& value)
+{
+    const std::size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        throw ConfigError(where + ": '" + key + "' must be address:port, not '" + value + "'");
+    config.listenAddress = value.substr(0, colon);
+    if (config.listenAddress.front() == '[' && config.listenAddress.back() == ']')
+        config.listenAddress = config.listenAddress.substr(1, config.listenAddress.size() - 2);
+    config.listenPort = static_cast<unsigned short>(Number(where, key, value.substr(colon + 1), 0, 65535));
+}
+
+// What each key sets in `config` (`tunnelPort` before it is narrowed), files taken from `folder`.
+std::map<std::string, Setter> Setters(ServiceConfig& config, unsigned& tunnelPort, const fs::path& folder)
+{
+    return {
+        {"listen", [&config](const std::string& where, const std::string& key, const std::string& value) {
+             SetListen(config, where, key, value);
+         }},
+        {"tunnel_port", Whole(tunnelPort, 0, 65535)},
+        {"proxy_list", Readable(config.proxyList, folder)},
+        {"user_agents", Readable(config.userAgents, folder)},
+        {"accounts", Readable(config.accounts, folder)},
+        {"signing_key", Readable(config.signingKey, folder)},
+        {"country_database", Readable(config.countryDatabase, folder)},
+        {"max_connections", Whole(config.maxConnections, 1, 100000)},
+        {"request_timeout", Whole(config.requestTimeoutSeconds, 1, 3600)},
+        {"max_header_bytes", Whole(config.maxHeaderBytes, 1024, 1048576)},
+        {"rate_limit", Whole(config.rateLimitPerMinute, 1, 1000000)},
+        {"reload_interval", Whole(config.reloadIntervalSeconds, 1, 86400)},
+        {"shutdown_grace", Whole(config.shutdownGraceSeconds, 0, 3600)},
+    };
+}
+
 } // namespace
 
 ServiceConfig ReadServiceConfig(const fs::path& path)
@@ -48,50 +98,10 @@ ServiceConfig ReadServiceConfig(const fs::path& path)
     std::ifstream file(path);
     if (!file)
         throw ConfigError(path.string() + ": cannot be read");
-    const fs::path folder = path.parent_path();
     ServiceConfig config;
-    std::set<std::string> given;
-    using Setter = std::function<void(const std::string& where, const std::string& key, const std::string& value)>;
-    const auto number = [](unsigned& field, unsigned long least, unsigned long most) -> Setter {
-        return [&field, least, most](const std::string& where, const std::string& key, const std::string& value) {
-            field = static_cast<unsigned>(Number(where, key, value, least, most));
-        };
-    };
-    const auto readable = [&folder](fs::path& field) -> Setter {
-        return [&field, &folder](const std::string& where, const std::string& key, const std::string& value) {
-            field = ReadableFile(where, key, value, folder);
-        };
-    };
-    const auto optionalReadable = [&folder](std::optional<fs::path>& field) -> Setter {
-        return [&field, &folder](const std::string& where, const std::string& key, const std::string& value) {
-            field = ReadableFile(where, key, value, folder);
-        };
-    };
     unsigned tunnelPort = config.tunnelPort;
-    const std::map<std::string, Setter> setters = {
-        {"listen",
-         [&](const std::string& where, const std::string& key, const std::string& value) {
-             const std::size_t colon = value.rfind(':');
-             if (colon == std::string::npos || colon == 0)
-                 throw ConfigError(where + ": '" + key + "' must be address:port, not '" + value + "'");
-             config.listenAddress = value.substr(0, colon);
-             if (config.listenAddress.front() == '[' && config.listenAddress.back() == ']')
-                 config.listenAddress = config.listenAddress.substr(1, config.listenAddress.size() - 2);
-             config.listenPort = static_cast<unsigned short>(Number(where, key, value.substr(colon + 1), 0, 65535));
-         }},
-        {"tunnel_port", number(tunnelPort, 0, 65535)},
-        {"proxy_list", readable(config.proxyList)},
-        {"user_agents", readable(config.userAgents)},
-        {"accounts", optionalReadable(config.accounts)},
-        {"signing_key", readable(config.signingKey)},
-        {"country_database", optionalReadable(config.countryDatabase)},
-        {"max_connections", number(config.maxConnections, 1, 100000)},
-        {"request_timeout", number(config.requestTimeoutSeconds, 1, 3600)},
-        {"max_header_bytes", number(config.maxHeaderBytes, 1024, 1048576)},
-        {"rate_limit", number(config.rateLimitPerMinute, 1, 1000000)},
-        {"reload_interval", number(config.reloadIntervalSeconds, 1, 86400)},
-        {"shutdown_grace", number(config.shutdownGraceSeconds, 0, 3600)},
-    };
+    const std::map<std::string, Setter> setters = Setters(config, tunnelPort, path.parent_path());
+    std::set<std::string> given;
     std::string line;
     for (int lineNumber = 1; std::getline(file, line); ++lineNumber) {
         const std::string where = path.string() + ":" + std::to_string(lineNumber);

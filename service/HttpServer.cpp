@@ -10,7 +10,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <cctype>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -134,20 +133,8 @@ private:
         Response response{http::status::ok, 11};
         response.set(http::field::content_type, "text/plain");
         response.set(http::field::cache_control, "no-store");
-        const bool tokenGiven =
-            statement.token.size() >= 32 && statement.token.size() <= 64 && HexBytes(statement.token).has_value();
-        if (tokenGiven) {
-            response.body() = SignedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
-            return response;
-        }
-        std::string page = "REMOTE_ADDR = " + caller_ + "\n"; // for a browser: the same lines, unsigned
-        for (const auto& [name, value] : statement.headers) {
-            std::string variable = "HTTP_";
-            for (const char c : name)
-                variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            page += variable + " = " + value + "\n";
-        }
-        response.body() = page;
+        response.body() =
+            ServedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
         return response;
     }
 

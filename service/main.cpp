@@ -69,6 +69,36 @@ void AwaitSignals(boost::asio::signal_set& signals, ServedFiles& files, HttpServ
     });
 }
 
+// Serves until a signal ends it.
+int Serve(const ServiceConfig& config)
+{
+    const StatementSigner signer = [&] {
+        try {
+            return StatementSigner(FileText(config.signingKey));
+        } catch (const std::runtime_error& error) {
+            throw ConfigError(config.signingKey.string() + ": " + error.what());
+        }
+    }();
+    ServedFiles files(config);
+    boost::asio::io_context io;
+    HttpServer server(io, config, files, signer);
+    LogLine("listening on " + config.listenAddress + ":" + std::to_string(server.Port()) +
+            (config.tunnelPort ? ", tunnels' far end on port " + std::to_string(config.tunnelPort) : ""));
+    boost::asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
+    AwaitSignals(signals, files, server);
+    boost::asio::steady_timer reload(io);
+    LookAgainEvery(reload, std::chrono::seconds(config.reloadIntervalSeconds), files);
+    server.Start();
+    std::vector<std::thread> threads(std::max(2u, std::thread::hardware_concurrency()) - 1);
+    for (std::thread& thread : threads)
+        thread = std::thread([&io] { io.run(); });
+    io.run();
+    for (std::thread& thread : threads)
+        thread.join();
+    LogLine("stopped");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -83,32 +113,7 @@ int main(int argc, char** argv)
         }
         if (option != "--config")
             return Usage();
-        const ServiceConfig config = ReadServiceConfig(argv[2]);
-        const StatementSigner signer = [&] {
-            try {
-                return StatementSigner(FileText(config.signingKey));
-            } catch (const std::runtime_error& error) {
-                throw ConfigError(config.signingKey.string() + ": " + error.what());
-            }
-        }();
-        ServedFiles files(config);
-        boost::asio::io_context io;
-        HttpServer server(io, config, files, signer);
-        LogLine("listening on " + config.listenAddress + ":" + std::to_string(server.Port()) +
-                (config.tunnelPort ? ", tunnels' far end on port " + std::to_string(config.tunnelPort) : ""));
-        boost::asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
-        AwaitSignals(signals, files, server);
-        boost::asio::steady_timer reload(io);
-        LookAgainEvery(reload, std::chrono::seconds(config.reloadIntervalSeconds), files);
-        server.Start();
-        std::vector<std::thread> threads(std::max(2u, std::thread::hardware_concurrency()) - 1);
-        for (std::thread& thread : threads)
-            thread = std::thread([&io] { io.run(); });
-        io.run();
-        for (std::thread& thread : threads)
-            thread.join();
-        LogLine("stopped");
-        return 0;
+        return Serve(ReadServiceConfig(argv[2]));
     } catch (const std::exception& error) {
         std::cerr << "zarnu-service: " << error.what() << std::endl;
         return 2;

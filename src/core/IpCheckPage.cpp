@@ -209,6 +209,18 @@ std::string SignedIpCheckPage(const IpStatement& statement,
     return page + std::string(kSignatureName) + HexText(sign(StatementMessage(page))) + "\n";
 }
 
+std::string ServedIpCheckPage(const IpStatement& statement,
+                              const std::function<std::string(std::string_view message)>& sign)
+{
+    const std::string& token = statement.token;
+    if (token.size() >= 32 && token.size() <= 64 && HexBytes(token))
+        return SignedIpCheckPage(statement, sign);
+    std::string page = "REMOTE_ADDR = " + OneLine(statement.callerAddress) + "\n";
+    for (const auto& [name, value] : statement.headers)
+        page += "HTTP_" + OneLine(VariableName(name)) + " = " + OneLine(value) + "\n";
+    return page;
+}
+
 std::optional<IpStatement> AcceptStatement(std::string_view page, std::string_view token, std::string_view side,
                                            const SignatureCheck& check)
 {

@@ -56,6 +56,12 @@ std::string StatementMessage(std::string_view statement);
 std::string SignedIpCheckPage(const IpStatement& statement,
                               const std::function<std::string(std::string_view message)>& sign);
 
+// The page the service serves for `statement`: signed (SignedIpCheckPage) where it names a token
+// of 32 to 64 hex digits; otherwise, for a browser, the same lines without side, token and
+// signature.
+std::string ServedIpCheckPage(const IpStatement& statement,
+                              const std::function<std::string(std::string_view message)>& sign);
+
 // Checks a signature of a message; true when it holds.
 using SignatureCheck = std::function<bool(std::string_view message, std::string_view signature)>;
 

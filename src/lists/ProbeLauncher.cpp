@@ -69,6 +69,8 @@ struct ProbeLauncher::Shared {
     // The launcher's thread: takes commands and puts back lines, and starts them.
     static unsigned WINAPI Run(void* start);
     bool StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue);
+    // A worker for `line` of `command`, created suspended; raises EThreadCreation.
+    std::unique_ptr<TPingThread> MakeWorker(const std::string& line, const Command& command);
 };
 
 unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
@@ -104,6 +106,22 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
     }
 }
 
+std::unique_ptr<TPingThread> ProbeLauncher::Shared::MakeWorker(const std::string& line, const Command& command)
+{
+    auto worker = std::make_unique<TPingThread>();
+    worker->Country = command.withCountry ? ProxyLineCountry(line) : std::string();
+    worker->SourceLine = line;
+    worker->Target = ProxyLineHost(line);
+    worker->TimeoutMs = 4000;
+    worker->Ttl = 32;
+    worker->ResolveNames = false;
+    worker->FreeOnTerminate = true;
+    worker->OnTerminate = [&launcher = launcher](WorkerThread& sender) {
+        launcher.Completed(static_cast<TPingThread&>(sender));
+    };
+    return worker;
+}
+
 bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue)
 {
     {
@@ -115,7 +133,7 @@ bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const 
         return false;
     std::unique_ptr<TPingThread> worker;
     try {
-        worker = std::make_unique<TPingThread>();
+        worker = MakeWorker(line, command);
     } catch (const EThreadCreation& error) {
         const std::lock_guard<std::mutex> hold(lock);
         if (!live.empty())
@@ -129,16 +147,6 @@ bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const 
     if (!DuplicateHandle(GetCurrentProcess(), worker->ThreadHandle(), GetCurrentProcess(), &thread, SYNCHRONIZE,
                          FALSE, 0))
         return false; // no handle to be had: as no room
-    worker->Country = command.withCountry ? ProxyLineCountry(line) : std::string();
-    worker->SourceLine = line;
-    worker->Target = ProxyLineHost(line);
-    worker->TimeoutMs = 4000;
-    worker->Ttl = 32;
-    worker->ResolveNames = false;
-    worker->FreeOnTerminate = true;
-    worker->OnTerminate = [&launcher = launcher](WorkerThread& sender) {
-        launcher.Completed(static_cast<TPingThread&>(sender));
-    };
     {
         const std::lock_guard<std::mutex> hold(lock);
         live.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command.number, command.onProbe});

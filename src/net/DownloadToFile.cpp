@@ -14,6 +14,30 @@ void WriteAll(HANDLE file, const char* data, DWORD count)
         throw EInOutError(ERROR_DISK_FULL);
 }
 
+// Copies the answer of `connection` (null: none came) into `file`: every count read is written,
+// and a failed read counts as the end of the data. How the transfer went.
+TransferReport CopyBody(HINTERNET connection, HANDLE file)
+{
+    TransferReport transfer;
+    transfer.connected = connection != nullptr;
+    transfer.whole = transfer.connected;
+    DWORD statusSize = sizeof transfer.status;
+    if (connection)
+        HttpQueryInfoA(connection, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &transfer.status, &statusSize,
+                       nullptr);
+    char buffer[1024];
+    DWORD count = 0;
+    do { // the loop ends only on a read of 0 bytes
+        count = 0;
+        if (connection && !InternetReadFile(connection, buffer, sizeof buffer, &count)) {
+            count = 0;
+            transfer.whole = false;
+        }
+        WriteAll(file, buffer, count);
+    } while (count != 0);
+    return transfer;
+}
+
 } // namespace
 
 bool DownloadToFile(const std::string& url, const std::string& path, const RequestWay& way, TransferReport* report)
@@ -36,27 +60,9 @@ bool DownloadToFile(const std::string& url, const std::string& path, const Reque
     if (!file)
         throw EInOutError(GetLastError());
 
-    TransferReport transfer;
-    transfer.connected = static_cast<bool>(connection);
-    DWORD statusSize = sizeof transfer.status;
-    if (connection)
-        HttpQueryInfoA(connection.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &transfer.status,
-                       &statusSize, nullptr);
-    transfer.whole = transfer.connected;
-    // A failed read counts as the end of the data; the loop ends only on a read of 0 bytes.
-    char buffer[1024];
-    DWORD count = 0;
-    do {
-        count = 0;
-        if (connection && !InternetReadFile(connection.get(), buffer, sizeof buffer, &count)) {
-            count = 0;
-            transfer.whole = false;
-        }
-        WriteAll(file.get(), buffer, count);
-    } while (count != 0);
+    TransferReport transfer = CopyBody(connection.get(), file.get());
     if (report)
         *report = transfer;
-
     if (!CloseHandle(file.release()))
         throw EInOutError(GetLastError());
     return true;

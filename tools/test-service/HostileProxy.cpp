@@ -115,25 +115,25 @@ std::string AsOriginRequest(const std::string& head, std::string& hostAndPort)
     return "GET " + target.substr(pathStart) + " HTTP/1.0" + head.substr(head.find("\r\n"));
 }
 
-void Answer(int connection, const std::string& kind, const std::filesystem::path& root)
+// "drip" and "flood": a head that never ends.
+void EndlessHead(int connection, const std::string& kind)
 {
-    const std::string head = ReadHead(connection);
-    const bool tunnel = head.rfind("CONNECT ", 0) == 0;
-    const std::string page = "REMOTE_ADDR = 127.0.0.1\n";
     if (kind == "drip") {
         const std::string start = "HTTP/1.1 200 OK\r\nX-Drip: ";
         for (std::size_t sent = 0; SendAll(connection, std::string(1, sent < start.size() ? start[sent] : 'x')); ++sent)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    } else if (kind == "flood") {
-        const std::string line = "X-Flood: " + std::string(1000, 'x') + "\r\n";
-        for (bool sent = SendAll(connection, "HTTP/1.1 200 OK\r\n"); sent;)
-            sent = SendAll(connection, line);
-    } else if (kind == "redirect" || kind == "binary") {
-        const std::string body = kind == "binary" ? page + std::string("\0\1\2\3", 4) + page : page;
-        SendAll(connection, std::string(kind == "binary" ? "HTTP/1.1 200 OK" : "HTTP/1.1 302 Found\r\nLocation: /") +
-                                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                                body);
-    } else if (kind == "huge") {
+        return;
+    }
+    const std::string line = "X-Flood: " + std::string(1000, 'x') + "\r\n";
+    for (bool sent = SendAll(connection, "HTTP/1.1 200 OK\r\n"); sent;)
+        sent = SendAll(connection, line);
+}
+
+// "redirect", "binary" and "huge": a good page in a way no check may take.
+void SpoiltPage(int connection, const std::string& kind)
+{
+    const std::string page = "REMOTE_ADDR = 127.0.0.1\n";
+    if (kind == "huge") {
         const std::size_t size = 64u << 20;
         std::string block;
         while (block.size() < 64 * 1024)
@@ -142,30 +142,55 @@ void Answer(int connection, const std::string& kind, const std::filesystem::path
                                     std::to_string(size / block.size() * block.size()) + "\r\nConnection: close\r\n\r\n"))
             for (std::size_t sent = 0; sent + block.size() <= size && SendAll(connection, block); sent += block.size()) {
             }
-    } else if (kind == "forge" || kind == "replay") {
-        const auto answer = [&](const std::string& request, const char* side) {
-            if (kind == "forge")
-                return Ok(ForgedPage(request, side));
-            std::ifstream recorded(root / "replay.page", std::ios::binary);
-            std::ostringstream body;
-            body << recorded.rdbuf();
-            return Ok(body.str());
-        };
-        if (tunnel && SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
-            SendAll(connection, answer(ReadHead(connection), "tunnel"));
-        else if (!tunnel)
-            SendAll(connection, answer(head, "web"));
-    } else if (kind == "rewrite") {
-        if (tunnel) {
-            const std::string target = Target(head);
-            if (SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
-                SendAll(connection, RelayRewritten(target, ReadHead(connection)));
-        } else {
-            std::string hostAndPort;
-            const std::string request = AsOriginRequest(head, hostAndPort);
-            SendAll(connection, RelayRewritten(hostAndPort, request));
-        }
+        return;
     }
+    const std::string body = kind == "binary" ? page + std::string("\0\1\2\3", 4) + page : page;
+    SendAll(connection, std::string(kind == "binary" ? "HTTP/1.1 200 OK" : "HTTP/1.1 302 Found\r\nLocation: /") +
+                            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+// "forge" and "replay": a page of its own for every request, the tunnel's included.
+void OwnPage(int connection, const std::string& kind, const std::string& head, const std::filesystem::path& root)
+{
+    const auto answer = [&](const std::string& request, const char* side) {
+        if (kind == "forge")
+            return Ok(ForgedPage(request, side));
+        std::ifstream recorded(root / "replay.page", std::ios::binary);
+        std::ostringstream body;
+        body << recorded.rdbuf();
+        return Ok(body.str());
+    };
+    const bool tunnel = head.rfind("CONNECT ", 0) == 0;
+    if (tunnel && SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
+        SendAll(connection, answer(ReadHead(connection), "tunnel"));
+    else if (!tunnel)
+        SendAll(connection, answer(head, "web"));
+}
+
+// "rewrite": a real proxy that changes the page it relays.
+void RewritingRelay(int connection, const std::string& head)
+{
+    if (head.rfind("CONNECT ", 0) == 0) {
+        if (SendAll(connection, "HTTP/1.0 200 Connection established\r\n\r\n"))
+            SendAll(connection, RelayRewritten(Target(head), ReadHead(connection)));
+        return;
+    }
+    std::string hostAndPort;
+    const std::string request = AsOriginRequest(head, hostAndPort);
+    SendAll(connection, RelayRewritten(hostAndPort, request));
+}
+
+void Answer(int connection, const std::string& kind, const std::filesystem::path& root)
+{
+    const std::string head = ReadHead(connection);
+    if (kind == "drip" || kind == "flood")
+        EndlessHead(connection, kind);
+    else if (kind == "redirect" || kind == "binary" || kind == "huge")
+        SpoiltPage(connection, kind);
+    else if (kind == "forge" || kind == "replay")
+        OwnPage(connection, kind, head, root);
+    else if (kind == "rewrite")
+        RewritingRelay(connection, head);
     shutdown(connection, SHUT_WR);
     char rest[4096];
     while (recv(connection, rest, sizeof rest, 0) > 0) {

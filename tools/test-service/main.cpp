@@ -1,7 +1,7 @@
-// The Zarnu service as the tests and the demo need it: the two list files and the
+// The Zarnu service as the tests need it: the two list files and the
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
-//   zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
+//   zarnu-test-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
 //                 [--signing-key PEMFILE] [--hostile KIND]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
@@ -154,25 +154,14 @@ private:
     std::mutex logMutex_;
 };
 
-// The what-is-my-IP page as `side` answers `request`: with a token, the signed statement of
-// what the service saw; without one, the same lines unsigned, for a browser.
+// The what-is-my-IP page as `side` answers `request` (core/IpCheckPage.h).
 std::string IpCheckPage(const httplib::Request& request, const char* side, const StatementSigner& signer)
 {
     IpStatement statement{request.remote_addr, side, request.get_param_value("token"), {}};
     for (const auto& [name, value] : request.headers)
         if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT")
             statement.headers.emplace_back(name, value); // not the library's own notes
-    const bool tokenGiven = statement.token.size() >= 32 && statement.token.size() <= 64 && HexBytes(statement.token);
-    if (tokenGiven)
-        return SignedIpCheckPage(statement, [&](std::string_view message) { return signer.Sign(message); });
-    std::string page = "REMOTE_ADDR = " + statement.callerAddress + "\n";
-    for (const auto& [name, value] : statement.headers) {
-        std::string variable = "HTTP_";
-        for (const char c : name)
-            variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        page += variable + " = " + value + "\n";
-    }
-    return page;
+    return ServedIpCheckPage(statement, [&](std::string_view message) { return signer.Sign(message); });
 }
 
 // Binds `server` to `address`:`port` (0: any free port); the port, or -1.
@@ -183,10 +172,7 @@ int Bind(httplib::Server& server, const std::string& address, int port)
     return server.bind_to_port(address, port) ? port : -1;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+struct Options {
     fs::path root;
     int port = 0;
     std::string address = "127.0.0.1";
@@ -194,34 +180,35 @@ int main(int argc, char** argv)
     bool neverAnswer = false;
     std::string hostile;
     fs::path signingKey = ZARNU_DEMO_SIGNING_KEY;
+};
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--root")
-            root = argv[i + 1];
+            options.root = argv[i + 1];
         else if (option == "--port")
-            port = std::stoi(argv[i + 1]);
+            options.port = std::stoi(argv[i + 1]);
         else if (option == "--address")
-            address = argv[i + 1];
+            options.address = argv[i + 1];
         else if (option == "--https-port")
-            httpsPort = std::stoi(argv[i + 1]);
+            options.httpsPort = std::stoi(argv[i + 1]);
         else if (option == "--never-answer")
-            neverAnswer = std::string(argv[i + 1]) == "yes";
+            options.neverAnswer = std::string(argv[i + 1]) == "yes";
         else if (option == "--hostile")
-            hostile = argv[i + 1];
+            options.hostile = argv[i + 1];
         else if (option == "--signing-key")
-            signingKey = argv[i + 1];
+            options.signingKey = argv[i + 1];
     }
-    if (root.empty()) {
-        std::cerr << "usage: zarnu-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
-                     " [--signing-key PEMFILE] [--hostile KIND]\n";
-        return 2;
-    }
-    if (!hostile.empty())
-        return ServeHostile(root, address, port, hostile);
-    const StatementSigner signer(ReadFile(signingKey));
+    return options;
+}
 
-    Service service(root);
-    httplib::Server server;
+// The service's paths on `server`, the page's on `httpsSide`, the far end of a proxy's tunnel.
+void Route(httplib::Server& server, httplib::Server& httpsSide, Service& service, const StatementSigner& signer,
+           bool neverAnswer)
+{
     if (neverAnswer)
         server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
             std::this_thread::sleep_for(std::chrono::hours(1));
@@ -235,26 +222,42 @@ int main(int argc, char** argv)
         service.Record(q, CredentialsOf(q));
         r.set_content(IpCheckPage(q, kWebSide, signer), "text/plain");
     });
-    // The far end of a proxy's tunnel to the HTTPS port: the same page, stating the tunnel.
-    httplib::Server httpsSide;
     httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, CredentialsOf(q));
         r.set_content(IpCheckPage(q, kTunnelSide, signer), "text/plain");
     });
+}
 
-    port = Bind(server, address, port);
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options = ParseOptions(argc, argv);
+    if (options.root.empty()) {
+        std::cerr << "usage: zarnu-test-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
+                     " [--signing-key PEMFILE] [--hostile KIND]\n";
+        return 2;
+    }
+    if (!options.hostile.empty())
+        return ServeHostile(options.root, options.address, options.port, options.hostile);
+    const StatementSigner signer(ReadFile(options.signingKey));
+    Service service(options.root);
+    httplib::Server server;
+    httplib::Server httpsSide;
+    Route(server, httpsSide, service, signer, options.neverAnswer);
+
+    const int port = Bind(server, options.address, options.port);
     // Bound before the port is told, so that a test finds both ready.
-    if (port <= 0 || (httpsPort > 0 && Bind(httpsSide, address, httpsPort) <= 0)) {
-        std::cerr << "zarnu-service: cannot listen on " << address << "\n";
+    if (port <= 0 || (options.httpsPort > 0 && Bind(httpsSide, options.address, options.httpsPort) <= 0)) {
+        std::cerr << "zarnu-test-service: cannot listen on " << options.address << "\n";
         return 1;
     }
     std::thread httpsThread([&] {
-        if (httpsPort > 0)
+        if (options.httpsPort > 0)
             httpsSide.listen_after_bind();
     });
-
-    WritePortFile(root, port);
-    std::cout << "zarnu-service listening on " << address << ":" << port << std::endl;
+    WritePortFile(options.root, port);
+    std::cout << "zarnu-test-service listening on " << options.address << ":" << port << std::endl;
     server.listen_after_bind();
     httpsSide.stop();
     httpsThread.join();
