@@ -2,12 +2,13 @@
 // user does it (a click on "Refresh Proxy List" in the shown main window), or checks N pasted
 // loopback lines in the checker, and prints the time from the click to the last row listed,
 // sorted and drawn, the completion handler times, any error box and the process's peak memory.
-//   refresh_benchmark [--checker] [--verdicts [--half-silent]] [--targets FILE] [PROXIES...]
-//                     (default 1000 5000)
+//   refresh_benchmark [--checker] [--verdicts [--half-silent]] [--targets FILE] [--most-live N]
+//                     [PROXIES...]   (default 1000 5000)
 // --verdicts lists proxies served by one real proxy (tinyproxy on every loopback address) and
 // also waits for every row's verdict; --half-silent makes every second one a server that accepts
 // and never answers.
-// --targets writes the addresses of the last round to FILE, one per line, for fping.
+// --targets writes the addresses of the last round to FILE, one per line, for fping. --most-live
+// bounds the live workers (ProbeLauncher::BoundLiveWorkers), to see what the bound costs.
 // Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
 
 #include "app/Unit1.h"
@@ -220,6 +221,8 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     std::printf("  UI thread after the click:      %.0f ms completions (%.0f ms in their handlers), %.0f ms "
                 "timers, %.0f ms paints, %.0f ms other messages, %.0f ms idle\n",
                 ui.completions, total, ui.timers, ui.paints, ui.other, ui.idle);
+    const double busy = ui.completions + ui.timers + ui.paints + ui.other;
+    std::printf("  UI thread busy while probes ran: %.0f %%\n", busy + ui.idle > 0 ? 100 * busy / (busy + ui.idle) : 0.0);
     std::printf("  status bar:                     %.1f ms of the UI thread in %zu texts and their progress bar; "
                 "summary: %s\n",
                 statusBarTime.milliseconds, statusBarTime.texts, bar.Text().c_str());
@@ -268,6 +271,8 @@ int main(int argc, char** argv)
             inChecker = true;
         else if (std::string(argv[i]) == "--targets" && i + 1 < argc)
             targets = argv[++i];
+        else if (std::string(argv[i]) == "--most-live" && i + 1 < argc)
+            ProbeLauncher::BoundLiveWorkers(static_cast<std::size_t>(std::atoi(argv[++i])));
         else if (std::string(argv[i]).rfind("--", 0) == 0)
             continue;
         else

@@ -184,6 +184,7 @@ void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, Pro
         if (!shared_->wake)
             throw std::runtime_error("Thread creation error: " + SystemErrorText(GetLastError()));
         thread_ = StartThread(&Shared::Run, std::make_unique<std::shared_ptr<Shared>>(shared_));
+        SetThreadPriority(thread_.get(), THREAD_PRIORITY_BELOW_NORMAL); // the UI thread first
     }
     {
         const std::lock_guard<std::mutex> hold(shared_->lock);
