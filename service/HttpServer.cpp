@@ -214,11 +214,13 @@ tcp::acceptor Listening(asio::io_context& io, const std::string& address, unsign
 HttpServer::HttpServer(asio::io_context& io, const ServiceConfig& config, const ServedFiles& files,
                        const StatementSigner& signer)
     : io_(io), shared_(std::make_shared<Shared>(config, files, signer)),
-      graceTimer_(io), resumeTimer_(io)
+      graceTimer_(io)
 {
     acceptors_.push_back(Listening(io, config.listenAddress, config.listenPort));
     if (config.tunnelPort != 0)
         acceptors_.push_back(Listening(io, config.listenAddress, config.tunnelPort));
+    for (std::size_t side = 0; side < acceptors_.size(); ++side)
+        resumeTimers_.emplace_back(io);
 }
 
 unsigned short HttpServer::Port() const
@@ -238,8 +240,8 @@ void HttpServer::Accept(std::size_t side)
         return;
     if (shared_->connections >= shared_->config.maxConnections) {
         // The rest wait to be accepted until a connection ends.
-        resumeTimer_.expires_after(std::chrono::milliseconds(10));
-        resumeTimer_.async_wait([this, side](beast::error_code error) {
+        resumeTimers_[side].expires_after(std::chrono::milliseconds(10));
+        resumeTimers_[side].async_wait([this, side](beast::error_code error) {
             if (!error)
                 Accept(side);
         });
@@ -262,7 +264,8 @@ void HttpServer::Stop()
             beast::error_code ignored;
             acceptor.close(ignored);
         }
-        resumeTimer_.cancel();
+        for (asio::steady_timer& timer : resumeTimers_)
+            timer.cancel();
         AwaitQuiet(std::chrono::steady_clock::now() + std::chrono::seconds(shared_->config.shutdownGraceSeconds));
     });
 }

@@ -48,5 +48,5 @@ private:
     std::shared_ptr<Shared> shared_;
     std::vector<boost::asio::ip::tcp::acceptor> acceptors_; // web, then the tunnel's
     boost::asio::steady_timer graceTimer_;
-    boost::asio::steady_timer resumeTimer_;
+    std::vector<boost::asio::steady_timer> resumeTimers_; // a side's, while it waits for room
 };

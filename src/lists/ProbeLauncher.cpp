@@ -149,6 +149,10 @@ bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const 
         return false; // no handle to be had: as no room
     {
         const std::lock_guard<std::mutex> hold(lock);
+        if (ending || this->command) { // the launcher goes, or a newer command came, meanwhile
+            CloseHandle(thread);
+            return false;
+        }
         live.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command.number, command.onProbe});
     }
     RegisterWorker(worker->ThreadID());

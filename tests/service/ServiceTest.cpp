@@ -237,6 +237,24 @@ TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
     EXPECT_LT(sent, request.size()) << "the connection stayed open for the whole dribble";
 }
 
+TEST_F(ServiceTest, ConnectionsBeyondTheBoundWaitToBeAccepted)
+{
+    folder.Write("proxies.txt", "203.0.113.7:8080\n");
+    folder.Write("useragent.txt", "");
+    const auto service = Start("max_connections = 2\nrequest_timeout = 30\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    auto first = std::make_unique<RawClient>(service->Port());
+    RawClient second(service->Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // both accepted, saying nothing
+    std::atomic<int> status{0};
+    std::thread third([&] { status = Client(*service).Get(IpCheckPagePath)->status; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(status.load(), 0) << "a third connection was served beyond the bound";
+    first.reset(); // room
+    third.join();
+    EXPECT_EQ(status.load(), 200);
+}
+
 TEST_F(ServiceTest, SigtermEndsItAfterTheRequestsInFlightEachWholeOrCut)
 {
     constexpr int kLines = 10000;
