@@ -2,6 +2,7 @@
 
 #include "core/ProbeQueue.h"
 #include "core/ProxyList.h"
+#include "probe/AsyncEcho.h"
 #include "win/Application.h"
 #include "win/StartThread.h"
 #include "win/SystemErrorText.h"
@@ -68,9 +69,14 @@ struct ProbeLauncher::Shared {
 
     // The launcher's thread: takes commands and puts back lines, and starts them.
     static unsigned WINAPI Run(void* start);
-    bool StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue);
+    bool StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue, AsyncEcho& echo);
+    // Sends the echo of a line whose host is an address, without a thread; false where it
+    // could not be sent (the line then gets a worker of its own).
+    bool SendEcho(const std::string& line, bool again, const Command& command, AsyncEcho& echo);
     // A worker for `line` of `command`, created suspended; raises EThreadCreation.
     std::unique_ptr<TPingThread> MakeWorker(const std::string& line, const Command& command);
+    // The request fields of a probe of `line` for `command`, and its completion.
+    void Fill(TPingThread& probe, const std::string& line, const Command& command);
 };
 
 unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
@@ -78,6 +84,7 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
     const std::unique_ptr<std::shared_ptr<Shared>> self(static_cast<std::shared_ptr<Shared>*>(start));
     Shared& shared = **self;
     ProbeQueue queue;
+    AsyncEcho echo; // the answers come in this thread's alertable waits
     Command current{{}, 0, false, {}};
     for (;;) {
         {
@@ -96,41 +103,74 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
                 queue.Drop();
             shared.waiting = queue.Waiting();
         }
-        queue.StartWaiting([&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue); });
+        queue.StartWaiting(
+            [&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue, echo); });
         {
             const std::lock_guard<std::mutex> hold(shared.lock);
             shared.waiting = queue.Waiting();
         }
-        // Room comes as workers end, and news from the UI thread wake it at once.
-        WaitForSingleObject(shared.wake.get(), queue.Waiting() > 0 ? kRoomLookMs : INFINITE);
+        // Room comes as workers end, and news from the UI thread wake it at once; the echoes'
+        // answers come in the wait.
+        WaitForSingleObjectEx(shared.wake.get(), queue.Waiting() > 0 ? kRoomLookMs : INFINITE, TRUE);
     }
 }
 
 std::unique_ptr<TPingThread> ProbeLauncher::Shared::MakeWorker(const std::string& line, const Command& command)
 {
     auto worker = std::make_unique<TPingThread>();
-    worker->Country = command.withCountry ? ProxyLineCountry(line) : std::string();
-    worker->SourceLine = line;
-    worker->Target = ProxyLineHost(line);
-    worker->TimeoutMs = 4000;
-    worker->Ttl = 32;
-    worker->ResolveNames = false;
-    worker->FreeOnTerminate = true;
-    worker->OnTerminate = [&launcher = launcher](WorkerThread& sender) {
-        launcher.Completed(static_cast<TPingThread&>(sender));
-    };
+    Fill(*worker, line, command);
     return worker;
 }
 
-bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue)
+void ProbeLauncher::Shared::Fill(TPingThread& worker, const std::string& line, const Command& command)
+{
+    worker.Country = command.withCountry ? ProxyLineCountry(line) : std::string();
+    worker.SourceLine = line;
+    worker.Target = ProxyLineHost(line);
+    worker.TimeoutMs = 4000;
+    worker.Ttl = 32;
+    worker.ResolveNames = false;
+    worker.FreeOnTerminate = true;
+    worker.OnTerminate = [&launcher = launcher](WorkerThread& sender) {
+        launcher.Completed(static_cast<TPingThread&>(sender));
+    };
+}
+
+bool ProbeLauncher::Shared::SendEcho(const std::string& line, bool again, const Command& command, AsyncEcho& echo)
+{
+    const std::string host = ProxyLineHost(line);
+    const auto first = host.find_first_not_of(" \t\r\n");
+    const std::uint32_t address =
+        first == std::string::npos ? INADDR_NONE : inet_addr(host.substr(first, host.find_last_not_of(" \t\r\n") - first + 1).c_str());
+    if (!echo.Ready() || address == INADDR_NONE)
+        return false; // a name, or blanks: the worker's own lookup, or its bad destination
+    auto probe = std::make_unique<TPingThread>(WorkerThread::WithoutThread{});
+    Fill(*probe, line, command);
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        live.emplace(probe.get(), Live{UniqueKernelHandle(), line, again, command.number, command.onProbe});
+    }
+    if (!echo.Send(*probe, address, [](TPingThread& answered) { answered.CompleteHere(); })) {
+        const std::lock_guard<std::mutex> hold(lock);
+        live.erase(probe.get());
+        return false;
+    }
+    probe.release(); // freed after its completion
+    return true;
+}
+
+bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue,
+                                     AsyncEcho& echo)
 {
     {
         const std::lock_guard<std::mutex> hold(lock);
         if (ending || this->command || Application.Terminated())
             return false; // a newer command drops this one's lines first
     }
-    if (RunningWorkers() >= mostLiveWorkers)
+    if (RunningWorkers() + AsyncEcho::Outstanding() >= mostLiveWorkers)
         return false;
+    if (SendEcho(line, again, command, echo))
+        return true;
     std::unique_ptr<TPingThread> worker;
     try {
         worker = MakeWorker(line, command);
@@ -175,8 +215,13 @@ ProbeLauncher::~ProbeLauncher()
             worker->OnTerminate = nullptr; // their completions run only on this thread, not now
     }
     SetEvent(shared_->wake.get());
-    if (thread_)
-        WaitForSingleObject(thread_.get(), INFINITE);
+    // The launcher's thread may be handing an echo's completion to this thread meanwhile: the
+    // sent message is let in while it is waited for.
+    const HANDLE thread = thread_.get();
+    while (thread && MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 void ProbeLauncher::Launch(std::vector<std::string> lines, bool withCountry, ProbeHandler onProbe)
@@ -259,7 +304,8 @@ void ProbeLauncher::NoticeLostWorkers()
     {
         const std::lock_guard<std::mutex> hold(shared_->lock);
         for (const auto& [worker, live] : shared_->live)
-            threads.emplace_back(live.thread.get(), worker);
+            if (live.thread) // an echo sent without a thread cannot be lost that way
+                threads.emplace_back(live.thread.get(), worker);
     }
     std::vector<TPingThread*> lost;
     for (std::size_t first = 0; first < threads.size(); first += MAXIMUM_WAIT_OBJECTS) {

@@ -1,12 +1,16 @@
 #pragma once
 // Starts the probes of one list's command (a refresh of the main list, a check in the checker):
-// one worker per line, all at once as far as the platform allows. The workers are created and
-// started by a thread of the launcher's own, never by the UI thread, which only hands over the
-// lines and files the completions as they come. Starting needs room for threads: the platform's
-// own limit, and a bound of 2000 live workers of this program, which keeps its memory in check
-// (under Wine each running thread holds about 1 MB). Lines that find no room wait and are started
-// as running workers end, so that every line is probed once and the list ends as with unlimited
-// threads. A new command drops the lines of the earlier one that wait.
+// one probe per line, all at once as far as the platform allows. The probes are started by a
+// thread of the launcher's own, never by the UI thread, which only hands over the lines and files
+// the completions as they come. A line whose host is an address gets its echo sent by that
+// thread without a thread of its own (AsyncEcho: a thousand are out in a quarter of a second);
+// its answer comes back to that thread, which hands the probe's completion to the UI thread as a
+// worker does. A line that names its host gets a worker thread of its own, which looks the name up.
+// Starting needs room: the platform's own limit on threads, and a bound of 2000 probes of this
+// program out at once (threads or echoes), which keeps its memory in check (under Wine each
+// running thread holds about 1 MB). Lines that find no room wait and are started as probes end,
+// so that every line is probed once and the list ends as with unlimited room. A new command drops
+// the lines of the earlier one that wait.
 //
 // A worker is known to be live by its thread. One whose thread ended without its completion (the
 // platform can end a thread it cannot serve) is noticed on the next look, at least every 250 ms
@@ -54,7 +58,7 @@ public:
     // How many lines were probed again since the program started, for the curious.
     static std::size_t LinesProbedAgain();
 
-    // The most workers of this program that run at once (by default 2000); the previous bound is
+    // The most probes of this program out at once (by default 2000); the previous bound is
     // returned. For tests, which show the waiting with a few lines.
     static std::size_t BoundLiveWorkers(std::size_t most);
 

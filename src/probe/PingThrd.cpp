@@ -2,6 +2,8 @@
 
 #include "probe/icmp.h"
 
+#include "core/IcmpStatus.h"
+
 
 namespace {
 
@@ -41,19 +43,31 @@ void TPingThread::Execute()
 
     echoClient.SetHost(TrimControls(Target));
     const std::int32_t replies = echoClient.Echo();
-    TargetIp = echoClient.AddressText();
-
-    if (replies == 0) {
+    if (replies == 0 && !echoClient.Resolved()) {
+        TargetIp = echoClient.AddressText();
         ErrorText = echoClient.StatusText();
         ErrorCode = echoClient.LastStatus();
         return;
     }
+    RecordEcho(echoClient.TargetAddress(), replies, echoClient.LastReply(), echoClient.LastStatus());
+}
+
+void TPingThread::RecordEcho(std::uint32_t targetAddress, std::int32_t replies, const ICMP_ECHO_REPLY& reply,
+                             std::uint32_t status)
+{
+    in_addr target;
+    target.s_addr = targetAddress;
+    TargetIp = inet_ntoa(target); // thread-owned storage: copied at once
+    if (replies == 0) {
+        ErrorText = IcmpStatusText(status);
+        ErrorCode = status;
+        return;
+    }
     // All or nothing: what says that an answer came is written last, after everything that
     // may fail on the way (a lookup, an allocation).
-    const ICMP_ECHO_REPLY& reply = echoClient.LastReply();
     in_addr source;
     source.s_addr = reply.Address;
-    ReplyAddress = inet_ntoa(source); // thread-owned storage: copied at once
+    ReplyAddress = inet_ntoa(source);
     ReplyHostName = ResolveNames && reply.Address != 0 ? ReverseLookup(reply.Address, ReplyAddress) : ReplyAddress;
     ReplyDataSize = reply.DataSize;
     RoundTripMs = reply.RoundTripTime;

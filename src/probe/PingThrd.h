@@ -6,11 +6,18 @@
 #include "probe/WorkerRegistry.h"
 #include "probe/WorkerThread.h"
 
+#include <winsock2.h>
+#include <ipexport.h>
+
 #include <cstdint>
 #include <string>
 
 class TPingThread : public WorkerThread {
 public:
+    TPingThread() = default;
+    // A probe whose echo is sent for it (AsyncEcho), without a thread of its own.
+    explicit TPingThread(WithoutThread tag) : WorkerThread(tag) {}
+
     // Request, written by the window before Start.
     std::string Country;    // read back by the window, not by the worker
     std::string SourceLine; // read back by the window, not by the worker
@@ -31,6 +38,11 @@ public:
     std::int32_t ReplyCount = 0;     // 0: no answer
     std::uint32_t ErrorCode = 0;     // 0 with ReplyCount 0: the echo client could not be built
     std::string ErrorText;           // the status text when no answer came
+
+    // Writes the result fields for one echo to `targetAddress` (network byte order): `replies`
+    // reply records, the first of them `reply`, or none for the reason `status`. All or nothing:
+    // ReplyCount, which says that an answer came, is written last.
+    void RecordEcho(std::uint32_t targetAddress, std::int32_t replies, const ICMP_ECHO_REPLY& reply, std::uint32_t status);
 
 protected:
     void Execute() override;

@@ -60,6 +60,17 @@ WorkerThread::WorkerThread()
     threadId_ = threadId;
 }
 
+WorkerThread::WorkerThread(WithoutThread) {}
+
+void WorkerThread::CompleteHere()
+{
+    const bool freeSelf = FreeOnTerminate;
+    if (!Application.Terminated())
+        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this));
+    if (freeSelf)
+        delete this;
+}
+
 WorkerThread::~WorkerThread()
 {
     if (!started_ && thread_) {

@@ -25,6 +25,9 @@ public:
 class WorkerThread {
 public:
     using TNotifyEvent = std::function<void(WorkerThread& sender)>;
+    // For a worker without a thread of its own: its owner does the body's work elsewhere and then
+    // hands its completion over with CompleteHere.
+    struct WithoutThread {};
 
     // Creates the thread suspended. Any thread, once PrepareCompletions has run (the first worker
     // made on the UI thread prepares them itself). Raises EThreadCreation when the platform
@@ -33,6 +36,8 @@ public:
     // Makes the window through which completions reach the UI thread, where it is missing. UI
     // thread only.
     static void PrepareCompletions();
+    // A worker that has no thread (its id is 0, and it is never registered or started).
+    explicit WorkerThread(WithoutThread);
     // A worker that was never started is ended without running its body. A started worker is
     // deleted by itself (FreeOnTerminate) or by its owner once its completion has run.
     virtual ~WorkerThread();
@@ -46,6 +51,10 @@ public:
 
     // Starts the body. Request fields must be written before; they are not touched afterwards.
     void Start();
+    // For a worker without a thread: hands its completion to the UI thread from the calling
+    // thread and waits until it has run (nothing runs once the application has begun to
+    // terminate), then frees the worker where FreeOnTerminate. Not on the UI thread.
+    void CompleteHere();
 
     bool FreeOnTerminate = false;
     // Runs on the UI thread with the worker as sender; the sender is valid until it returns.

@@ -63,13 +63,14 @@ TEST_F(CheckerWindowTest, ALineWithoutAHostIsBadNotThisMachine)
 }
 
 // Workers whose thread is ended before their completion, as the platform ends a thread it cannot
-// serve: the first time the line is probed again, the second time it is answered as failed.
+// serve: the first time the line is probed again, the second time it is answered as failed. A
+// line that names its host (an address's echo is sent without a thread) has a worker of its own.
 TEST_F(CheckerWindowTest, AProbeLostWithItsThreadIsProbedAgainOnceThenAnsweredAsFailed)
 {
     const EchoRepliesOff silence; // the probes wait until they are ended
     const std::size_t probedAgain = ProbeLauncher::LinesProbedAgain();
     long requests = EchoRequestsReceived();
-    checker.HostNames.SetText("127.0.0.1:80");
+    checker.HostNames.SetText("localhost:80");
     checker.Button5.Click();
     std::uint32_t ended = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -88,7 +89,7 @@ TEST_F(CheckerWindowTest, AProbeLostWithItsThreadIsProbedAgainOnceThenAnsweredAs
     }
     ASSERT_TRUE(PumpMessagesUntil([&] { return checker.ListView1.Count() == 1; }, 2000));
     EXPECT_EQ(RunningWorkers(), 0u);
-    EXPECT_EQ(ListedRows(checker.ListView1), (Rows{{"127.0.0.1:80", "BAD PROXY"}}));
+    EXPECT_EQ(ListedRows(checker.ListView1), (Rows{{"localhost:80", "BAD PROXY"}}));
     EXPECT_EQ(ProbeLauncher::LinesProbedAgain(), probedAgain + 1);
     EXPECT_EQ(RegisteredWorkerSlots(), 0u);
 }
