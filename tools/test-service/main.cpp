@@ -38,6 +38,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 
 namespace {
@@ -165,6 +166,20 @@ std::string IpCheckPage(const httplib::Request& request, const char* side, const
 }
 
 // Binds `server` to `address`:`port` (0: any free port); the port, or -1.
+// cpp-httplib listens with a backlog of 5. A burst of checks through one proxy overflows it, the
+// proxy's connections onwards are dropped, and the proxy closes its clients unanswered: a test
+// would see a working proxy fail. Linux takes a new backlog for a socket that listens already, so
+// every listening socket of this process is given the system's largest.
+void WidenBacklogs()
+{
+    for (int socket = 0; socket < 256; ++socket) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+            listen(socket, SOMAXCONN);
+    }
+}
+
 int Bind(httplib::Server& server, const std::string& address, int port)
 {
     if (port == 0)
@@ -252,6 +267,7 @@ int main(int argc, char** argv)
         std::cerr << "zarnu-test-service: cannot listen on " << options.address << "\n";
         return 1;
     }
+    WidenBacklogs();
     std::thread httpsThread([&] {
         if (options.httpsPort > 0)
             httpsSide.listen_after_bind();
