@@ -150,7 +150,18 @@ bool ProbeLauncher::Shared::SendEcho(const std::string& line, bool again, const 
         const std::lock_guard<std::mutex> hold(lock);
         live.emplace(probe.get(), Live{UniqueKernelHandle(), line, again, command.number, command.onProbe});
     }
-    if (!echo.Send(*probe, address, [](TPingThread& answered) { answered.CompleteHere(); })) {
+    const auto answered = [this](TPingThread& answeredProbe) {
+        if (answeredProbe.CompleteHere())
+            return;
+        // The program is ending and no completion runs: the probe is let go here, where it
+        // is known, so that the launcher's end finds only probes that still exist.
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            live.erase(&answeredProbe);
+        }
+        delete &answeredProbe;
+    };
+    if (!echo.Send(*probe, address, answered)) {
         const std::lock_guard<std::mutex> hold(lock);
         live.erase(probe.get());
         return false;

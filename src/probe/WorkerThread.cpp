@@ -62,13 +62,13 @@ WorkerThread::WorkerThread()
 
 WorkerThread::WorkerThread(WithoutThread) {}
 
-void WorkerThread::CompleteHere()
+bool WorkerThread::CompleteHere()
 {
     const bool freeSelf = FreeOnTerminate;
-    if (!Application.Terminated())
-        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this));
-    if (freeSelf)
+    const bool completed = HandOverCompletion();
+    if (completed && freeSelf)
         delete this;
+    return completed;
 }
 
 WorkerThread::~WorkerThread()
@@ -104,13 +104,16 @@ unsigned WINAPI WorkerThread::ThreadStart(void* worker)
 void WorkerThread::Complete()
 {
     const bool freeSelf = FreeOnTerminate;
-    const bool completed =
-        !Application.Terminated() &&
-        SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this)) == kCompleted;
-    if (!completed)
+    if (!HandOverCompletion())
         AwaitStopRequest();
     if (freeSelf)
         delete this;
+}
+
+bool WorkerThread::HandOverCompletion()
+{
+    return !Application.Terminated() &&
+           SendMessageA(completionWindow, kRunCompletion, 0, reinterpret_cast<LPARAM>(this)) == kCompleted;
 }
 
 void WorkerThread::AwaitStopRequest()

@@ -52,9 +52,10 @@ public:
     // Starts the body. Request fields must be written before; they are not touched afterwards.
     void Start();
     // For a worker without a thread: hands its completion to the UI thread from the calling
-    // thread and waits until it has run (nothing runs once the application has begun to
-    // terminate), then frees the worker where FreeOnTerminate. Not on the UI thread.
-    void CompleteHere();
+    // thread and waits until it has run, then frees the worker where FreeOnTerminate. Once the
+    // application has begun to terminate no completion runs: false, and the worker is left to
+    // the caller, who may still hold it. Not on the UI thread.
+    bool CompleteHere();
 
     bool FreeOnTerminate = false;
     // Runs on the UI thread with the worker as sender; the sender is valid until it returns.
@@ -69,6 +70,9 @@ private:
     static LRESULT CALLBACK CompletionProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                                 LPARAM lParam);
     void Complete();
+    // Runs the completion on the UI thread and waits for it; false once the application has
+    // begun to terminate, when none runs.
+    bool HandOverCompletion();
     // Parks a worker whose completion can no longer run until it is asked to stop.
     static void AwaitStopRequest();
 

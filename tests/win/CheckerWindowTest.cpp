@@ -2,6 +2,8 @@
 #include "HostTools.h"
 #include "ListTestSupport.h"
 
+#include "probe/AsyncEcho.h"
+
 #include <regex>
 
 using namespace lists;
@@ -192,6 +194,28 @@ TEST_F(CheckerWindowTest, UsingAProxyWritesTheWholeLineAndLeavesTheMainLabels)
     ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Delete");
     EXPECT_TRUE(ListedRows(checker.ListView1).empty());
     EXPECT_TRUE(errors.empty());
+}
+
+// The program is ending while echoes are out: their answers complete nothing, and the launcher
+// must not be left holding probes that are gone (its end would write into them).
+TEST(ProbeLauncherEnd, EchoesAnsweredAfterTheEndCompleteNothingAndAreLetGo)
+{
+    Application.ResetTermination();
+    ProbeLauncher launcher;
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 20; ++i)
+        lines.push_back("127.0.5." + std::to_string(i) + ":80");
+    int completions = 0;
+    const std::size_t outstanding = AsyncEcho::Outstanding();
+    launcher.Launch(lines, false, [&](TPingThread&) { ++completions; });
+    // Every echo is out, and the first answer waits for this thread, which handles no message yet.
+    for (int i = 0; i < 300 && AsyncEcho::Outstanding() != outstanding + lines.size() - 1; ++i)
+        Sleep(10);
+    ASSERT_EQ(AsyncEcho::Outstanding(), outstanding + lines.size() - 1);
+    Application.MarkTerminating();
+    EXPECT_TRUE(PumpMessagesUntil([&] { return !launcher.Busy(); }, 5000));
+    EXPECT_EQ(completions, 0);
+    Application.ResetTermination();
 }
 
 } // namespace
