@@ -138,10 +138,7 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const std::string& line, c
 
 bool ProbeLauncher::Shared::SendEcho(const std::string& line, bool again, const Command& command, AsyncEcho& echo)
 {
-    const std::string host = ProxyLineHost(line);
-    const auto first = host.find_first_not_of(" \t\r\n");
-    const std::uint32_t address =
-        first == std::string::npos ? INADDR_NONE : inet_addr(host.substr(first, host.find_last_not_of(" \t\r\n") - first + 1).c_str());
+    const std::uint32_t address = TPingThread::AddressOf(ProxyLineHost(line));
     if (!echo.Ready() || address == INADDR_NONE)
         return false; // a name, or blanks: the worker's own lookup, or its bad destination
     auto probe = std::make_unique<TPingThread>(WorkerThread::WithoutThread{});

@@ -62,9 +62,9 @@ public:
     // returned. For tests, which show the waiting with a few lines.
     static std::size_t BoundLiveWorkers(std::size_t most);
 
+private:
     struct Shared; // what the UI thread and the launcher's thread share
 
-private:
     void Completed(TPingThread& worker);
     void Lost(TPingThread* worker);
     // The UI thread's look at the workers, while the launcher is busy.

@@ -52,6 +52,12 @@ void TPingThread::Execute()
     RecordEcho(echoClient.TargetAddress(), replies, echoClient.LastReply(), echoClient.LastStatus());
 }
 
+std::uint32_t TPingThread::AddressOf(const std::string& target)
+{
+    const std::string host = TrimControls(target);
+    return host.empty() ? INADDR_NONE : inet_addr(host.c_str());
+}
+
 void TPingThread::RecordEcho(std::uint32_t targetAddress, std::int32_t replies, const ICMP_ECHO_REPLY& reply,
                              std::uint32_t status)
 {

@@ -44,6 +44,10 @@ public:
     // ReplyCount, which says that an answer came, is written last.
     void RecordEcho(std::uint32_t targetAddress, std::int32_t replies, const ICMP_ECHO_REPLY& reply, std::uint32_t status);
 
+    // The IPv4 address (network byte order) that `target` names as a worker reads it, its ends
+    // trimmed of blanks and control characters; INADDR_NONE where it names a host, or nothing.
+    static std::uint32_t AddressOf(const std::string& target);
+
 protected:
     void Execute() override;
 };
