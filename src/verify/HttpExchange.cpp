@@ -126,7 +126,9 @@ void HttpExchange::Receive()
     }
     incoming_.append(buffer, static_cast<std::size_t>(count));
     bytesReceived_ += static_cast<std::size_t>(count);
-    if (phase_ == Phase::ReadingTunnelHead)
+    if (phase_ == Phase::ReadingTunnelHead && count == 0)
+        Fail(); // closed before the tunnel was granted: a socket at its end stays readable
+    else if (phase_ == Phase::ReadingTunnelHead)
         TunnelHeadRead();
     else
         AnswerRead(count == 0);

@@ -4,6 +4,8 @@
 
 #include "verify/ProxyCheck.h"
 
+#include <iostream>
+
 namespace {
 
 constexpr unsigned kLimitMs = 2000;
@@ -83,6 +85,34 @@ TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
             EXPECT_EQ(request.userAgent, "Mozilla/5.0 (Test)") << request.path;
         }
     }
+}
+
+// A proxy that reads the request and closes the connection, CONNECT included, fails its check at
+// once, and the engine does not spin on the closed socket meanwhile.
+TEST(ProxyCheck, AProxyThatHangsUpFailsAtOnceWithoutSpinning)
+{
+    CheckEngine engine;
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const TestService hangingUp{"127.0.0.95", {"--hostile", "hangup"}};
+    const auto cpuMs = [] {
+        FILETIME created, exited, kernel, user;
+        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+        const auto ticks = [](const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; };
+        return (ticks(kernel) + ticks(user)) / 10000;
+    };
+    const ULONGLONG cpuBefore = cpuMs();
+    const ULONGLONG start = GetTickCount64();
+    const ProxyVerdict verdict = checks::RunJob<ProxyVerdict>(
+        engine, [&](auto done) { return ProxyCheckJob({hangingUp.Host(), service.Host(), "Mozilla/5.0", {}, 5000}, done); },
+        10000);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    const ULONGLONG cpu = cpuMs() - cpuBefore;
+    std::cout << "a check of a proxy that hangs up: " << elapsed << " ms, " << cpu << " ms of CPU\n";
+    EXPECT_FALSE(verdict.webMs);
+    EXPECT_FALSE(verdict.https);
+    // Before, it ended only at its 5 s limit, with over a second of CPU spent.
+    EXPECT_LT(elapsed, 1000u);
+    EXPECT_LT(cpu, 250u);
 }
 
 TEST(ProxyCheck, TheUsersAddressIsLearnedDirectlyOverEitherFamilyAndTheOwnWay)

@@ -183,6 +183,10 @@ void RewritingRelay(int connection, const std::string& head)
 void Answer(int connection, const std::string& kind, const std::filesystem::path& root)
 {
     const std::string head = ReadHead(connection);
+    if (kind == "hangup") {
+        close(connection);
+        return;
+    }
     if (kind == "drip" || kind == "flood")
         EndlessHead(connection, kind);
     else if (kind == "redirect" || kind == "binary" || kind == "huge")

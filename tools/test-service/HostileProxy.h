@@ -16,5 +16,6 @@
 //             caller and signed with made-up bytes
 //   replay    every request answered with 200 and `root`/replay.page, a page recorded earlier
 //   rewrite   a real proxy (CONNECT too) that changes the caller's address in the page it relays
+//   hangup    every request, CONNECT included, read and the connection closed unanswered
 // Returns 1 when it cannot listen.
 int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const std::string& kind);
