@@ -18,18 +18,22 @@ TEST(CommandStatus, SaysHowFarACommandGotAndWhatItFoundInTheUsersDigits)
     tally.answered = 56;
     EXPECT_EQ(ProbingText(tally, {}), "1,234 of 10,000 probed, 56 listed");
     tally.probed = 10000;
-    tally.answered = tally.checks = 812;
+    tally.answered = 815; // three named no port that a check could reach
+    tally.checks = 812;
     tally.Count(true, Anonymity::Elite, true);
     tally.Count(true, Anonymity::Transparent, false);
     tally.Count(true, Anonymity::Unknown, false);
     tally.Count(false, std::nullopt, true); // a tunnel without the page
     EXPECT_EQ(CheckingText(tally, {}), "4 of 812 listed proxies checked, 3 work");
     EXPECT_EQ(SummaryText(tally, 16.54, german),
-              "10.000 probed in 16,5 s: 812 answered, 3 work (1 elite, 0 anonymous, 1 transparent), 2 carry HTTPS");
+              "10.000 probed in 16,5 s: 815 answered, 3 work (1 elite, 0 anonymous, 1 transparent), 2 carry HTTPS");
 
     CommandTally nothing;
     nothing.lines = nothing.probed = 3;
     EXPECT_EQ(SummaryText(nothing, 4.06, {}), "No proxy answered: 3 probed in 4.1 s");
+    nothing.answered = nothing.checks = nothing.checked = 2;
+    EXPECT_EQ(SummaryText(nothing, 4.06, {}),
+              "3 probed in 4.1 s: 2 answered, 0 work (0 elite, 0 anonymous, 0 transparent), 0 carry HTTPS");
 }
 
 } // namespace

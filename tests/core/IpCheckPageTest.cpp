@@ -83,6 +83,9 @@ TEST(IpCheckPage, AnAddressCountsWholeInAnySpelling)
     EXPECT_FALSE(MentionsAddress("2001:db8::70, 2001:db8::7:1", "2001:db8::7"));
     EXPECT_FALSE(MentionsAddress("anything", ""));
     EXPECT_FALSE(ParseIpAddress("1:2:3:4:5:6:7:8:9"));
+    EXPECT_FALSE(ParseIpAddress("1:2:3:4::5:6:7:8:9"));
+    EXPECT_FALSE(ParseIpAddress("1:2:3:4::5:6:7:8")) << "\"::\" stands for one group at least";
+    EXPECT_TRUE(ParseIpAddress("1:2:3::5:6:7:8"));
     EXPECT_FALSE(ParseIpAddress("1::2::3"));
     EXPECT_EQ(ParseIpAddress("::ffff:192.0.2.1"), ParseIpAddress("192.0.2.1"));
 }
@@ -98,6 +101,11 @@ TEST(IpCheckPage, TheUsersAddressMakesAProxyTransparentWhateverItsTraces)
     EXPECT_EQ(JudgeAnonymity(passing, users), Anonymity::Transparent);
     EXPECT_EQ(JudgeAnonymity({"127.0.0.1", kWebSide, "t", {}}, users), Anonymity::Transparent)
         << "the request came from the user";
+    EXPECT_EQ(JudgeAnonymity({"127.0.0.1", kWebSide, "t", {}}, {"192.0.2.1", "127.0.0.1"}), Anonymity::Transparent)
+        << "from the user's second address";
+    // The standard header of proxies (RFC 7239) is a trace too.
+    EXPECT_EQ(JudgeAnonymity({"127.0.0.77", kWebSide, "t", {{"FORWARDED", "for=192.0.2.60;by=203.0.113.43"}}}, users),
+              Anonymity::Anonymous);
     EXPECT_EQ(JudgeAnonymity(kThroughProxy, {}), Anonymity::Unknown);
 
     // Learned directly and through the user's own proxy: passing either on gives the user away.
@@ -119,6 +127,26 @@ TEST(IpCheckPage, AHostilePageIsRefusedWhole)
     EXPECT_FALSE(Accepted("REMOTE_ADDR = 203.0.113.50\nZARNU_SIDE = web\nZARNU_TOKEN = 0123456789abcdef\n"
                           "ZARNU_SIGNATURE = " + std::string(128, '0') + "\n"));
     EXPECT_STREQ(AnonymityText(Anonymity::Transparent), "transparent");
+    // Signed, but naming no caller that could be compared with the user's addresses.
+    for (const char* caller : {"unknown", "", "127.0.0.1, 10.0.0.1"}) {
+        IpStatement callerless = kThroughProxy;
+        callerless.callerAddress = caller;
+        EXPECT_FALSE(Accepted(Signed(callerless))) << caller;
+    }
+}
+
+// The service signs every token the program may send: 32 to 64 hex digits.
+TEST(IpCheckPage, TheServiceSignsEveryTokenOfTheProgramsLengths)
+{
+    const auto served = [](std::size_t digits) {
+        IpStatement statement = kThroughProxy;
+        statement.token = std::string(digits, 'a');
+        return ServedIpCheckPage(statement, [](std::string_view message) { return DemoSigner().Sign(message); });
+    };
+    for (const std::size_t digits : {32u, 40u, 64u})
+        EXPECT_TRUE(Accepted(served(digits), std::string(digits, 'a'))) << digits;
+    for (const std::size_t digits : {0u, 31u, 65u})
+        EXPECT_EQ(served(digits).find("ZARNU_SIGNATURE"), std::string::npos) << digits;
 }
 
 } // namespace
