@@ -142,7 +142,8 @@ void TForm1::WatchPicked(const std::string& address)
                   [this](const CheckedProxy& proxy) {
                       Label1.SetText(proxy.address);
                       Label2.SetText(proxy.country);
-                  }},
+                  },
+                  [this] { ShowNoProxy(); }},
                  ServiceRequestWay(), CheckUserAgent());
 }
 
@@ -238,9 +239,14 @@ void TForm1::SelectProxy1Click()
 void TForm1::StopHideMyIP1Click()
 {
     watch_.Stop();
+    ShowNoProxy();
+    ClearSystemProxy();
+}
+
+void TForm1::ShowNoProxy()
+{
     Label1.SetText("[unknown]");
     Label2.SetText("[unknown]");
-    ClearSystemProxy();
 }
 
 void TForm1::ExitCleanup()

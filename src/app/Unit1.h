@@ -87,6 +87,8 @@ private:
     void BindEvents();
     // The proxy in use is now `address`, picked from the main list.
     void WatchPicked(const std::string& address);
+    // The labels of the proxy in use once none is.
+    void ShowNoProxy();
     void ShowSwitchAutomatically(bool on);
 
     TForm2* checker_ = nullptr;

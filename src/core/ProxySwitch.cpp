@@ -100,6 +100,13 @@ bool ProgramProxyInPlace(const ProxyState& state)
     return server && Holds(state.copy->applied, *server);
 }
 
+bool ProgramProxyInUse(const ProxyState& state, const std::u16string& address)
+{
+    const std::optional<std::u16string> server = WideText(state.server);
+    return ProgramProxyInPlace(state) && Trimmed(server->substr(0, server->find(u';'))) == address &&
+           IsNonZeroDword(state.enable) && !state.autoConfigUrl;
+}
+
 std::optional<ProxyPlan> PlanSwitchOn(const ProxyState& state, const std::u16string& address)
 {
     if (state.copyPresent && !state.copy)

@@ -55,6 +55,12 @@ using ProxyPlan = std::vector<ProxyStep>;
 // True where a copy is readable and "ProxyServer" holds one of its addresses.
 bool ProgramProxyInPlace(const ProxyState& state);
 
+// True where the program's proxy in place is `address` and the browser goes through it: in place
+// (ProgramProxyInPlace), "ProxyServer" naming it as a list line does (its label, blanks aside),
+// "ProxyEnable" on, and no automatic configuration script that would take its place. False once
+// the user has switched it off or anyone has set another proxy.
+bool ProgramProxyInUse(const ProxyState& state, const std::u16string& address);
+
 // Routes through `address`. The user's settings are saved first unless a proxy of the program's
 // is in place (its copy is kept, and learns the new address before it is written). nullopt when
 // a copy this version cannot read is in the way: nothing may be switched on then, or the user's

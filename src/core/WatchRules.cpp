@@ -126,3 +126,29 @@ std::string AnswersAgainText(const std::string& time, const std::string& proxy)
 {
     return time + " " + proxy + " answers again and is in use as before";
 }
+
+std::string LeakSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& why)
+{
+    return time + " " + proxy + " passed your address on and " + why +
+           ", so Zarnu switched it off: you browse under your own address. \"Refresh Proxy List\" or \"Use This "
+           "Proxy\" to hide it again";
+}
+
+std::string LeakNotSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& error)
+{
+    return time + " " + proxy + " passes your address on and could not be switched off (" + error +
+           "): \"Stop Hide My IP\" to stop it";
+}
+
+std::string SwitchFailedText(const std::string& time, const std::string& dead, const std::string& successor,
+                             const std::string& error)
+{
+    return time + " " + dead + " stopped working; the switch to " + successor + " failed (" + error +
+           "): \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
+}
+
+std::string WatchEndedText(const std::string& time, const std::string& proxy)
+{
+    return time + " Your proxy settings no longer use " + proxy +
+           " (changed outside Zarnu): Zarnu no longer watches it and leaves your settings alone";
+}

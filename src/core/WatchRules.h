@@ -67,3 +67,15 @@ std::string NotSwitchedText(const std::string& time, const std::string& dead, co
                             const std::string& why);
 std::string OfflineText(const std::string& time, const std::string& proxy);
 std::string AnswersAgainText(const std::string& time, const std::string& proxy);
+// Why a dead or leaking proxy was not switched from.
+inline constexpr const char* kSwitchingOffWhy = "switching automatically is off";
+inline constexpr const char* kBudgetSpentWhy = "three automatic switches in ten minutes, no more";
+inline constexpr const char* kNoSuccessorWhy = "no checked proxy could take over";
+// A proxy that passed the user's address on has been switched off, for `why`.
+std::string LeakSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& why);
+// ...or could not be, for the registry's `error`.
+std::string LeakNotSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& error);
+std::string SwitchFailedText(const std::string& time, const std::string& dead, const std::string& successor,
+                             const std::string& error);
+// The system settings no longer route through `proxy`: the user or another program changed them.
+std::string WatchEndedText(const std::string& time, const std::string& proxy);

@@ -129,6 +129,13 @@ void ClearSystemProxy()
     Run(registry, PlanSwitchOff(ReadState(registry, Purpose::Switch)));
 }
 
+bool SystemProxyInUse(const std::string& address)
+{
+    TRegistry registry;
+    return registry.OpenExistingUserKey(SettingsKey) &&
+           ProgramProxyInUse(ReadState(registry, Purpose::Way), FromAnsi(address));
+}
+
 void RepairSystemProxy()
 {
     TRegistry registry;

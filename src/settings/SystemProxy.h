@@ -26,6 +26,10 @@ void ApplySystemProxy(const std::string& address);
 // Switches the program's proxy off (see PlanSwitchOff). Raises ERegistryException.
 void ClearSystemProxy();
 
+// Whether the browser still goes through the program's proxy at `address` (see
+// ProgramProxyInUse). Raises ERegistryException.
+bool SystemProxyInUse(const std::string& address);
+
 // At start-up: puts the user's settings back after a run that ended with its proxy in place (or
 // while putting them back), and otherwise changes nothing. Raises ERegistryException.
 void RepairSystemProxy();

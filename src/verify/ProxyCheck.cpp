@@ -58,10 +58,11 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
                              "CONNECT " + tunnelEnd + " HTTP/1.0\r\nHost: " + tunnelEnd + "\r\nUser-Agent: " +
                                  order.userAgent + "\r\n\r\n",
                              GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent)});
-    job.done = [webToken, tunnelToken, users = order.usersAddresses,
+    job.done = [webToken, tunnelToken, users = order.usersAddresses, limitMs = order.limitMs,
                 onVerdict = std::move(onVerdict)](const std::vector<PartResult>& results) {
         ProxyVerdict verdict;
-        if (const auto statement = Statement(results[0], webToken, kWebSide)) {
+        const auto statement = Statement(results[0], webToken, kWebSide);
+        if (statement && Works(results[0].milliseconds, limitMs)) {
             verdict.webMs = results[0].milliseconds;
             verdict.anonymity = JudgeAnonymity(*statement, users);
         }

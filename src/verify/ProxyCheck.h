@@ -10,6 +10,7 @@
 // their proxies) and the way the program's own requests go.
 
 #include "core/IpCheckPage.h"
+#include "core/ProxyWorks.h"
 #include "core/RequestWay.h"
 #include "verify/CheckEngine.h"
 
@@ -17,9 +18,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-// The time a whole check may take.
-inline constexpr unsigned kProxyCheckLimitMs = 10000;
 
 struct ProxyVerdict {
     std::optional<unsigned> webMs; // the time to the whole page; nullopt: the page failed

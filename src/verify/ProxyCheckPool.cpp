@@ -22,6 +22,11 @@ unsigned ProxyCheckPool::LimitChecksTo(unsigned milliseconds)
     return std::exchange(checkLimitMs, milliseconds);
 }
 
+unsigned ProxyCheckPool::CheckLimitMs()
+{
+    return checkLimitMs;
+}
+
 ProxyCheckPool::~ProxyCheckPool()
 {
     if (cancelled_)

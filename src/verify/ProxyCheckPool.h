@@ -43,6 +43,7 @@ public:
     // The time limit of each check (by default kProxyCheckLimitMs); the previous one is returned.
     // For tests, which need not wait 10 s for a proxy that never answers.
     static unsigned LimitChecksTo(unsigned milliseconds);
+    static unsigned CheckLimitMs();
 
     // Checks of this batch handed to the engine whose verdict has not come yet, and checks that
     // wait for the probes or for the user's addresses; for the benchmark.

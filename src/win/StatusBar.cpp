@@ -40,8 +40,21 @@ void StatusBar::SetParts(bool withProgress)
 
 void StatusBar::SetText(const std::string& text)
 {
-    Send(SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    Send(SB_SETTIPTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    text_ = text;
+    Show();
+}
+
+void StatusBar::SetNotice(const std::string& notice)
+{
+    notice_ = notice;
+    Show();
+}
+
+void StatusBar::Show()
+{
+    const std::string shown = notice_.empty() || text_.empty() ? notice_ + text_ : notice_ + "  |  " + text_;
+    Send(SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+    Send(SB_SETTIPTEXTA, 0, reinterpret_cast<LPARAM>(shown.c_str()));
 }
 
 int StatusBar::Height() const

@@ -19,6 +19,9 @@ public:
 
     // The text, also as the tip shown where the bar cuts it short.
     void SetText(const std::string& text) override;
+    // A line that stands before the text, whatever text comes, until it is set to "".
+    void SetNotice(const std::string& notice);
+    // What the bar shows: the notice, then the text.
     std::string Text() const;
 
     // The progress bar shows `done` of `total` at the bar's right end; HideProgress takes it away
@@ -29,7 +32,10 @@ public:
 
 private:
     void SetParts(bool withProgress);
+    void Show();
 
     HWND progress_ = nullptr;
     int progressWidth_ = 0;
+    std::string text_;
+    std::string notice_;
 };

@@ -223,6 +223,33 @@ TEST(ProxySwitch, AProxyTheUserSetMeanwhileIsLeftAlone)
     EXPECT_EQ(machine, changed);
 }
 
+// What the watch over the proxy in use asks before it writes: whether the browser still goes
+// through the program's proxy, or the user (or another program) has changed that since.
+TEST(ProxySwitch, TheProgramsProxyIsInUseOnlyUntilTheSettingsChangeOutsideIt)
+{
+    Machine machine = CorporateUser();
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"corp:3128")) << "the user's own proxy";
+    machine.Run(Plan(Action::OnA, machine.State()));
+    EXPECT_TRUE(ProgramProxyInUse(machine.State(), u"127.0.0.9:8080"));
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"127.0.0.10:80"));
+    Machine pasted = machine;
+    pasted.Run(PlanSwitchOn(pasted.State(), u" 127.0.0.11:80 ;DE").value());
+    EXPECT_TRUE(ProgramProxyInUse(pasted.State(), u"127.0.0.11:80")) << "as a pasted line names it";
+
+    const Machine inUse = machine;
+    machine.values[kProxyEnableName] = DwordValue(0); // "Use a proxy server" unticked
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"127.0.0.9:8080"));
+    machine = inUse;
+    machine.values[kProxyServerName] = WideTextValue(u"10.9.9.9:3128");
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"127.0.0.9:8080"));
+    machine = inUse;
+    machine.values[kAutoConfigUrlName] = WideTextValue(u"http://wpad/proxy.pac");
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"127.0.0.9:8080"));
+    machine = inUse;
+    machine.Run(Plan(Action::Off, machine.State()));
+    EXPECT_FALSE(ProgramProxyInUse(machine.State(), u"127.0.0.9:8080"));
+}
+
 TEST(ProxySwitch, ACopyThisVersionCannotReadIsLeftAloneWithEverythingBesideIt)
 {
     for (const std::string& foreign : {std::string("ZSP3 from a later version"), std::string("garbage")}) {

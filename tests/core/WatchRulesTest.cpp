@@ -31,10 +31,16 @@ TEST(WatchRules, OnlyAProxyNoWorseTakesOverSameCountryFirstThenTheFastest)
               (std::vector<std::string>{"fast-de:1", "slow-de:1", "fast-fr:1"}));
     EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "DE", Anonymity::Elite, false, 5), candidates)),
               (std::vector<std::string>{"no-https:1", "fast-de:1", "fast-fr:1"}));
-    // Of one whose anonymity was never told, any that passed and does not leak.
-    EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "", std::nullopt, false, 5), candidates)),
-              (std::vector<std::string>{"no-https:1", "unknown:1", "untold:1", "fast-fr:1", "fast-de:1",
-                                        "slow-de:1"}));
+    // Of one whose anonymity was never told, or told as unknown, any that passed and does not leak.
+    for (const std::optional<Anonymity> untold : {std::optional<Anonymity>(), std::optional(Anonymity::Unknown)})
+        EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "DE", untold, false, 5), candidates)),
+                  (std::vector<std::string>{"no-https:1", "unknown:1", "untold:1", "fast-de:1", "slow-de:1",
+                                            "fast-fr:1"}));
+    // Without a country, none is of "the same country": the fastest first.
+    EXPECT_EQ(Addresses(Successors(Proxy("dead:1", "", Anonymity::Elite, false, 5),
+                                   {Proxy("nowhere:1", "", Anonymity::Elite, false, 700),
+                                    Proxy("fr:1", "FR", Anonymity::Elite, false, 20)})),
+              (std::vector<std::string>{"fr:1", "nowhere:1"}));
 }
 
 TEST(WatchRules, ThreeSwitchesInTenMinutesAndAProxySetAsideStaysAside)
@@ -69,6 +75,9 @@ TEST(WatchRules, ARowTellsItsProxysVerdict)
 
     EXPECT_EQ(SwitchedText("12:00:07", "127.0.0.5:80", FailedChecksReason(3, 6950), *proxy),
               "12:00:07 127.0.0.5:80 stopped working (3 checks failed in 7.0 s); now 127.0.0.5:80 (Germany, elite)");
+    EXPECT_EQ(NotSwitchedText("12:00:07", "127.0.0.5:80", FailedChecksReason(2, 40), kSwitchingOffWhy),
+              "12:00:07 127.0.0.5:80 stopped working (2 checks failed in 0.0 s); switching automatically is off: "
+              "\"Refresh Proxy List\" or \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly");
 }
 
 } // namespace

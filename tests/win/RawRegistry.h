@@ -75,6 +75,8 @@ inline std::optional<std::wstring> GetWideText(const std::string& path, const st
 struct Value {
     DWORD type;
     std::string bytes;
+
+    bool operator==(const Value&) const = default;
 };
 
 inline std::optional<Value> Get(const std::string& path, const std::string& name)

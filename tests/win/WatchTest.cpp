@@ -2,11 +2,14 @@
 #include "ListTestSupport.h"
 #include "TestService.h"
 
+#include "core/ProxyWorks.h"
 #include "core/ServiceUrl.h"
 #include "lists/ProxyWatch.h"
 #include "verify/ProxyCheckPool.h"
 
 #include <algorithm>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 
@@ -85,6 +88,37 @@ protected:
         }, 20000);
         EXPECT_TRUE(came) << "in use: " << server << "; status: " << main.StatusBar1.Text();
         return server;
+    }
+
+    // Waits until the status bar says `told`.
+    bool AwaitStatus(const std::string& told, DWORD patienceMs = 20000)
+    {
+        const bool came = PumpMessagesUntil([&] { return main.StatusBar1.Text().find(told) != std::string::npos; }, patienceMs);
+        EXPECT_TRUE(came) << "not told: " << told << "\nstatus: " << main.StatusBar1.Text();
+        return came;
+    }
+
+    // Holds the service's page for requests from `caller` for `milliseconds` (0: no more).
+    void HoldPageFor(const std::string& caller, int milliseconds)
+    {
+        service->Serve("whatismyip.php", "", milliseconds ? "hold " + std::to_string(milliseconds) + " " + caller : "");
+    }
+
+    // The user's own proxy settings, as they set them before they ever used Zarnu: a proxy of
+    // their own, switched off, and a bypass list.
+    static void SetUsersOwnSettings()
+    {
+        raw::SetNumber(SettingsKey, "ProxyEnable", 0);
+        raw::SetText(SettingsKey, "ProxyServer", "10.9.9.9:3128");
+        raw::SetText(SettingsKey, "ProxyOverride", "intranet");
+    }
+    static void ExpectUsersOwnSettings()
+    {
+        EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), std::optional<DWORD>(0));
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), std::optional<std::string>("10.9.9.9:3128"));
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyOverride"), std::optional<std::string>("intranet"));
+        EXPECT_FALSE(raw::Get(SettingsKey, "AutoConfigURL"));
+        EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
     }
 
     // Requests of the service's page from `address`: the watch's checks through that proxy.
@@ -226,6 +260,177 @@ TEST_F(WatchTest, StopAndTheExitEndTheWatch)
         PumpMessagesUntil([] { return false; }, 3000);
         EXPECT_EQ(ChecksThrough(Address(1)), stopped);
     }
+}
+
+// A proxy in use that starts to pass the user's address on is left at once: for a proxy no worse
+// where one is, and otherwise for the user's own settings, exactly as they were, with a line that
+// stays in the status bar until the user acts. The browser never goes out through the leak.
+TEST_F(WatchTest, AProxyThatStartsToLeakIsLeftAtOnceForAnotherOrForTheUsersOwnSettings)
+{
+    SetUsersOwnSettings();
+    Proxy(1);
+    Proxy(2);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
+    Use(Host(1));
+    proxies[1].reset();
+    Proxy(1, true); // now passing the user's address on
+    EXPECT_EQ(AwaitSwitch({Host(2)}), Host(2));
+    EXPECT_NE(main.StatusBar1.Text().find(Host(1) + " stopped working (passes your address on); now " + Host(2)),
+              std::string::npos) << main.StatusBar1.Text();
+
+    proxies[2].reset();
+    Proxy(2, true); // and no proxy is left that hides the user
+    const std::string told = Host(2) + " passed your address on and no checked proxy could take over, so Zarnu "
+                             "switched it off: you browse under your own address.";
+    ASSERT_TRUE(AwaitStatus(told));
+    ExpectUsersOwnSettings();
+    EXPECT_EQ(main.Label1.Text(), "[unknown]");
+    EXPECT_EQ(main.Label2.Text(), "[unknown]");
+
+    // The line stands beside the next summary, until the user picks a proxy.
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
+    EXPECT_NE(main.StatusBar1.Text().find(told), std::string::npos) << main.StatusBar1.Text();
+    Proxy(3);
+    Refresh(Host(3) + ";DE\r\n", 1);
+    Use(Host(3));
+    EXPECT_EQ(main.StatusBar1.Text().find(told), std::string::npos) << main.StatusBar1.Text();
+    EXPECT_TRUE(errors.empty());
+}
+
+// Once the user has switched the proxy off in the system settings, or set another there, the
+// watch ends, says so, and never writes them again, however the proxy it watched ends.
+TEST_F(WatchTest, SettingsChangedOutsideZarnuAreNeverWrittenByTheWatch)
+{
+    for (int n = 1; n <= 3; ++n)
+        Proxy(n);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n" + Host(3) + ";DE\r\n", 3);
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+    };
+    const Change changes[] = {
+        {"switched off", [] { raw::SetNumber(SettingsKey, "ProxyEnable", 0); }},
+        {"another proxy set", [] { raw::SetText(SettingsKey, "ProxyServer", "10.9.9.9:3128"); }},
+    };
+    int dying = 1;
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        Use(Host(dying));
+        change.make();
+        const auto enable = raw::GetNumber(SettingsKey, "ProxyEnable");
+        const auto server = raw::GetText(SettingsKey, "ProxyServer");
+        const auto copy = raw::Get(SettingsKey, SavedProxyValue);
+        AwaitStatus("Your proxy settings no longer use " + Host(dying));
+        proxies[dying].reset();
+        // Ten of the watch's cycles as the test runs it: a hundred seconds of the real watch.
+        PumpMessagesUntil([&] {
+            EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), enable);
+            EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), server);
+            EXPECT_EQ(raw::Get(SettingsKey, SavedProxyValue), copy);
+            return false;
+        }, 10000);
+        ++dying;
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+// A proxy picked before its check has ended is judged by its first check, the list's or the
+// watch's: a worse proxy never takes over from it.
+TEST_F(WatchTest, AProxyPickedBeforeItsVerdictIsNotReplacedByAWorseOne)
+{
+    Proxy(1); // elite, with HTTPS
+    proxies[2] = std::make_unique<host::Tinyproxy>(Address(2), 8888,
+                                                   std::vector<std::string>{"DisableViaHeader Yes", "ConnectPort 563"});
+    proxies[3] = std::make_unique<host::Tinyproxy>(Address(3), 8888); // anonymous
+    HoldPageFor("127.0.0.1", 1500); // the list's checks wait for the user's addresses
+    service->Serve("paidencrypt.txt",
+                   TestService::EncodedProxyList(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n" + Host(3) + ";DE\r\n"));
+    main.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return ListedRows(main.listrep1).size() == 3; }));
+    for (const auto& row : ListedVerdicts(main.listrep1))
+        ASSERT_EQ(row[1], "") << "a verdict came before the pick";
+    Use(Host(1));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return main.StatusBar1.Text().find(" probed in ") != std::string::npos; }));
+    HoldPageFor("127.0.0.1", 0);
+    const std::size_t checked = ChecksThrough(Address(1));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return ChecksThrough(Address(1)) >= checked + 2; }));
+
+    proxies[1].reset();
+    PumpMessagesUntil([&] {
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1)) << "a worse proxy took over";
+        return main.StatusBar1.Text().find("no checked proxy could take over") != std::string::npos;
+    });
+    EXPECT_NE(main.StatusBar1.Text().find(Host(1) + " stopped working"), std::string::npos) << main.StatusBar1.Text();
+}
+
+// The watch learns the user's addresses again while it does not know them: a proxy that starts to
+// leak after the first learning failed is still caught.
+TEST_F(WatchTest, ALeakIsCaughtThoughTheFirstLearningOfTheUsersAddressesFailed)
+{
+    SetUsersOwnSettings();
+    Proxy(1);
+    Refresh(Host(1) + ";DE\r\n", 1);
+    HoldPageFor("127.0.0.1", 1500); // beyond the watch's 1 s: its learning fails
+    Use(Host(1));
+    const std::size_t checked = ChecksThrough(Address(1));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return ChecksThrough(Address(1)) >= checked + 2; }));
+    HoldPageFor("127.0.0.1", 0);
+    proxies[1].reset();
+    Proxy(1, true);
+    AwaitStatus(Host(1) + " passed your address on and no checked proxy could take over");
+    ExpectUsersOwnSettings();
+}
+
+// A far proxy, whose page takes some 3.5 s, that the list found working, is kept as long as it
+// answers at its own speed, and its death is noticed within its own limit and a period.
+TEST_F(WatchTest, AFarProxyIsKeptWhileItAnswersAtItsOwnSpeed)
+{
+    ProxyCheckPool::LimitChecksTo(kProxyCheckLimitMs); // the tunnel through it takes some 7 s
+    const host::Tinyproxy behind{"127.0.0.201", 8888, {"DisableViaHeader Yes"}};
+    const TestService farProxy{Address(1), {"--port", "8888", "--hostile", "far", "--relay-to", behind.Host(), "--delay", "1700"}};
+    Proxy(2);
+    Proxy(3);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n" + Host(3) + ";DE\r\n", 3);
+    const Rows verdicts = ListedVerdicts(main.listrep1);
+    const auto farRow = std::find_if(verdicts.begin(), verdicts.end(), [&](const auto& row) { return row[0] == Host(1); });
+    ASSERT_NE(farRow, verdicts.end());
+    ASSERT_EQ((*farRow)[2], "yes") << "the list found it working with HTTPS";
+    const unsigned webMs = static_cast<unsigned>(std::stoul((*farRow)[1]));
+    Use(Host(1));
+
+    // As many cycles as two minutes of the real watch hold.
+    const std::size_t checked = ChecksThrough("127.0.0.201");
+    EXPECT_TRUE(PumpMessagesUntil([&] {
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1)) << main.StatusBar1.Text();
+        return ChecksThrough("127.0.0.201") >= checked + 12;
+    }, 120000));
+
+    const unsigned limitMs = WatchTimesFor(webMs, {1000, 300}, kProxyCheckLimitMs).limitMs;
+    const ULONGLONG stopped = GetTickCount64();
+    behind.Pause();
+    const std::string successor = AwaitSwitch({Host(2), Host(3)});
+    const ULONGLONG noticed = GetTickCount64() - stopped;
+    std::cout << "far proxy: web " << webMs << " ms, limit " << limitMs << " ms; its death noticed after " << noticed
+              << " ms\n";
+    // A check already past the proxy when it stopped still passes; from then on, its limit and a
+    // period, and a moment to switch.
+    EXPECT_LT(noticed, webMs + limitMs + 1000 + 1000);
+    EXPECT_TRUE(errors.empty());
+}
+
+// A refresh that ends while the watch checks its dead proxy brings the best new proxy in.
+TEST_F(WatchTest, ARefreshDuringACheckCycleBringsTheBestNewProxyIn)
+{
+    ProxyWatch::UseTimes({10, 1000, 300, 600000, 600000}); // a cycle starts right after the last one
+    Proxy(1);
+    Refresh(Host(1) + ";DE\r\n", 1);
+    Use(Host(1));
+    proxies[1]->Pause(); // the watch's cycles now take as long as its period
+    AwaitStatus("no checked proxy could take over");
+    Proxy(2);
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
+    EXPECT_EQ(AwaitSwitch({Host(2)}), Host(2));
+    EXPECT_EQ(main.StatusBar1.Text().find("no checked proxy could take over"), std::string::npos) << main.StatusBar1.Text();
 }
 
 } // namespace

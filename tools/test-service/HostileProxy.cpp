@@ -5,9 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -180,8 +184,65 @@ void RewritingRelay(int connection, const std::string& head)
     SendAll(connection, RelayRewritten(hostAndPort, request));
 }
 
-void Answer(int connection, const std::string& kind, const std::filesystem::path& root)
+// Passes what `from` sends on to `to`, each chunk `delay` after it came, until `from` ends; then
+// ends `to`'s sending side.
+void DelayedPipe(int from, int to, std::chrono::milliseconds delay)
 {
+    struct Chunk {
+        std::chrono::steady_clock::time_point due;
+        std::string bytes; // empty: `from` has ended
+    };
+    std::mutex lock;
+    std::condition_variable added;
+    std::deque<Chunk> chunks;
+    std::thread sender([&] {
+        for (bool sending = true; sending;) {
+            Chunk chunk;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                added.wait(hold, [&] { return !chunks.empty(); });
+                chunk = std::move(chunks.front());
+                chunks.pop_front();
+            }
+            std::this_thread::sleep_until(chunk.due);
+            sending = !chunk.bytes.empty() && SendAll(to, chunk.bytes);
+        }
+        shutdown(to, SHUT_WR);
+    });
+    char buffer[16384];
+    for (ssize_t count = 1; count > 0;) {
+        count = recv(from, buffer, sizeof buffer, 0);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            chunks.push_back({std::chrono::steady_clock::now() + delay,
+                              std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)))});
+        }
+        added.notify_one();
+    }
+    sender.join();
+}
+
+// "far": every chunk held `delayMs` on its way, each way.
+void FarRelay(int connection, const HostileOptions& options)
+{
+    const int upstream = ConnectTo(options.relayTo);
+    if (upstream >= 0) {
+        const std::chrono::milliseconds delay(options.delayMs);
+        std::thread down(DelayedPipe, upstream, connection, delay);
+        DelayedPipe(connection, upstream, delay);
+        down.join();
+        close(upstream);
+    }
+    close(connection);
+}
+
+void Answer(int connection, const HostileOptions& options, const std::filesystem::path& root)
+{
+    const std::string& kind = options.kind;
+    if (kind == "far") {
+        FarRelay(connection, options);
+        return;
+    }
     const std::string head = ReadHead(connection);
     if (kind == "hangup") {
         close(connection);
@@ -211,13 +272,15 @@ void WritePortFile(const std::filesystem::path& root, int port)
 
 } // namespace
 
-int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const std::string& kind)
+int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const HostileOptions& options)
 {
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t size = sizeof local;
+    const int reuse = 1; // a port that an earlier proxy of the test left in TIME_WAIT
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (listener < 0 || inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
         bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 512) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
@@ -228,6 +291,6 @@ int ServeHostile(const std::filesystem::path& root, const std::string& address, 
     for (;;) {
         const int connection = accept(listener, nullptr, nullptr);
         if (connection >= 0)
-            std::thread(Answer, connection, kind, root).detach();
+            std::thread(Answer, connection, options, root).detach();
     }
 }

@@ -17,5 +17,12 @@
 //   replay    every request answered with 200 and `root`/replay.page, a page recorded earlier
 //   rewrite   a real proxy (CONNECT too) that changes the caller's address in the page it relays
 //   hangup    every request, CONNECT included, read and the connection closed unanswered
+//   far       a relay to `relayTo` (address:port, a real proxy) that passes every chunk on, each
+//             way, `delayMs` after it came: a proxy far away
 // Returns 1 when it cannot listen.
-int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const std::string& kind);
+struct HostileOptions {
+    std::string kind;
+    std::string relayTo;
+    int delayMs = 0;
+};
+int ServeHostile(const std::filesystem::path& root, const std::string& address, int port, const HostileOptions& options);

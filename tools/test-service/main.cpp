@@ -2,7 +2,7 @@
 // what-is-my-IP page, on 127.0.0.1, behind HTTP Basic authentication.
 //
 //   zarnu-test-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]
-//                 [--signing-key PEMFILE] [--hostile KIND]
+//                 [--signing-key PEMFILE] [--hostile KIND [--relay-to A:P --delay MS]]
 //
 // Serves DIR/paidencrypt.txt and DIR/useragent.txt under /download/encrypt/, and at
 // /whatismyip.php what a site sees of its caller: "REMOTE_ADDR = a.b.c.d", then every request
@@ -13,7 +13,8 @@
 //   path TAB credentials-sent(0/1) TAB user TAB password TAB user-agent TAB caller's address
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
-// length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms).
+// length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms); for
+// the page, "hold MS ADDRESS" holds each answer to ADDRESS for MS ms.
 // --https-port N also listens on A:N (443 for the far end of a proxy's tunnel), where the page
 // states that it was asked through a tunnel. --never-answer makes it accept every connection and
 // answer none, as a server that hangs. --hostile makes it a proxy with a hostile answer to every
@@ -150,6 +151,18 @@ public:
         }
     }
 
+    // A file ROOT/NAME.mode of "hold MS ADDRESS" holds the answer to each request of NAME from
+    // ADDRESS for MS ms.
+    void Hold(const httplib::Request& request, const std::string& name) const
+    {
+        std::istringstream mode(ReadFile(root_ / (name + ".mode")));
+        std::string kind, caller;
+        long long milliseconds = 0;
+        mode >> kind >> milliseconds >> caller;
+        if (kind == "hold" && caller == request.remote_addr)
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
 private:
     fs::path root_;
     std::mutex logMutex_;
@@ -193,7 +206,7 @@ struct Options {
     std::string address = "127.0.0.1";
     int httpsPort = 0;
     bool neverAnswer = false;
-    std::string hostile;
+    HostileOptions hostile;
     fs::path signingKey = ZARNU_DEMO_SIGNING_KEY;
 };
 
@@ -213,7 +226,11 @@ Options ParseOptions(int argc, char** argv)
         else if (option == "--never-answer")
             options.neverAnswer = std::string(argv[i + 1]) == "yes";
         else if (option == "--hostile")
-            options.hostile = argv[i + 1];
+            options.hostile.kind = argv[i + 1];
+        else if (option == "--relay-to")
+            options.hostile.relayTo = argv[i + 1];
+        else if (option == "--delay")
+            options.hostile.delayMs = std::stoi(argv[i + 1]);
         else if (option == "--signing-key")
             options.signingKey = argv[i + 1];
     }
@@ -235,6 +252,7 @@ void Route(httplib::Server& server, httplib::Server& httpsSide, Service& service
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, CredentialsOf(q));
+        service.Hold(q, "whatismyip.php");
         r.set_content(IpCheckPage(q, kWebSide, signer), "text/plain");
     });
     httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
@@ -250,10 +268,10 @@ int main(int argc, char** argv)
     Options options = ParseOptions(argc, argv);
     if (options.root.empty()) {
         std::cerr << "usage: zarnu-test-service --root DIR [--port N] [--address A] [--https-port N] [--never-answer yes]"
-                     " [--signing-key PEMFILE] [--hostile KIND]\n";
+                     " [--signing-key PEMFILE] [--hostile KIND [--relay-to A:P --delay MS]]\n";
         return 2;
     }
-    if (!options.hostile.empty())
+    if (!options.hostile.kind.empty())
         return ServeHostile(options.root, options.address, options.port, options.hostile);
     const StatementSigner signer(ReadFile(options.signingKey));
     Service service(options.root);

@@ -1,0 +1,23 @@
+#include "core/ProxyWorks.h"
+
+#include <algorithm>
+
+bool Works(std::optional<unsigned> webMs, unsigned limitMs)
+{
+    return webMs && *webMs <= limitMs;
+}
+
+WatchTimes WatchTimesFor(std::optional<unsigned> lastPassMs, WatchTimes floor, unsigned listLimitMs)
+{
+    using Wide = unsigned long long;
+    const auto within = [](Wide wanted, Wide least, Wide most) {
+        return static_cast<unsigned>(std::min(std::max(wanted, least), most));
+    };
+    if (!lastPassMs)
+        return {listLimitMs, within(0, floor.doubtMs, listLimitMs)};
+    const Wide last = *lastPassMs;
+    const unsigned limit = within(2 * last + 1000, floor.limitMs, listLimitMs);
+    // Joined checks end with the first one's limit: they must still have the proxy's own time.
+    const Wide latest = limit > last + 500 ? limit - last - 500 : 0;
+    return {limit, within(std::min(last + 500, latest), floor.doubtMs, limit)};
+}
