@@ -1,9 +1,11 @@
 // Kills the proxy in use again and again, each time at a random moment of the watch's cycle, with
-// the watch's real times (a check every 10 s, within 3 s), and prints the median and the longest
-// time from the kill until the system proxy names a proxy that answers; then the bytes one watch
-// check moves and the watch's bytes per hour. Every other proxy is killed outright (its connections
-// are refused), the rest are stopped (they take connections and answer none).
-//   watch_benchmark [KILLS]   (default 20)
+// the watch's real times (a check every 10 s, within 3 s for a proxy that answers at once, longer
+// for a far one), and prints the median and the longest time from the kill until the system
+// proxy names another proxy; then the bytes one watch check moves and the watch's bytes per hour.
+// Every other proxy is killed outright (its connections are refused), the rest are stopped (they
+// take connections and answer none). Two rounds: near proxies, then far ones, whose pages take
+// some 3.5 s (a relay in front of each holds every chunk 1.7 s each way).
+//   watch_benchmark [KILLS [FAR_KILLS]]   (default 20 and 10)
 // Every proxy is a real one (tinyproxy) on an address of its own; after each switch the user picks
 // the new proxy, so that the watch's bound of three switches in ten minutes does not end the run.
 // Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
@@ -23,16 +25,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
 
 namespace {
-
-std::string ProxyHost(int index)
-{
-    return "127.0.2." + std::to_string(index + 1) + ":8888";
-}
 
 std::string SystemProxy()
 {
@@ -65,52 +63,36 @@ std::size_t WatchCheckBytes(const std::string& proxy, const std::string& service
     return bytes;
 }
 
-} // namespace
+// A round's proxies: each listed host, and how it dies.
+struct Round {
+    const char* name;
+    std::vector<std::string> hosts;
+    std::function<void(std::size_t proxy, bool silent)> kill;
+};
 
-int main(int argc, char** argv)
+// Refreshes the main list with the round's proxies, then kills the one in use `kills` times.
+void Run(TForm1& main, TestService& service, const Round& round, int kills, std::mt19937& random)
 {
-    const int kills = argc > 1 ? std::atoi(argv[1]) : 20;
-    Application.Initialize();
-    Application.SetTitle("Zarnu");
-    ReplaceErrorBox([](const std::string& text) { std::printf("  error box: %s\n", text.c_str()); });
-    TestService service{"127.0.0.1", {"--https-port", "443"}};
-    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
-    std::vector<std::unique_ptr<host::Tinyproxy>> proxies;
     std::string lines;
-    for (int i = 0; i <= kills; ++i) {
-        proxies.push_back(std::make_unique<host::Tinyproxy>("127.0.2." + std::to_string(i + 1), 8888,
-                                                            std::vector<std::string>{"DisableViaHeader Yes"}));
-        lines += ProxyHost(i) + ";Germany\r\n";
-    }
-    std::printf("the watch over the proxy in use: %d kills at random moments of its 10 s cycle\n", kills);
-    const std::size_t bytes = WatchCheckBytes(ProxyHost(0), service.Host());
-    std::printf("  one check of the watch: %zu bytes; %.0f KB an hour (a check every 10 s)\n", bytes, bytes * 360 / 1024.0);
-
-    TForm1 main;
-    TForm2 checker;
-    main.Create();
-    main.CreateChecker(checker);
-    main.Show();
+    for (const std::string& host : round.hosts)
+        lines += host + ";Germany\r\n";
     service.Serve("paidencrypt.txt", TestService::EncodedProxyList(lines));
     main.Button5.Click();
     PumpMessagesUntil([&] { return main.StatusBar1.Text().find(" probed in ") != std::string::npos; }, 60000);
-    std::printf("  refreshed: %s\n", main.StatusBar1.Text().c_str());
+    std::printf("  %s proxies, refreshed: %s\n", round.name, main.StatusBar1.Text().c_str());
 
-    std::mt19937 random(2026);
     std::vector<double> times[2]; // refused, silent
-    std::string inUse = ProxyHost(0);
+    std::string inUse = round.hosts.front();
     Use(main, inUse);
     for (int kill = 0; kill < kills; ++kill) {
         const auto wait = std::uniform_int_distribution<DWORD>(0, 9999)(random);
         PumpMessagesUntil([] { return false; }, wait);
-        const int dying = std::stoi(inUse.substr(8, inUse.find(':') - 8)) - 1;
+        const auto dying = static_cast<std::size_t>(
+            std::find(round.hosts.begin(), round.hosts.end(), inUse) - round.hosts.begin());
         const bool silent = kill % 2 == 1;
         const LARGE_INTEGER killed = Now();
-        if (silent)
-            proxies[static_cast<std::size_t>(dying)]->Pause();
-        else
-            proxies[static_cast<std::size_t>(dying)].reset();
-        const bool switched = PumpMessagesUntil([&] { return SystemProxy() != inUse; }, 60000);
+        round.kill(dying, silent);
+        const bool switched = PumpMessagesUntil([&] { return SystemProxy() != inUse; }, 90000);
         times[silent].push_back(Milliseconds(killed, Now()));
         std::printf("  %s %2d, %4lu ms into the cycle: %s after %.1f s\n", silent ? "stop" : "kill", kill + 1,
                     static_cast<unsigned long>(wait), switched ? SystemProxy().c_str() : "nothing switched",
@@ -124,10 +106,67 @@ int main(int argc, char** argv)
         std::vector<double>& series = times[silent];
         std::sort(series.begin(), series.end());
         if (!series.empty())
-            std::printf("  %s to a working proxy in place: median %.1f s, longest %.1f s (%zu times)\n",
-                        silent ? "stopped (no answer)" : "killed (refused)", series[series.size() / 2] / 1000,
-                        series.back() / 1000, series.size());
+            std::printf("  %s proxies %s to a working proxy in place: median %.1f s, longest %.1f s (%zu times)\n",
+                        round.name, silent ? "stopped (no answer)" : "killed (refused)",
+                        series[series.size() / 2] / 1000, series.back() / 1000, series.size());
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int kills = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int farKills = argc > 2 ? std::atoi(argv[2]) : 10;
+    Application.Initialize();
+    Application.SetTitle("Zarnu");
+    ReplaceErrorBox([](const std::string& text) { std::printf("  error box: %s\n", text.c_str()); });
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
+    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+    std::printf("the watch over the proxy in use: %d kills of near proxies and %d of far ones, at random moments "
+                "of its 10 s cycle\n", kills, farKills);
+
+    std::vector<std::unique_ptr<host::Tinyproxy>> nearProxies;
+    Round nearRound{"near", {}, [&](std::size_t proxy, bool silent) {
+                        if (silent)
+                            nearProxies[proxy]->Pause();
+                        else
+                            nearProxies[proxy].reset();
+                    }};
+    for (int i = 0; i <= kills; ++i) {
+        nearProxies.push_back(std::make_unique<host::Tinyproxy>("127.0.2." + std::to_string(i + 1), 8888,
+                                                         std::vector<std::string>{"DisableViaHeader Yes"}));
+        nearRound.hosts.push_back(nearProxies.back()->Host());
+    }
+    // Far: a relay on 127.0.3.N in front of a tinyproxy on 127.0.4.N.
+    std::vector<std::unique_ptr<host::Tinyproxy>> behind;
+    std::vector<std::unique_ptr<TestService>> relays;
+    Round farRound{"far", {}, [&](std::size_t proxy, bool silent) {
+                       if (silent)
+                           behind[proxy]->Pause();
+                       else
+                           relays[proxy].reset();
+                   }};
+    for (int i = 0; i <= farKills; ++i) {
+        const std::string n = std::to_string(i + 1);
+        behind.push_back(std::make_unique<host::Tinyproxy>("127.0.4." + n, 8888, std::vector<std::string>{"DisableViaHeader Yes"}));
+        relays.push_back(std::make_unique<TestService>(
+            "127.0.3." + n, std::vector<std::string>{"--port", "8888", "--hostile", "far", "--relay-to",
+                                                      behind.back()->Host(), "--delay", "1700"}));
+        farRound.hosts.push_back("127.0.3." + n + ":8888");
+    }
+    const std::size_t bytes = WatchCheckBytes(nearRound.hosts.front(), service.Host());
+    std::printf("  one check of the watch: %zu bytes; %.0f KB an hour (a check every 10 s)\n", bytes, bytes * 360 / 1024.0);
+
+    TForm1 main;
+    TForm2 checker;
+    main.Create();
+    main.CreateChecker(checker);
+    main.Show();
+    std::mt19937 random(2026);
+    Run(main, service, nearRound, kills, random);
+    if (farKills > 0)
+        Run(main, service, farRound, farKills, random);
     main.ExitCleanup();
     main.Destroy();
     return 0;

@@ -167,10 +167,15 @@ void ProxyWatch::StartCycle()
     cycleTimes_ = TimesFor(lastPassMs_);
     const std::uint64_t cycle = ++cycle_;
     const bool tunnel = !httpsKnown_;
-    Check(current_.address, cycleTimes_.limitMs, tunnel, [this, cycle, tunnel](const ProxyVerdict& verdict) {
-        if (inCycle_ && cycle_ == cycle)
+    const auto came = [this, cycle, tunnel, proxy = current_.address](const ProxyVerdict& verdict) {
+        if (inCycle_ && cycle_ == cycle) {
             CycleCheckCame(verdict, tunnel);
-    });
+        } else if (tunnel && verdict.webMs && current_.address == proxy) { // a joined check passed first
+            current_.https = verdict.https;
+            httpsKnown_ = true;
+        }
+    };
+    Check(current_.address, cycleTimes_.limitMs, tunnel, came);
     doubtTimer_.Start(cycleTimes_.doubtMs, [this] {
         doubtTimer_.Stop();
         if (inCycle_ && !joined_)
@@ -287,7 +292,8 @@ void ProxyWatch::Leaked()
     dead_ = current_.address;
     deathReason_ = kPassesAddressReason;
     aside_.Add(dead_, kForever);
-    MarkRow(dead_, {std::to_string(current_.webMs), current_.https ? "yes" : "no", AnonymityText(Anonymity::Transparent)});
+    MarkRow(dead_,
+            {std::to_string(current_.webMs), current_.https ? "yes" : "no", AnonymityText(Anonymity::Transparent)});
     leaking_ = true;
     stranded_ = false;
     if (!switching_)

@@ -98,7 +98,8 @@ void TForm2::SelectProxy1Click()
     Label2.SetText(ListView1.Row(*selected).Caption);
     ApplySystemProxy(Label2.Text());
     watch_->Watch(ProxyLineAddress(Label2.Text()),
-                  {Handle(), &StatusBar1, &ListView1, -1, [this](const CheckedProxy& proxy) { Label2.SetText(proxy.address); },
+                  {Handle(), &StatusBar1, &ListView1, -1,
+                   [this](const CheckedProxy& proxy) { Label2.SetText(proxy.address); },
                    [this] { Label2.SetText("[unknown]"); }},
                   ServiceRequestWay(), CheckUserAgent());
 }
