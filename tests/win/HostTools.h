@@ -276,4 +276,41 @@ private:
     std::string host_;
 };
 
+// The emulated internet of `emulated-internet`: a network namespace of the test's own in which
+// every address of 198.18.0.0/15 is a host, each answering, silent or unreachable as `hostTable`
+// says (lines "ADDRESS KIND DELAY_MS JITTER_MS LOSS", see emulator/HostTable.h), with a public
+// proxy of a kind on each port (see the script). Up when constructed; removed when the object
+// goes. A service inside it runs as TestService(address, options, Namespace()).
+class EmulatedInternet {
+public:
+    static constexpr const char* kUsersAddress = "10.200.0.1"; // this side's, as the hosts see it
+
+    explicit EmulatedInternet(const std::string& hostTable)
+        : table_("hosts"), internet_("internet", ToolPath("emulated-internet"), Arguments(table_, hostTable))
+    {
+        for (int i = 0; i < 3000 && !internet_.Ended() && !FileExists(internet_.Folder().File("ready")); ++i)
+            Sleep(10);
+        if (!FileExists(internet_.Folder().File("ready")))
+            throw std::runtime_error("the emulated internet did not come up:\n" + internet_.Log());
+    }
+    EmulatedInternet(const EmulatedInternet&) = delete;
+    EmulatedInternet& operator=(const EmulatedInternet&) = delete;
+
+    const std::string& Namespace() const { return name_; }
+    // What the packets' emulator wrote: its counts, and each echo it lost ("lost echo ADDRESS").
+    std::string EmulatorLog() const { return FileText(internet_.Folder().File("emulator\\log")); }
+
+private:
+    std::vector<std::string> Arguments(const OwnFolder& table, const std::string& hostTable)
+    {
+        std::ofstream(table.File("hosts"), std::ios::binary) << hostTable;
+        name_ = table.UniqueName();
+        return {name_, table.UnixPath() + "/hosts", Environment("ZARNU_NET_EMULATOR"), Environment("ZARNU_TEST_SERVICE")};
+    }
+
+    OwnFolder table_;
+    std::string name_;
+    Helper internet_;
+};
+
 } // namespace host

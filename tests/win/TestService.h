@@ -24,9 +24,13 @@ public:
         std::string from; // the caller's address
     };
 
-    // `options`: more of the service's options ("--https-port", "443").
-    explicit TestService(const std::string& address = "127.0.0.1", std::vector<std::string> options = {})
-        : address_(address), service_("service", host::Environment("ZARNU_TEST_SERVICE"), Arguments(address, options))
+    // `options`: more of the service's options ("--https-port", "443"); `netns`: the network
+    // namespace it runs in (an emulated internet's), where not the test's own.
+    explicit TestService(const std::string& address = "127.0.0.1", std::vector<std::string> options = {},
+                         const std::string& netns = "")
+        : address_(address),
+          service_("service", netns.empty() ? host::Environment("ZARNU_TEST_SERVICE") : "ip",
+                   Arguments(address, options, netns))
     {
         // The folder is new and the service's alone: a port written there is this service's.
         for (int i = 0; i < 1000 && port_.empty() && !service_.Ended(); ++i) {
@@ -92,9 +96,12 @@ public:
     static std::string WindowsPath(const std::string& unixPath) { return host::WindowsPath(unixPath); }
 
 private:
-    static std::vector<std::string> Arguments(const std::string& address, std::vector<std::string> options)
+    static std::vector<std::string> Arguments(const std::string& address, std::vector<std::string> options,
+                                              const std::string& netns)
     {
         options.insert(options.begin(), {"--root", ".", "--address", address});
+        if (!netns.empty())
+            options.insert(options.begin(), {"netns", "exec", netns, host::Environment("ZARNU_TEST_SERVICE")});
         return options;
     }
 
