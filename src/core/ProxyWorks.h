@@ -6,6 +6,7 @@
 // list's, so that a far proxy that a list found working is never called dead for being far, and
 // a near one that stops answering is noticed soon.
 
+#include <deque>
 #include <optional>
 
 // The time a check of a listed proxy may take.
@@ -29,3 +30,19 @@ struct WatchTimes {
 // checked gets the list's limit. So whatever a list found working passes a check with these
 // times at its own speed, and so do the checks that join it.
 WatchTimes WatchTimesFor(std::optional<unsigned> lastPassMs, WatchTimes floor, unsigned listLimitMs);
+
+// A check of a listed proxy that has not even connected to it gives up this long after its start,
+// where its peers connect quickly (ConnectTimes::Quick); one that connected keeps its whole limit,
+// so that far proxies still pass.
+inline constexpr unsigned kUnconnectedGiveUpMs = 3000;
+
+// How long the latest checks took to connect to their proxies.
+class ConnectTimes {
+public:
+    void Add(unsigned milliseconds);
+    // Nine in ten of the latest connections (at least eight of them) came within a second.
+    bool Quick() const;
+
+private:
+    std::deque<unsigned> latest_;
+};

@@ -19,6 +19,9 @@ namespace {
 
 // While lines wait for room, the launcher's thread looks again this often.
 constexpr DWORD kRoomLookMs = 20;
+// Probes started before the answers that came meanwhile are let in: the nearest proxies' rows come
+// while the echoes to the rest of a long list are still being sent (a few ms each to a far host).
+constexpr std::size_t kStartSlice = 32;
 constexpr UINT kLivenessMs = 250;
 std::atomic<std::size_t> mostLiveWorkers{2000};
 std::size_t linesProbedAgain = 0;
@@ -103,15 +106,17 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
                 queue.Drop();
             shared.waiting = queue.Waiting();
         }
-        queue.StartWaiting(
-            [&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue, echo); });
+        const std::size_t started = queue.StartWaiting(
+            [&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue, echo); },
+            kStartSlice);
         {
             const std::lock_guard<std::mutex> hold(shared.lock);
             shared.waiting = queue.Waiting();
         }
         // Room comes as workers end, and news from the UI thread wake it at once; the echoes'
-        // answers come in the wait.
-        WaitForSingleObjectEx(shared.wake.get(), queue.Waiting() > 0 ? kRoomLookMs : INFINITE, TRUE);
+        // answers come in the wait, which with room for more lines only lets them in.
+        const bool roomForMore = started == kStartSlice && queue.Waiting() > 0;
+        WaitForSingleObjectEx(shared.wake.get(), roomForMore ? 0 : queue.Waiting() > 0 ? kRoomLookMs : INFINITE, TRUE);
     }
 }
 

@@ -40,7 +40,7 @@ std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
 }
 
 // A new batch of the command's checks, whose verdicts land in the rows of `list` wherever they
-// stand (and count in the command's progress), and which start once its probes are done.
+// stand (and count in the command's progress).
 void BeginChecks(ProxyListView& list, ListCommand& command)
 {
     command.checks.Begin(
@@ -48,8 +48,7 @@ void BeginChecks(ProxyListView& list, ListCommand& command)
         [&list, &command](std::uint64_t rowId, const ProxyVerdict& verdict) {
             list.SetChecks(rowId, VerdictCells(verdict));
             command.progress.Verdict(verdict);
-        },
-        [&command] { return command.probes.Busy(); });
+        });
 }
 
 // Why a transfer did not bring the list, in the user's words.

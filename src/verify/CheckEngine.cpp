@@ -1,5 +1,6 @@
 #include "verify/CheckEngine.h"
 
+#include "core/ProxyWorks.h"
 #include "core/ServiceUrl.h"
 #include "win/StartThread.h"
 #include "win/WinsockSession.h"
@@ -99,6 +100,7 @@ private:
         std::vector<std::unique_ptr<HttpExchange>> exchanges; // null while its address is looked up
         std::vector<PartResult> results;
         std::vector<bool> ended;
+        std::vector<bool> connected;
     };
 
     // New checks, and addresses looked up; false once the engine is ending.
@@ -141,6 +143,7 @@ private:
             check.exchanges.resize(parts);
             check.results.resize(parts);
             check.ended.resize(parts, false);
+            check.connected.resize(parts, false);
             for (std::size_t part = 0; part < parts; ++part)
                 StartPart(check, part);
         }
@@ -210,9 +213,25 @@ private:
             exchange->Advance(how & 1, how & 2, how & 4);
     }
 
+    // Notes the time its parts took to connect; true when none has yet.
+    bool Unconnected(Running& check, ULONGLONG now)
+    {
+        bool any = false;
+        for (std::size_t part = 0; part < check.exchanges.size(); ++part) {
+            const HttpExchange* exchange = check.exchanges[part].get();
+            if (exchange && exchange->Connected() && !check.connected[part]) {
+                check.connected[part] = true;
+                connectTimes_.Add(static_cast<unsigned>(now - check.start));
+            }
+            any = any || check.connected[part];
+        }
+        return !any;
+    }
+
     void FinishEnded()
     {
         const ULONGLONG now = GetTickCount64();
+        const bool peersQuick = connectTimes_.Quick();
         for (auto check = running_.begin(); check != running_.end();) {
             for (std::size_t part = 0; part < check->exchanges.size(); ++part) {
                 const HttpExchange* exchange = check->exchanges[part].get();
@@ -223,7 +242,9 @@ private:
             }
             const bool allEnded = std::all_of(check->ended.begin(), check->ended.end(), [](bool ended) { return ended; });
             const bool cancelled = Cancelled(check->job);
-            if (!cancelled && !allEnded && now < check->start + check->job.limitMs) {
+            const unsigned giveUpMs = check->job.unconnectedGiveUpMs;
+            const bool givenUp = Unconnected(*check, now) && giveUpMs && now >= check->start + giveUpMs && peersQuick;
+            if (!cancelled && !allEnded && !givenUp && now < check->start + check->job.limitMs) {
                 ++check;
                 continue;
             }
@@ -253,6 +274,7 @@ private:
     std::deque<CheckJob> waiting_;
     std::list<Running> running_;
     std::uint64_t serial_ = 0;
+    ConnectTimes connectTimes_;
 };
 
 unsigned WINAPI RunLoop(void* loop)

@@ -1,10 +1,11 @@
 #pragma once
 // Runs checks on a thread of its own, many side by side, with no thread per check: each check is
 // a few HTTP exchanges (one socket each) under one deadline, and every socket is waited for in
-// one place. At most kMostAtOnce checks run at once; the rest wait in order of submission. When
-// a check's deadline comes, its sockets are closed and what did not finish counts as failed: a
-// check holds nothing past its limit. Name lookups run aside (AsideThread), within the same
-// deadline. Created and destroyed on one thread; Submit and RunAside from any.
+// one place. At most kMostAtOnce checks run at once, so that a list's slow or silent proxies do
+// not hold its near ones back; the rest wait in order of submission. When a check's deadline
+// comes, its sockets are closed and what did not finish counts as failed: a check holds nothing
+// past its limit. Name lookups run aside (AsideThread), within the same deadline. Created and
+// destroyed on one thread; Submit and RunAside from any.
 
 #include "verify/AsideThread.h"
 #include "verify/HttpExchange.h"
@@ -32,6 +33,9 @@ struct PartResult {
 struct CheckJob {
     std::vector<CheckPart> parts;
     unsigned limitMs = 0;
+    // Where not 0: a check none of whose parts has connected this long after its start ends then,
+    // as failed, while the engine's other checks connect quickly (ConnectTimes::Quick).
+    unsigned unconnectedGiveUpMs = 0;
     // Runs on the engine's thread once every part has ended or the limit has come, with the
     // parts' results in their order. Not for a cancelled job.
     std::function<void(const std::vector<PartResult>& results)> done;
@@ -41,7 +45,9 @@ struct CheckJob {
 
 class CheckEngine {
 public:
-    static constexpr std::size_t kMostAtOnce = 256;
+    // Two sockets each, well within the 64 K that one wait of the platform's watches; a thousand
+    // connections being made at once are far from what a home router keeps track of.
+    static constexpr std::size_t kMostAtOnce = 1024;
 
     // Starts the engine's thread and its aside thread. Raises std::runtime_error when no thread
     // can be had.

@@ -78,6 +78,7 @@ void HttpExchange::Advance(bool readable, bool writable, bool failed)
         return;
     }
     if (phase_ == Phase::Connecting && writable) {
+        connected_ = true;
         const bool tunnel = !plan_.tunnelRequest.empty();
         outgoing_ = tunnel ? plan_.tunnelRequest : plan_.request;
         phase_ = tunnel ? Phase::SendingTunnelRequest : Phase::SendingRequest;

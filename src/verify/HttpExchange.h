@@ -38,6 +38,8 @@ public:
 
     SOCKET Socket() const { return socket_; }
     bool Done() const { return phase_ == Phase::Finished; }
+    // Its connection was made (and may have ended since).
+    bool Connected() const { return connected_; }
     // What the exchange waits for: to write (connecting, sending) or to read.
     bool WantsWrite() const;
 
@@ -59,6 +61,7 @@ private:
     ExchangePlan plan_;
     SOCKET socket_ = INVALID_SOCKET;
     Phase phase_ = Phase::Idle;
+    bool connected_ = false;
     std::string outgoing_;
     std::size_t sent_ = 0;
     std::string incoming_;

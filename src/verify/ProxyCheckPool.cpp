@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr UINT kProbesDoneLookMs = 50;
 // Beyond the check's limit, how long the batch waits for the user's addresses before its checks
 // go on with those known (the platform's client may keep its own time).
 constexpr UINT kAddressGraceMs = 1000;
@@ -33,8 +32,7 @@ ProxyCheckPool::~ProxyCheckPool()
         *cancelled_ = true;
 }
 
-void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict,
-                           std::function<bool()> probing)
+void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict)
 {
     if (!machinery_)
         machinery_ = std::make_unique<Machinery>();
@@ -50,7 +48,6 @@ void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler
     service_ = ServiceHost();
     limitMs_ = checkLimitMs;
     onVerdict_ = std::move(onVerdict);
-    probing_ = std::move(probing);
     usersAddresses_.clear();
     LearnUsersAddresses();
 }
@@ -102,10 +99,6 @@ void ProxyCheckPool::StartWaiting()
     }
     if (addressesAwaited_ > 0 || waiting_.empty())
         return;
-    if (probing_ && probing_()) {
-        startTimer_.Start(kProbesDoneLookMs, [this] { StartWaiting(); });
-        return;
-    }
     Machinery& machinery = *machinery_;
     const unsigned batch = batch_;
     for (const Check& check : waiting_) {
@@ -114,6 +107,7 @@ void ProxyCheckPool::StartWaiting()
                                          machinery.mailbox.Post([this, batch, rowId, verdict] { Verdict(batch, rowId, verdict); });
                                      });
         job.cancelled = cancelled_;
+        job.unconnectedGiveUpMs = kUnconnectedGiveUpMs;
         machinery.engine.Submit(std::move(job));
         ++inFlight_;
     }

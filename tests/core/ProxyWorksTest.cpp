@@ -42,9 +42,30 @@ TEST(ProxyWorks, WhatAListFoundWorkingTheWatchNeverCallsDeadForItsSpeed)
             EXPECT_LE(watch.limitMs, listLimit);
             EXPECT_TRUE(Works(web + (watch.limitMs - web) / 2, watch.limitMs)) << "half as slow again passes";
             EXPECT_LE(watch.doubtMs, watch.limitMs);
-            if (watch.doubtMs > web) // a joined check still has the proxy's own time
+            if (watch.doubtMs > web) { // a joined check still has the proxy's own time
                 EXPECT_GE(watch.limitMs - watch.doubtMs, web);
+            }
         }
+}
+
+// A check that has not connected gives up early only while nine in ten of its peers connect
+// within a second.
+TEST(ProxyWorks, AnUnconnectedCheckGivesUpEarlyOnlyWhileItsPeersConnectQuickly)
+{
+    ConnectTimes times;
+    for (int i = 0; i < 7; ++i)
+        times.Add(20);
+    EXPECT_FALSE(times.Quick()) << "too few to tell";
+    times.Add(900);
+    EXPECT_TRUE(times.Quick());
+    times.Add(2500); // one in nine slow
+    EXPECT_FALSE(times.Quick());
+    for (int i = 0; i < 64; ++i)
+        times.Add(30);
+    EXPECT_TRUE(times.Quick()) << "only the latest count";
+    for (int i = 0; i < 7; ++i)
+        times.Add(1500);
+    EXPECT_FALSE(times.Quick()) << "seven slow in the latest sixty-four";
 }
 
 } // namespace

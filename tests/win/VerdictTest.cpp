@@ -213,7 +213,7 @@ TEST_F(VerdictTest, HostileProxiesHoldNothingPastTheLimit)
     const auto batch = [&](const std::vector<std::string>& proxies) {
         verdicts.clear();
         pool.Begin(RequestWay{RequestWay::Kind::Direct, {}, {}}, "Mozilla/5.0",
-                   [&](std::uint64_t row, const ProxyVerdict& verdict) { verdicts[row] = verdict; }, {});
+                   [&](std::uint64_t row, const ProxyVerdict& verdict) { verdicts[row] = verdict; });
         for (std::size_t row = 0; row < proxies.size(); ++row)
             pool.Add(row, proxies[row]);
         EXPECT_TRUE(PumpMessagesUntil([&] { return verdicts.size() == proxies.size(); }, 20000));

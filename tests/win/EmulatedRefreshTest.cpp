@@ -1,0 +1,77 @@
+#include "EmulatedList.h"
+#include "HostTools.h"
+#include "ListTestSupport.h"
+#include "TestService.h"
+
+#include <map>
+
+using namespace lists;
+
+namespace {
+
+// Whether a row shows an elite proxy with HTTPS; read from the rows, not from the control, so that
+// looking costs the probes' completions nothing.
+bool VerifiedElite(const ProxyListView& list)
+{
+    for (std::size_t position = 0; position < list.Count(); ++position) {
+        const std::vector<std::string>& checks = list.Row(position).Checks;
+        if (checks.size() == 3 && checks[1] == "yes" && checks[2] == "elite")
+            return true;
+    }
+    return false;
+}
+
+// A refresh of the main list from a list as users get it, on the emulated internet: most lines
+// never answer, proxies answer from 10 to 450 ms away. Every row's verdict is the truth of its
+// line, and the first verified proxy shows before the echoes of the silent lines have timed out.
+TEST_F(WindowTest, ARefreshOfAListAsUsersHaveItEarnsTheTruthAndTheFastFirst)
+{
+    using emulated::Kind;
+    // silent, unreachable, refusing, swallowing, elite, anonymous, transparent, forger, dripper
+    const emulated::World world = emulated::MakeWorld({150, 25, 35, 15, 10, 8, 6, 3, 3}, 10, 450);
+    const host::EmulatedInternet internet(world.HostTable(10, 0));
+    TestService service{emulated::kServiceAddress, {"--port", "80", "--https-port", "443"}, internet.Namespace()};
+    _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());
+    Start();
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(world.ProxyList()));
+
+    const ULONGLONG click = GetTickCount64();
+    main.Button5.Click();
+    std::optional<ULONGLONG> firstVerified;
+    bool probingAtFirst = false;
+    ASSERT_TRUE(PumpMessagesUntil([&] {
+        if (!firstVerified && VerifiedElite(main.listrep1)) {
+            firstVerified = GetTickCount64() - click;
+            probingAtFirst = main.StatusBar1.Text().find(" of " + std::to_string(world.lines.size()) + " probed") !=
+                             std::string::npos;
+        }
+        return main.StatusBar1.Text().find(" probed in ") != std::string::npos;
+    }, 60000)) << main.StatusBar1.Text();
+    std::cout << "emulated refresh of " << world.lines.size() << " lines: first verified elite proxy with HTTPS after "
+              << firstVerified.value_or(0) << " ms; " << main.StatusBar1.Text() << "\n";
+    ASSERT_TRUE(firstVerified);
+    EXPECT_TRUE(probingAtFirst) << "the first verified proxy came after the last echo";
+
+    std::map<std::string, std::vector<std::string>> shown;
+    for (const auto& row : ListedVerdicts(main.listrep1))
+        shown[row[0]] = row;
+    for (const emulated::Line& line : world.lines) {
+        SCOPED_TRACE(line.Host() + ", " + std::to_string(line.delayMs) + " ms away");
+        const auto row = shown.find(line.Host());
+        ASSERT_EQ(row != shown.end(), emulated::Listed(line.kind));
+        if (row == shown.end())
+            continue;
+        const std::vector<std::string>& cells = row->second;
+        if (const auto anonymity = emulated::TrueAnonymity(line.kind)) {
+            EXPECT_NE(cells[1], "fails");
+            EXPECT_EQ(cells[2], "yes");
+            EXPECT_EQ(cells[3], AnonymityText(*anonymity));
+        } else {
+            EXPECT_EQ(cells[1], "fails");
+            EXPECT_EQ(cells[2], "no");
+        }
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+} // namespace
