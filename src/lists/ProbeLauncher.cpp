@@ -23,7 +23,9 @@ constexpr DWORD kRoomLookMs = 20;
 // while the echoes to the rest of a long list are still being sent (a few ms each to a far host).
 constexpr std::size_t kStartSlice = 32;
 constexpr UINT kLivenessMs = 250;
-std::atomic<std::size_t> mostLiveWorkers{2000};
+// The platform's echo service answers at most 256 echoes out at once (measured under Wine: those
+// beyond come back at once with no answer and no status), and every probe is one.
+std::atomic<std::size_t> mostLiveWorkers{256};
 std::size_t linesProbedAgain = 0;
 std::set<const ProbeLauncher*> launchers; // UI thread only
 

@@ -6,8 +6,9 @@
 // thread without a thread of its own (AsyncEcho: a thousand are out in a quarter of a second);
 // its answer comes back to that thread, which hands the probe's completion to the UI thread as a
 // worker does. A line that names its host gets a worker thread of its own, which looks the name up.
-// Starting needs room: the platform's own limit on threads, and a bound of 2000 probes of this
-// program out at once (threads or echoes), which keeps its memory in check (under Wine each
+// Starting needs room: the platform's own limit on threads, and a bound of 256 probes of this
+// program out at once (threads or echoes): the platform's echo service answers no more at once
+// (Wine's lets those beyond come back empty), and it keeps memory in check (under Wine each
 // running thread holds about 1 MB). Lines that find no room wait and are started as probes end,
 // so that every line is probed once and the list ends as with unlimited room. A new command drops
 // the lines of the earlier one that wait.
@@ -58,7 +59,7 @@ public:
     // How many lines were probed again since the program started, for the curious.
     static std::size_t LinesProbedAgain();
 
-    // The most probes of this program out at once (by default 2000); the previous bound is
+    // The most probes of this program out at once (by default 256); the previous bound is
     // returned. For tests, which show the waiting with a few lines.
     static std::size_t BoundLiveWorkers(std::size_t most);
 

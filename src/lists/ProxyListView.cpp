@@ -2,6 +2,8 @@
 
 #include "win/Clipboard.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
@@ -12,6 +14,13 @@ UINT nextMenuCommand = 1000;
 // how long changes are gathered.
 constexpr UINT_PTR kShowTimer = 0x5A52;
 constexpr UINT kGatherMs = 50;
+
+// How long changes gather before the control learns them: longer for a long list, since each new
+// count costs the control time for every row it has (under Wine some 4 ms a thousand).
+UINT GatherMs(std::size_t rows)
+{
+    return std::max<UINT>(kGatherMs, static_cast<UINT>(rows / 40));
+}
 
 // Input that must meet the control in the state of the rows.
 bool IsUserInput(UINT message)
@@ -191,7 +200,7 @@ void ProxyListView::Changed()
     ShowSelection();
     redrawDue_ = true;
     if (!gathering_) {
-        gathering_ = SetTimer(hwnd_, kShowTimer, kGatherMs, nullptr) != 0;
+        gathering_ = SetTimer(hwnd_, kShowTimer, GatherMs(rows_.Count()), nullptr) != 0;
         if (!gathering_) // no timer to be had: show it now
             ShowGathered();
     }

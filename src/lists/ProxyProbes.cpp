@@ -48,7 +48,8 @@ void BeginChecks(ProxyListView& list, ListCommand& command)
         [&list, &command](std::uint64_t rowId, const ProxyVerdict& verdict) {
             list.SetChecks(rowId, VerdictCells(verdict));
             command.progress.Verdict(verdict);
-        });
+        },
+        [&command] { return command.probes.Busy(); });
 }
 
 // Why a transfer did not bring the list, in the user's words.

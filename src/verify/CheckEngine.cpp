@@ -16,6 +16,8 @@
 
 namespace {
 
+std::atomic<std::size_t> peakRunning{0};
+
 // How long the engine's thread waits for its sockets before it looks for new checks.
 constexpr DWORD kLongestWaitMs = 10;
 constexpr std::size_t kMostPartsPerCheck = 2;
@@ -147,6 +149,8 @@ private:
             for (std::size_t part = 0; part < parts; ++part)
                 StartPart(check, part);
         }
+        if (running_.size() > peakRunning.load())
+            peakRunning = running_.size();
     }
 
     void StartPart(Running& check, std::size_t part)
@@ -321,6 +325,11 @@ void CheckEngine::RunAside(std::function<std::function<void()>()> work)
         shared->continuations.push_back(std::move(continuation));
         SetEvent(shared->wake.get());
     });
+}
+
+std::size_t CheckEngine::PeakRunning()
+{
+    return peakRunning.load();
 }
 
 std::size_t CheckEngine::Pending() const

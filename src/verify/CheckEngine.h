@@ -66,6 +66,8 @@ public:
 
     // Checks submitted and not yet done or dropped; any thread.
     std::size_t Pending() const;
+    // The most checks that ever ran at once on any engine of this process; for the benchmark.
+    static std::size_t PeakRunning();
 
     struct Shared;
 

@@ -13,6 +13,9 @@ namespace {
 // go on with those known (the platform's client may keep its own time).
 constexpr UINT kAddressGraceMs = 1000;
 unsigned checkLimitMs = kProxyCheckLimitMs;
+// While the list's probes run: this many checks start every so often.
+constexpr std::size_t kPacedChecks = 16;
+constexpr UINT kPacedMs = 50;
 
 } // namespace
 
@@ -32,7 +35,8 @@ ProxyCheckPool::~ProxyCheckPool()
         *cancelled_ = true;
 }
 
-void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict)
+void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict,
+                           std::function<bool()> probing)
 {
     if (!machinery_)
         machinery_ = std::make_unique<Machinery>();
@@ -48,6 +52,7 @@ void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler
     service_ = ServiceHost();
     limitMs_ = checkLimitMs;
     onVerdict_ = std::move(onVerdict);
+    probing_ = std::move(probing);
     usersAddresses_.clear();
     LearnUsersAddresses();
 }
@@ -99,9 +104,14 @@ void ProxyCheckPool::StartWaiting()
     }
     if (addressesAwaited_ > 0 || waiting_.empty())
         return;
+    // While the probes run, a few at a time, so that the rows still come as fast as without
+    // checks: the checks' sockets and verdicts cost the platform what the echoes need too.
+    const bool paced = probing_ && probing_();
+    const std::size_t count = paced ? std::min(waiting_.size(), kPacedChecks) : waiting_.size();
     Machinery& machinery = *machinery_;
     const unsigned batch = batch_;
-    for (const Check& check : waiting_) {
+    for (std::size_t started = 0; started < count; ++started) {
+        const Check& check = waiting_[started];
         CheckJob job = ProxyCheckJob(CheckOrder{check.proxy, service_, userAgent_, usersAddresses_, limitMs_},
                                      [&machinery, this, batch, rowId = check.rowId](const ProxyVerdict& verdict) {
                                          machinery.mailbox.Post([this, batch, rowId, verdict] { Verdict(batch, rowId, verdict); });
@@ -111,7 +121,9 @@ void ProxyCheckPool::StartWaiting()
         machinery.engine.Submit(std::move(job));
         ++inFlight_;
     }
-    waiting_.clear();
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (!waiting_.empty())
+        startTimer_.Start(kPacedMs, [this] { StartWaiting(); });
 }
 
 void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t rowId, const ProxyVerdict& verdict)

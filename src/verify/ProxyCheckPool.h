@@ -2,9 +2,10 @@
 // Checks the proxies of a list off the UI thread (on a check engine: no thread per check), as many
 // at once as the engine runs (the rest wait), each within one time limit; each verdict reaches the
 // UI thread like a probe completion. A row's check starts as soon as its row is in, while the
-// echoes to the rest of the list are still out, so that the nearest proxies are verified first;
-// one that has not even connected after 3 s, while its peers connect within a second, gives up
-// then. The checks of one list command form a batch: before its
+// echoes to the rest of the list are still out, so that the nearest proxies are verified first
+// (paced meanwhile, so that the rows still come as fast); one that has not even connected after
+// 3 s, while its peers connect within a second, gives up then. The checks of one list command
+// form a batch: before its
 // first check starts, the user's own addresses are learned: as the service sees the user
 // directly (which is how every check reaches its proxy), over IPv4 and over IPv6 where the
 // service has both, and the way the program's own requests go where that is another (the user's
@@ -36,9 +37,10 @@ public:
     ~ProxyCheckPool();
 
     // A new batch, whose checks send `userAgent`, whose user's addresses are learned directly
-    // and the way `way` says, and whose verdicts go to `onVerdict`. Raises std::runtime_error
-    // when the engine's threads cannot be had.
-    void Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict);
+    // and the way `way` says, and whose verdicts go to `onVerdict`; its checks start a few at a
+    // time while `probing` holds. Raises std::runtime_error when the engine's threads cannot be
+    // had.
+    void Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict, std::function<bool()> probing = {});
     // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
     void Add(std::uint64_t rowId, std::string proxy);
 
@@ -78,10 +80,11 @@ private:
     std::string service_; // the batch's service, "host" or "host:port"
     unsigned limitMs_ = kProxyCheckLimitMs;
     VerdictHandler onVerdict_;
+    std::function<bool()> probing_;
     int addressesAwaited_ = 0; // the ways of learning the user's address still under way
     std::vector<std::string> usersAddresses_;
     std::deque<Check> waiting_;
     std::size_t inFlight_ = 0;
-    ThreadTimer startTimer_;   // hands the checks added meanwhile to the engine
+    ThreadTimer startTimer_;   // hands the checks added meanwhile, or the next few, to the engine
     ThreadTimer addressTimer_; // gives up waiting for the user's addresses
 };

@@ -28,7 +28,8 @@ TEST_F(WindowTest, ARefreshOfAListAsUsersHaveItEarnsTheTruthAndTheFastFirst)
 {
     using emulated::Kind;
     // silent, unreachable, refusing, swallowing, elite, anonymous, transparent, forger, dripper
-    const emulated::World world = emulated::MakeWorld({150, 25, 35, 15, 10, 8, 6, 3, 3}, 10, 450);
+    // More silent lines than the platform lets echoes out at once: none of the others may be lost.
+    const emulated::World world = emulated::MakeWorld({300, 25, 35, 15, 10, 8, 6, 3, 3}, 10, 450);
     const host::EmulatedInternet internet(world.HostTable(10, 0));
     TestService service{emulated::kServiceAddress, {"--port", "80", "--https-port", "443"}, internet.Namespace()};
     _putenv_s("ZARNU_SERVICE_HOST", service.Host().c_str());

@@ -124,7 +124,7 @@ int OnPacket(nfq_q_handle*, nfgenmsg*, nfq_data* data, void* context)
         if (emulator.Lost(*host)) {
             ++emulator.lost;
             if (size > 20 && packet[9] == IPPROTO_ICMP) // a ping that will go unanswered
-                std::cout << "lost echo " << inet_ntoa(in_addr{inbound ? destination : source}) << "\n";
+                std::cout << "lost echo " << inet_ntoa(in_addr{inbound ? destination : source}) << std::endl;
             emulator.due.push({now, id, kDrop});
         } else {
             ++emulator.passed;
