@@ -17,6 +17,7 @@
 
 #include "BenchSupport.h"
 #include "EmulatedList.h"
+#include "ListTestSupport.h"
 #include "MessagePump.h"
 #include "TestService.h"
 
@@ -28,24 +29,6 @@
 #include <string>
 
 namespace {
-
-bool VerifiedElite(const ProxyListView& list)
-{
-    for (std::size_t position = 0; position < list.Count(); ++position) {
-        const std::vector<std::string>& checks = list.Row(position).Checks;
-        if (checks.size() == 3 && checks[1] == "yes" && checks[2] == "elite")
-            return true;
-    }
-    return false;
-}
-
-bool AllVerdictsIn(const ProxyListView& list)
-{
-    for (std::size_t position = 0; position < list.Count(); ++position)
-        if (list.Row(position).Checks.empty())
-            return false;
-    return true;
-}
 
 // The addresses whose echo the emulator lost, one way or the other.
 std::set<std::string> LostEchoes(const std::string& emulatorLog)
@@ -98,9 +81,9 @@ int main(int argc, char** argv)
             if (firstRow == 0)
                 firstRow = now;
         }
-        if (firstVerified == 0 && VerifiedElite(list))
+        if (firstVerified == 0 && lists::ShowsVerifiedElite(list))
             firstVerified = now;
-        return !ProbeLauncher::AnyBusy() && AllVerdictsIn(list);
+        return !ProbeLauncher::AnyBusy() && lists::AllVerdictsIn(list);
     }, 600000);
     const double lastVerdict = Milliseconds(click, Now());
 

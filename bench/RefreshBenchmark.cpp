@@ -18,6 +18,7 @@
 #include "win/ErrorBox.h"
 
 #include "BenchSupport.h"
+#include "ListTestSupport.h"
 #include "MessagePump.h"
 #include "TestService.h"
 
@@ -52,15 +53,6 @@ std::string ProxyLines(int proxies, bool withCountries)
     for (int i = 0; i < proxies; ++i)
         list += LoopbackAddress(i) + ProxyPort(i) + (withCountries ? countries[i % 5] : "") + "\r\n";
     return list;
-}
-
-// Every row has its verdict.
-bool AllVerdictsIn(const ProxyListView& list)
-{
-    for (std::size_t i = 0; i < list.Count(); ++i)
-        if (list.Row(i).Checks.empty())
-            return false;
-    return true;
 }
 
 int errorBoxes = 0;
@@ -188,7 +180,7 @@ void Run(TForm1& main, TForm2& checker, TestService& service, int proxies, bool 
     PumpMessagesUntil([] { return RegisteredWorkerSlots() == 0; }, 60000);
     UiTime verdictUi;
     if (verdicts)
-        verdictUi = PumpTimedUntil([&] { return AllVerdictsIn(list); });
+        verdictUi = PumpTimedUntil([&] { return lists::AllVerdictsIn(list); });
     const LARGE_INTEGER lastVerdict = Now();
     // The summary follows the last verdict within a tick of the status bar's.
     PumpMessagesUntil([&] { return bar.Text().find(" probed in ") != std::string::npos; }, 60000);

@@ -9,24 +9,11 @@ using namespace lists;
 
 namespace {
 
-// Whether a row shows an elite proxy with HTTPS; read from the rows, not from the control, so that
-// looking costs the probes' completions nothing.
-bool VerifiedElite(const ProxyListView& list)
-{
-    for (std::size_t position = 0; position < list.Count(); ++position) {
-        const std::vector<std::string>& checks = list.Row(position).Checks;
-        if (checks.size() == 3 && checks[1] == "yes" && checks[2] == "elite")
-            return true;
-    }
-    return false;
-}
-
 // A refresh of the main list from a list as users get it, on the emulated internet: most lines
 // never answer, proxies answer from 10 to 450 ms away. Every row's verdict is the truth of its
 // line, and the first verified proxy shows before the echoes of the silent lines have timed out.
 TEST_F(WindowTest, ARefreshOfAListAsUsersHaveItEarnsTheTruthAndTheFastFirst)
 {
-    using emulated::Kind;
     // silent, unreachable, refusing, swallowing, elite, anonymous, transparent, forger, dripper
     // More silent lines than the platform lets echoes out at once: none of the others may be lost.
     const emulated::World world = emulated::MakeWorld({300, 25, 35, 15, 10, 8, 6, 3, 3}, 10, 450);
@@ -41,7 +28,7 @@ TEST_F(WindowTest, ARefreshOfAListAsUsersHaveItEarnsTheTruthAndTheFastFirst)
     std::optional<ULONGLONG> firstVerified;
     bool probingAtFirst = false;
     ASSERT_TRUE(PumpMessagesUntil([&] {
-        if (!firstVerified && VerifiedElite(main.listrep1)) {
+        if (!firstVerified && ShowsVerifiedElite(main.listrep1)) {
             firstVerified = GetTickCount64() - click;
             probingAtFirst = main.StatusBar1.Text().find(" of " + std::to_string(world.lines.size()) + " probed") !=
                              std::string::npos;

@@ -27,6 +27,27 @@ inline void CatchUp(ProxyListView& list)
 // The three columns of the check's verdict, after the list's own.
 constexpr int kCheckColumns = 3;
 
+// Whether every row has its verdict; read from the rows, not from the control, so that looking
+// costs the probes' completions nothing.
+inline bool AllVerdictsIn(const ProxyListView& list)
+{
+    for (std::size_t position = 0; position < list.Count(); ++position)
+        if (list.Row(position).Checks.empty())
+            return false;
+    return true;
+}
+
+// Whether a row shows an elite proxy with HTTPS; read from the rows too.
+inline bool ShowsVerifiedElite(const ProxyListView& list)
+{
+    for (std::size_t position = 0; position < list.Count(); ++position) {
+        const std::vector<std::string>& checks = list.Row(position).Checks;
+        if (checks.size() == 3 && checks[1] == "yes" && checks[2] == "elite")
+            return true;
+    }
+    return false;
+}
+
 // Every row's cell texts in columns `first` up to `end`, as the list view control shows them.
 inline Rows ListedCells(ProxyListView& list, int first, int end)
 {
