@@ -217,8 +217,9 @@ private:
             exchange->Advance(how & 1, how & 2, how & 4);
     }
 
-    // Notes the time its parts took to connect; true when none has yet.
-    bool Unconnected(Running& check, ULONGLONG now)
+    // Notes the time each part that connected since the last look took to connect; true when any
+    // part of the check has connected.
+    bool NoteConnections(Running& check, ULONGLONG now)
     {
         bool any = false;
         for (std::size_t part = 0; part < check.exchanges.size(); ++part) {
@@ -229,7 +230,7 @@ private:
             }
             any = any || check.connected[part];
         }
-        return !any;
+        return any;
     }
 
     void FinishEnded()
@@ -246,8 +247,9 @@ private:
             }
             const bool allEnded = std::all_of(check->ended.begin(), check->ended.end(), [](bool ended) { return ended; });
             const bool cancelled = Cancelled(check->job);
+            const bool connected = NoteConnections(*check, now);
             const unsigned giveUpMs = check->job.unconnectedGiveUpMs;
-            const bool givenUp = Unconnected(*check, now) && giveUpMs && now >= check->start + giveUpMs && peersQuick;
+            const bool givenUp = !connected && giveUpMs && now >= check->start + giveUpMs && peersQuick;
             if (!cancelled && !allEnded && !givenUp && now < check->start + check->job.limitMs) {
                 ++check;
                 continue;
