@@ -322,13 +322,13 @@ TEST_F(WatchTest, SettingsChangedOutsideZarnuAreNeverWrittenByTheWatch)
         const auto copy = raw::Get(SettingsKey, SavedProxyValue);
         AwaitStatus("Your proxy settings no longer use " + Host(dying));
         proxies[dying].reset();
-        // Ten of the watch's cycles as the test runs it: a hundred seconds of the real watch.
+        // Five of the watch's cycles as the test runs it: fifty seconds of the real watch.
         PumpMessagesUntil([&] {
             EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), enable);
             EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), server);
             EXPECT_EQ(raw::Get(SettingsKey, SavedProxyValue), copy);
             return false;
-        }, 10000);
+        }, 5000);
         ++dying;
     }
     EXPECT_TRUE(errors.empty());
@@ -398,12 +398,12 @@ TEST_F(WatchTest, AFarProxyIsKeptWhileItAnswersAtItsOwnSpeed)
     const unsigned webMs = static_cast<unsigned>(std::stoul((*farRow)[1]));
     Use(Host(1));
 
-    // As many cycles as two minutes of the real watch hold.
+    // As many cycles as a minute of the real watch holds.
     const std::size_t checked = ChecksThrough("127.0.0.201");
     EXPECT_TRUE(PumpMessagesUntil([&] {
         EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), Host(1)) << main.StatusBar1.Text();
-        return ChecksThrough("127.0.0.201") >= checked + 12;
-    }, 120000));
+        return ChecksThrough("127.0.0.201") >= checked + 6;
+    }, 60000));
 
     const unsigned limitMs = WatchTimesFor(webMs, {1000, 300}, kProxyCheckLimitMs).limitMs;
     const ULONGLONG stopped = GetTickCount64();
