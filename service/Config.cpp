@@ -1,5 +1,8 @@
 #include "Config.h"
 
+#include <boost/asio/ip/address.hpp>
+
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -69,6 +72,20 @@ void SetListen(ServiceConfig& config, const std::string& where, const std::strin
     config.listenPort = static_cast<unsigned short>(Number(where, key, value.substr(colon + 1), 0, 65535));
 }
 
+void SetTrustedProxies(ServiceConfig& config, const std::string& where, const std::string& key, const std::string& value)
+{
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        const std::size_t comma = std::min(value.find(',', start), value.size());
+        boost::system::error_code error;
+        const auto address = boost::asio::ip::make_address(Trimmed(value.substr(start, comma - start)), error);
+        if (error)
+            throw ConfigError(where + ": '" + key + "' must be addresses separated by commas, not '" + value + "'");
+        config.trustedProxies.push_back(address.to_string());
+        start = comma + 1;
+    }
+}
+
 // What each key sets in `config` (`tunnelPort` before it is narrowed), files taken from `folder`.
 std::map<std::string, Setter> Setters(ServiceConfig& config, unsigned& tunnelPort, const fs::path& folder)
 {
@@ -83,11 +100,21 @@ std::map<std::string, Setter> Setters(ServiceConfig& config, unsigned& tunnelPor
         {"signing_key", Readable(config.signingKey, folder)},
         {"country_database", Readable(config.countryDatabase, folder)},
         {"max_connections", Whole(config.maxConnections, 1, 100000)},
+        {"max_connections_per_caller", Whole(config.maxConnectionsPerCaller, 1, 100000)},
+        {"idle_timeout", Whole(config.idleTimeoutSeconds, 1, 3600)},
         {"request_timeout", Whole(config.requestTimeoutSeconds, 1, 3600)},
         {"max_header_bytes", Whole(config.maxHeaderBytes, 1024, 1048576)},
         {"rate_limit", Whole(config.rateLimitPerMinute, 1, 1000000)},
+        {"account_rate_limit", Whole(config.accountRateLimitPerMinute, 1, 1000000)},
+        {"auth_failures", Whole(config.authFailuresPerMinute, 1, 1000000)},
+        {"page_rate_limit", Whole(config.pageRateLimitPerMinute, 1, 1000000)},
+        {"trusted_proxies", [&config](const std::string& where, const std::string& key, const std::string& value) {
+             SetTrustedProxies(config, where, key, value);
+         }},
+        {"least_list_share", Whole(config.leastListSharePercent, 0, 100)},
+        {"settle_time", Whole(config.settleSeconds, 0, 3600)},
         {"reload_interval", Whole(config.reloadIntervalSeconds, 1, 86400)},
-        {"shutdown_grace", Whole(config.shutdownGraceSeconds, 0, 3600)},
+        {"shutdown_grace", Whole(config.shutdownGraceSeconds, 0, 25)},
     };
 }
 
@@ -120,6 +147,10 @@ ServiceConfig ReadServiceConfig(const fs::path& path)
         setter->second(where, key, Trimmed(content.substr(equals + 1)));
     }
     config.tunnelPort = static_cast<unsigned short>(tunnelPort);
+    if (!given.count("account_rate_limit"))
+        config.accountRateLimitPerMinute = config.rateLimitPerMinute * 4 > config.rateLimitPerMinute
+                                               ? config.rateLimitPerMinute * 4
+                                               : config.rateLimitPerMinute;
     for (const char* required : {"proxy_list", "user_agents", "signing_key"})
         if (!given.count(required))
             throw ConfigError(path.string() + ": '" + required + "' is missing");

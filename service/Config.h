@@ -10,17 +10,36 @@
 //   accounts = accounts.txt         optional: one account a line; without it, any account
 //   signing_key = signing-key.pem   the secret that signs the page's statements (P-256, PEM)
 //   country_database = GeoLite2-Country.mmdb   optional: countries for lines without one
-//   max_connections = 1000          connections open at once; more wait to be accepted
-//   request_timeout = 10            seconds in which a whole request must arrive
+//   max_connections = 1000          connections open at once on each side (the web side, the
+//                                   tunnels'); when full, the one idle longest is closed to make
+//                                   room, and where none is idle, more wait to be accepted
+//   max_connections_per_caller = 32 of them from one caller (an IPv6 caller: its /64); more are
+//                                   closed at once
+//   idle_timeout = 5                seconds a connection may wait before the first byte of a
+//                                   request (a new one, or the next on a kept-alive connection)
+//   request_timeout = 10            seconds in which a whole request must arrive, from its first byte
 //   max_header_bytes = 8192         a request's line and headers together
-//   rate_limit = 60                 list downloads a minute, per account and per caller
+//   rate_limit = 60                 list downloads a minute per caller
+//   account_rate_limit = 240        list downloads a minute per account (by default four times
+//                                   rate_limit), counted after the caller's, so that no one
+//                                   caller can use up an account's
+//   auth_failures = 10              failed authentications a minute per caller; beyond them, 429
+//   page_rate_limit = 600           what-is-my-IP pages a minute per caller
+//   trusted_proxies = 127.0.0.1     optional: reverse proxies in front of the service, whose
+//                                   callers are taken from X-Forwarded-For (comma-separated)
+//   least_list_share = 50           a new proxy list with fewer proxies than this share (in %) of
+//                                   the one served is refused, unless asked for with SIGHUP; a
+//                                   list with no proxy at all is always refused
+//   settle_time = 2                 seconds a changed file must stay unchanged before it is read
 //   reload_interval = 5             seconds between looks at the files for changes
-//   shutdown_grace = 10             seconds that requests in flight get after SIGTERM
+//   shutdown_grace = 10             seconds that requests in flight get after SIGTERM (at most 25,
+//                                   within the unit's 30 s stop time)
 
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 struct ServiceConfig {
     std::string listenAddress = "0.0.0.0";
@@ -32,9 +51,17 @@ struct ServiceConfig {
     std::filesystem::path signingKey;
     std::optional<std::filesystem::path> countryDatabase;
     unsigned maxConnections = 1000;
+    unsigned maxConnectionsPerCaller = 32;
+    unsigned idleTimeoutSeconds = 5;
     unsigned requestTimeoutSeconds = 10;
     unsigned maxHeaderBytes = 8192;
     unsigned rateLimitPerMinute = 60;
+    unsigned accountRateLimitPerMinute = 240;
+    unsigned authFailuresPerMinute = 10;
+    unsigned pageRateLimitPerMinute = 600;
+    std::vector<std::string> trustedProxies;
+    unsigned leastListSharePercent = 50;
+    unsigned settleSeconds = 2;
     unsigned reloadIntervalSeconds = 5;
     unsigned shutdownGraceSeconds = 10;
 };

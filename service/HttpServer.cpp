@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "Caller.h"
+#include "ConnectionRoom.h"
 #include "Log.h"
 
 #include "core/IpCheckPage.h"
@@ -18,21 +20,28 @@ using tcp = asio::ip::tcp;
 
 struct HttpServer::Shared {
     Shared(const ServiceConfig& config, const ServedFiles& files, const StatementSigner& signer)
-        : config(config), files(files), signer(signer), rates(config.rateLimitPerMinute)
+        : config(config), files(files), signer(signer), callerRates(config.rateLimitPerMinute),
+          accountRates(config.accountRateLimitPerMinute), failures(config.authFailuresPerMinute),
+          pages(config.pageRateLimitPerMinute),
+          rooms{ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller),
+                ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller)}
     {
     }
 
     const ServiceConfig& config;
     const ServedFiles& files;
     const StatementSigner& signer;
-    RateLimit rates;
-    std::atomic<unsigned> connections{0};
+    RateLimit callerRates, accountRates, failures, pages;
+    ConnectionRoom rooms[2]; // the web side's, the tunnel side's
     std::atomic<bool> stopping{false};
 };
 
 namespace {
 
 constexpr std::uint64_t kMostBodyBytes = 1024;
+constexpr unsigned kMostRequestsPerConnection = 1000;
+constexpr std::size_t kMostAccountBytes = 256;
+constexpr auto kFailureDelay = std::chrono::seconds(1);
 constexpr const char* kListPath = ProxyListPath;
 constexpr const char* kAgentPath = AgentListPath;
 constexpr const char* kPagePath = IpCheckPagePath;
@@ -40,44 +49,111 @@ constexpr const char* kPagePath = IpCheckPagePath;
 using Request = http::request<http::string_body>;
 using Response = http::response<http::string_body>;
 
-// One connection: requests read one after the other, each within the request timeout.
-class Connection : public std::enable_shared_from_this<Connection> {
-public:
-    Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared, bool tunnelSide)
-        : stream_(std::move(socket)), shared_(std::move(shared)), tunnelSide_(tunnelSide)
-    {
-        beast::error_code error;
-        const asio::ip::address remote = stream_.socket().remote_endpoint(error).address();
-        const bool mapped = !error && remote.is_v6() && remote.to_v6().is_v4_mapped();
-        caller_ = error ? "-" : mapped ? remote.to_v6().to_v4().to_string() : remote.to_string();
+// The value of the query parameter `name` of `target`; nullopt where it has none.
+std::optional<std::string> QueryValue(std::string_view target, std::string_view name)
+{
+    const std::size_t query = target.find('?');
+    if (query == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = target.substr(query + 1);
+    while (!rest.empty()) {
+        const std::size_t amp = rest.find('&');
+        const std::string_view pair = rest.substr(0, amp);
+        if (pair.substr(0, name.size()) == name && pair.size() > name.size() && pair[name.size()] == '=')
+            return std::string(pair.substr(name.size() + 1));
+        rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
     }
-    ~Connection() { --shared_->connections; }
+    return std::nullopt;
+}
+
+// One connection: requests read one after the other, each within the request timeout.
+class Connection : public IdleConnection, public std::enable_shared_from_this<Connection> {
+public:
+    Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared, bool tunnelSide, std::string peer,
+               std::unique_ptr<ConnectionRoom::Place> place)
+        : stream_(std::move(socket)), shared_(std::move(shared)), tunnelSide_(tunnelSide), peer_(std::move(peer)),
+          caller_(peer_), place_(std::move(place)), delay_(stream_.get_executor())
+    {
+    }
 
     void ReadRequest()
     {
+        if (shared_->stopping || requests_ >= kMostRequestsPerConnection)
+            return Close();
         parser_.emplace();
         parser_->header_limit(shared_->config.maxHeaderBytes);
         parser_->body_limit(kMostBodyBytes);
+        if (buffer_.size() > 0) // the next request came with the last one
+            return ReadRest();
+        // Idle until the first byte: waited for without reading it, so that whether a request
+        // has begun to arrive is the socket's to tell (CloseIdle).
+        idle_ = true;
+        place_->Idle(weak_from_this());
+        delay_.expires_after(std::chrono::seconds(shared_->config.idleTimeoutSeconds));
+        delay_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (!error && self->idle_)
+                self->Close();
+        });
+        stream_.socket().async_wait(tcp::socket::wait_read,
+                                    [self = shared_from_this()](beast::error_code error) { self->Readable(error); });
+    }
+
+    void CloseIdle() override
+    {
+        asio::post(stream_.get_executor(), [self = shared_from_this()] {
+            beast::error_code error;
+            if (self->idle_ && self->stream_.socket().available(error) == 0)
+                self->Close();
+            else // its request has begun to arrive
+                self->place_->Spared();
+        });
+    }
+
+private:
+    void Readable(beast::error_code error)
+    {
+        idle_ = false;
+        place_->Busy();
+        delay_.cancel();
+        if (error) // closed for room, idle too long, or the service stops: there was no request
+            return;
+        ReadRest();
+    }
+
+    void ReadRest()
+    {
+        started_ = std::chrono::steady_clock::now();
         stream_.expires_after(std::chrono::seconds(shared_->config.requestTimeoutSeconds));
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code error, std::size_t) { self->RequestRead(error); });
     }
 
-private:
     void RequestRead(beast::error_code error)
     {
-        started_ = std::chrono::steady_clock::now();
+        ++requests_;
+        if (parser_->is_header_done()) {
+            method_ = std::string(parser_->get().method_string());
+            path_ = std::string(parser_->get().target());
+        }
         if (error == http::error::header_limit)
             return Answer(Plain(431, "Request header fields too large"), false);
         if (error == http::error::body_limit)
             return Answer(Plain(413, "Payload too large"), false);
-        if (error) // the peer went, or was too slow (the deadline closed the connection)
-            return;
+        if (error == beast::error::timeout)
+            return LogRequest(408, 0); // the deadline closed the connection
+        if (error == asio::error::operation_aborted || error == http::error::end_of_stream)
+            return; // closed, or the peer went before a request
+        if (error && (error == http::error::partial_message ||
+                      error.category() != beast::error_code(http::error::bad_target).category()))
+            return LogRequest(400, 0); // the peer went in the middle of its request
+        if (error)
+            return Answer(Plain(400, "Bad request"), false);
         const Request& request = parser_->get();
+        caller_ = RequestCaller(peer_, std::string(request["X-Forwarded-For"]), shared_->config.trustedProxies);
         Answer(Respond(request), request.keep_alive());
     }
 
-    Response Plain(unsigned status, const std::string& text) const
+    static Response Plain(unsigned status, const std::string& text)
     {
         Response response{static_cast<http::status>(status), 11};
         response.set(http::field::content_type, "text/plain");
@@ -85,10 +161,15 @@ private:
         return response;
     }
 
+    static Response TooMany()
+    {
+        Response response = Plain(429, "Too many requests");
+        response.set(http::field::retry_after, "60");
+        return response;
+    }
+
     Response Respond(const Request& request)
     {
-        method_ = std::string(request.method_string());
-        path_ = std::string(request.target());
         const std::string path = path_.substr(0, path_.find('?'));
         const bool list = !tunnelSide_ && (path == kListPath || path == kAgentPath);
         if (!list && path != kPagePath)
@@ -98,23 +179,28 @@ private:
             response.set(http::field::allow, "GET, HEAD");
             return response;
         }
+        const std::string caller = CallerKey(caller_);
         if (!list)
-            return Page(request);
+            return shared_->pages.Take(caller) ? Page(request) : TooMany();
+        if (!shared_->callerRates.Take(caller))
+            return TooMany();
+        if (!shared_->failures.CanTake(caller)) {
+            delayed_ = true; // guessing costs time as well
+            return TooMany();
+        }
         const auto version = shared_->files.Current();
         const auto credentials = ReadBasicAuthorization(std::string(request[http::field::authorization]));
         if (credentials)
             account_ = credentials->user;
-        if (!credentials || credentials->password != ServicePassword ||
+        if (!credentials || credentials->password != ServicePassword || credentials->user.size() > kMostAccountBytes ||
             (version->accounts && !version->accounts->count(credentials->user))) {
+            shared_->failures.Take(caller);
             Response response = Plain(401, "Authorization required");
             response.set(http::field::www_authenticate, "Basic realm=\"Zarnu\"");
             return response;
         }
-        if (!shared_->rates.Take("account " + credentials->user) || !shared_->rates.Take("caller " + caller_)) {
-            Response response = Plain(429, "Too many requests");
-            response.set(http::field::retry_after, "60");
-            return response;
-        }
+        if (!shared_->accountRates.Take(credentials->user))
+            return TooMany();
         Response response{http::status::ok, 11};
         response.set(http::field::content_type, "text/plain");
         response.body() = path == kListPath ? version->encodedList : version->userAgents;
@@ -124,10 +210,7 @@ private:
     Response Page(const Request& request) const
     {
         IpStatement statement{caller_, tunnelSide_ ? kTunnelSide : kWebSide, {}, {}};
-        const std::string target(request.target());
-        const std::size_t token = target.find("token=");
-        if (token != std::string::npos)
-            statement.token = target.substr(token + 6, target.find('&', token) - token - 6);
+        statement.token = QueryValue(path_, "token").value_or("");
         for (const auto& field : request)
             statement.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         Response response{http::status::ok, 11};
@@ -147,6 +230,17 @@ private:
         if (head)
             response.body().clear(); // the length stays announced
         response_ = std::make_shared<Response>(std::move(response));
+        if (delayed_) {
+            delayed_ = false;
+            delay_.expires_after(kFailureDelay);
+            delay_.async_wait([self = shared_from_this(), head](beast::error_code) { self->Write(head); });
+            return;
+        }
+        Write(head);
+    }
+
+    void Write(bool head)
+    {
         stream_.expires_after(std::chrono::seconds(shared_->config.requestTimeoutSeconds));
         if (head) {
             serializer_.emplace(*response_);
@@ -159,33 +253,55 @@ private:
                           [self = shared_from_this()](beast::error_code error, std::size_t) { self->Written(error); });
     }
 
-    void Written(beast::error_code error)
+    void LogRequest(unsigned status, std::size_t bytes) const
     {
         const auto milliseconds =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_).count();
-        LogLine(caller_ + " " + (account_.empty() ? "-" : account_) + " " + method_ + " " + path_ + " " +
-                std::to_string(response_->result_int()) + " " + std::to_string(bytes_) + " " +
-                std::to_string(milliseconds) + "ms" + (tunnelSide_ ? " tunnel" : ""));
+        LogLine(LogField(caller_) + " " + (account_ ? LogField(*account_) : "-") + " " +
+                (method_.empty() ? "-" : LogField(method_)) + " " + (path_.empty() ? "-" : LogField(path_)) + " " +
+                std::to_string(status) + " " + std::to_string(bytes) + " " + std::to_string(milliseconds) + "ms" +
+                (tunnelSide_ ? " tunnel" : ""));
+    }
+
+    void Written(beast::error_code error)
+    {
+        LogRequest(response_->result_int(), bytes_);
         const bool again = !error && response_->keep_alive() && !shared_->stopping;
         response_.reset();
         serializer_.reset();
-        account_.clear();
+        account_.reset();
+        method_.clear();
+        path_.clear();
         if (again)
             return ReadRequest();
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
     }
 
+    void Close()
+    {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
     beast::tcp_stream stream_;
     std::shared_ptr<HttpServer::Shared> shared_;
     bool tunnelSide_;
-    std::string caller_;
+    std::string peer_;   // the connection's far end
+    std::string caller_; // the request's: the peer, or whom a trusted proxy names
+    std::unique_ptr<ConnectionRoom::Place> place_;
+    asio::steady_timer delay_;
+    bool delayed_ = false;
+    bool idle_ = false;
+    unsigned requests_ = 0;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     std::shared_ptr<Response> response_;
     std::optional<http::response_serializer<http::string_body>> serializer_;
     std::chrono::steady_clock::time_point started_;
-    std::string method_, path_, account_;
+    std::string method_, path_;
+    std::optional<std::string> account_;
     std::size_t bytes_ = 0;
 };
 
@@ -238,21 +354,34 @@ void HttpServer::Accept(std::size_t side)
 {
     if (shared_->stopping)
         return;
-    if (shared_->connections >= shared_->config.maxConnections) {
-        // The rest wait to be accepted until a connection ends.
-        resumeTimers_[side].expires_after(std::chrono::milliseconds(10));
-        resumeTimers_[side].async_wait([this, side](beast::error_code error) {
-            if (!error)
-                Accept(side);
-        });
-        return;
+    ConnectionRoom& room = shared_->rooms[side];
+    if (!room.HasRoom()) {
+        // Full: the connection idle longest makes room; where none is idle, the rest wait to be
+        // accepted until one ends.
+        const bool closing = room.CloseOldestIdle();
+        return AcceptLater(side, std::chrono::milliseconds(closing ? 1 : 10));
     }
     acceptors_[side].async_accept(asio::make_strand(io_), [this, side](beast::error_code error, tcp::socket socket) {
-        if (error)
+        if (error == asio::error::operation_aborted || shared_->stopping)
             return; // closed: the server stops
-        ++shared_->connections;
-        std::make_shared<Connection>(std::move(socket), shared_, side == 1)->ReadRequest();
+        if (error) // out of descriptors, say: try again in a moment
+            return AcceptLater(side, std::chrono::milliseconds(100));
+        beast::error_code unknown;
+        const std::string peer = CallerText(socket.remote_endpoint(unknown).address());
+        auto place = unknown ? nullptr : shared_->rooms[side].Enter(CallerKey(peer));
+        if (place)
+            std::make_shared<Connection>(std::move(socket), shared_, side == 1, peer, std::move(place))->ReadRequest();
+        // else: the caller has its share of connections; this one is closed at once
         Accept(side);
+    });
+}
+
+void HttpServer::AcceptLater(std::size_t side, std::chrono::milliseconds wait)
+{
+    resumeTimers_[side].expires_after(wait);
+    resumeTimers_[side].async_wait([this, side](beast::error_code error) {
+        if (!error)
+            Accept(side);
     });
 }
 
@@ -266,6 +395,8 @@ void HttpServer::Stop()
         }
         for (asio::steady_timer& timer : resumeTimers_)
             timer.cancel();
+        for (ConnectionRoom& room : shared_->rooms)
+            room.CloseAllIdle();
         AwaitQuiet(std::chrono::steady_clock::now() + std::chrono::seconds(shared_->config.shutdownGraceSeconds));
     });
 }
@@ -273,7 +404,7 @@ void HttpServer::Stop()
 void HttpServer::AwaitQuiet(std::chrono::steady_clock::time_point deadline)
 {
     // Every connection gone, or the grace time over: what is still in flight is cut.
-    if (shared_->connections == 0 || std::chrono::steady_clock::now() >= deadline) {
+    if (shared_->rooms[0].Open() + shared_->rooms[1].Open() == 0 || std::chrono::steady_clock::now() >= deadline) {
         io_.stop();
         return;
     }

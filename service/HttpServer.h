@@ -4,12 +4,16 @@
 // what-is-my-IP page, and the far end of the proxies' tunnels, which serves only that page.
 //
 // Its manners: one log line a request (time, caller, account, method and path, status, bytes,
-// milliseconds; never the password); a whole request must arrive within the request timeout, or
-// the connection is cut; its line and headers within max_header_bytes (431), a body of at most
-// 1 KB (413); at most max_connections open at once, more wait to be accepted; list downloads
-// limited per account and per caller (429); unknown paths (path tricks among them: paths are
-// matched as sent, never decoded) 404; methods other than GET and HEAD 405. Stop ends it after
-// the requests in flight, within a grace time.
+// milliseconds; never the password; each field escaped, see LogField), malformed (400) and
+// timed-out (408) ones included; a request's first byte must come within the idle timeout and the
+// whole request within the request timeout, or the connection is closed; its line and headers
+// within max_header_bytes (431), a body of at most 1 KB (413); at most 1000 requests a
+// connection. Connections: each side has its own room (ConnectionRoom). List downloads are
+// limited per caller, then per account (429, which takes nothing from the account), failed
+// authentications per caller (429, answered a second late), pages per caller. Unknown paths (path
+// tricks among them: paths are matched as sent, never decoded) 404; methods other than GET and
+// HEAD 405. Stop closes the idle connections at once and ends after the requests in flight,
+// within a grace time.
 
 #include "Config.h"
 #include "RateLimit.h"
@@ -42,6 +46,7 @@ public:
 
 private:
     void Accept(std::size_t side);
+    void AcceptLater(std::size_t side, std::chrono::milliseconds wait);
     void AwaitQuiet(std::chrono::steady_clock::time_point deadline);
 
     boost::asio::io_context& io_;

@@ -5,6 +5,9 @@
 #include "core/IpCheckPage.h"
 #include "core/ProxyList.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -65,6 +68,40 @@ std::set<std::string> Accounts(const std::string& file)
     return accounts;
 }
 
+bool StampOf(const fs::path& path, FileStamp& stamp)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    stamp.inode = status.st_ino;
+    stamp.size = static_cast<unsigned long long>(status.st_size);
+    stamp.writtenNs = static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    return true;
+}
+
+std::chrono::nanoseconds WrittenAgo(const FileStamp& stamp)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::chrono::nanoseconds(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec - stamp.writtenNs);
+}
+
+// Reads `path`, which `stamp` describes, into `content`; false where it could not be read whole
+// (it changed while it was read).
+bool ReadWhole(const fs::path& path, FileStamp& stamp, std::string& content)
+{
+    if (!StampOf(path, stamp))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    FileStamp after;
+    if (!in || !StampOf(path, after) || !(after == stamp) || text.str().size() != stamp.size)
+        return false;
+    content = text.str();
+    return true;
+}
+
 } // namespace
 
 std::string ServedProxyLines(const std::string& file, const CountryDatabase* countries, std::size_t& skipped)
@@ -94,18 +131,22 @@ std::string ServedProxyLines(const std::string& file, const CountryDatabase* cou
 }
 
 ServedFiles::ServedFiles(const ServiceConfig& config)
+    : settleSeconds_(config.settleSeconds), leastSharePercent_(config.leastListSharePercent)
 {
     if (config.countryDatabase)
         countries_ = std::make_unique<CountryDatabase>(*config.countryDatabase);
     list_.path = config.proxyList;
     agents_.path = config.userAgents;
     if (config.accounts)
-        accounts_ = Watched{*config.accounts};
-    bool changed = false;
-    for (Watched* file : {&list_, &agents_, accounts_ ? &*accounts_ : nullptr})
-        if (file && !Refresh(*file, true, changed))
+        accounts_ = Watched{*config.accounts, {}, {}, {}};
+    for (Watched* file : {&list_, &agents_, accounts_ ? &*accounts_ : nullptr}) {
+        std::string content;
+        if (file && !ReadWhole(file->path, file->stamp, content))
             throw std::runtime_error(file->path.string() + ": cannot be read");
-    Publish();
+        if (file)
+            file->pending = std::move(content);
+    }
+    Publish(true);
 }
 
 std::shared_ptr<const ServedVersion> ServedFiles::Current() const
@@ -114,51 +155,81 @@ std::shared_ptr<const ServedVersion> ServedFiles::Current() const
     return current_;
 }
 
-bool ServedFiles::Refresh(Watched& file, bool always, bool& changed)
+bool ServedFiles::Refresh(Watched& file, bool always)
 {
-    std::error_code error;
-    const auto written = fs::last_write_time(file.path, error);
-    const auto size = error ? 0 : fs::file_size(file.path, error);
-    if (error)
+    FileStamp now;
+    if (!StampOf(file.path, now)) {
+        LogLine("cannot read " + file.path.string() + ": the last good version stays served");
         return false;
-    if (!always && written == file.written && size == file.size)
+    }
+    if (!always && now == file.stamp)
         return true;
-    std::ifstream in(file.path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    // Whole: the file did not change while it was read.
-    const auto writtenAfter = fs::last_write_time(file.path, error);
-    if (!in || error || writtenAfter != written || content.str().size() != size)
+    if (WrittenAgo(now) < std::chrono::seconds(settleSeconds_)) {
+        LogLine(file.path.string() + " was written less than " + std::to_string(settleSeconds_) +
+                " s ago: it is read once it has been unchanged that long");
         return false;
-    file.written = written;
-    file.size = size;
-    file.content = content.str();
-    changed = true;
+    }
+    std::string content;
+    if (!ReadWhole(file.path, now, content)) {
+        LogLine("cannot read " + file.path.string() + " whole (it changed while it was read): the last good version "
+                "stays served");
+        return false;
+    }
+    file.stamp = now;
+    if (content != file.content)
+        file.pending = std::move(content);
     return true;
 }
 
-void ServedFiles::LookAgain(bool always)
+void ServedFiles::LookAgain(bool asked)
 {
     const std::lock_guard<std::mutex> one(looking_);
-    bool changed = false;
     for (Watched* file : {&list_, &agents_, accounts_ ? &*accounts_ : nullptr})
-        if (file && !Refresh(*file, always, changed))
-            LogLine("cannot read " + file->path.string() + ": the last good version stays served");
-    if (changed)
-        Publish();
+        if (file)
+            Refresh(*file, asked);
+    if (list_.pending || agents_.pending || (accounts_ && accounts_->pending))
+        Publish(asked);
 }
 
-void ServedFiles::Publish()
+bool ServedFiles::Publish(bool asked)
 {
+    Watched* const files[] = {&list_, &agents_, accounts_ ? &*accounts_ : nullptr};
+    const auto contentOf = [](const Watched& file) -> const std::string& { return file.pending ? *file.pending : file.content; };
     auto version = std::make_shared<ServedVersion>();
     std::size_t skipped = 0;
-    const std::string lines = ServedProxyLines(list_.content, countries_.get(), skipped);
+    const std::string lines = ServedProxyLines(contentOf(list_), countries_.get(), skipped);
+    const auto proxies = static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n'));
     version->encodedList = EncodeProxyList(lines);
-    version->userAgents = agents_.content;
+    version->userAgents = contentOf(agents_);
     if (accounts_)
-        version->accounts = Accounts(accounts_->content);
-    LogLine("serving " + list_.path.string() + ": " + std::to_string(std::count(lines.begin(), lines.end(), '\n')) +
-            " proxies, " + std::to_string(skipped) + " lines skipped (not address:port)");
+        version->accounts = Accounts(contentOf(*accounts_));
+    std::string counts = list_.path.string() + ": " + std::to_string(proxies) + " proxies, " + std::to_string(skipped) +
+                         " lines skipped (not address:port)";
+    if (accounts_)
+        counts += "; " + accounts_->path.string() + ": " + std::to_string(version->accounts->size()) + " accounts";
+
+    std::string refusal;
+    const bool first = current_ == nullptr;
+    if (!first && proxies == 0)
+        refusal = "it has no proxy";
+    else if (!first && !asked && proxies * 100 < servedProxies_ * leastSharePercent_)
+        refusal = "it has fewer than " + std::to_string(leastSharePercent_) + " % of the " +
+                  std::to_string(servedProxies_) + " proxies served (SIGHUP takes it)";
+    else if (!first && accounts_ && version->accounts->empty())
+        refusal = "its accounts file names no account";
+    for (Watched* file : files)
+        if (file && file->pending) {
+            if (refusal.empty())
+                file->content = std::move(*file->pending);
+            file->pending.reset();
+        }
+    if (!refusal.empty()) {
+        LogLine("refused the new version (" + counts + "): " + refusal + "; the last good version stays served");
+        return false;
+    }
+    LogLine("serving " + counts);
+    servedProxies_ = proxies;
     const std::lock_guard<std::mutex> hold(lock_);
     current_ = std::move(version);
+    return true;
 }

@@ -5,7 +5,11 @@
 // and put in place in one step, so that a request gets one version of it, never half of an old
 // and half of a new one. The files are looked at again when asked (on a timer, or SIGHUP): one
 // that changed is read again; one that cannot be read keeps its last good version served, and
-// the log says so.
+// the log says so. A file is read only once it has been unchanged for the settle time, so that
+// one that is still being written (in place, with pauses) is not taken half; one that changes
+// while it is read is not taken either. A new version is refused, and the last good one kept, when its list
+// has no proxy, or fewer than the configured share of the served one's (unless the operator asked
+// with SIGHUP), or when its accounts file names no account.
 
 #include "Config.h"
 #include "CountryDatabase.h"
@@ -30,6 +34,17 @@ struct ServedVersion {
 // address:port are skipped and counted in `skipped`. Not encoded yet.
 std::string ServedProxyLines(const std::string& file, const CountryDatabase* countries, std::size_t& skipped);
 
+// What tells one version of a file from another: the file (a file moved into place is another
+// one), its size and the time it was last written.
+struct FileStamp {
+    unsigned long long inode = 0, size = 0;
+    long long writtenNs = 0;
+    bool operator==(const FileStamp& other) const
+    {
+        return inode == other.inode && size == other.size && writtenNs == other.writtenNs;
+    }
+};
+
 class ServedFiles {
 public:
     // Reads every file. Raises std::runtime_error when one cannot be read.
@@ -38,21 +53,26 @@ public:
     // The version to serve now; any thread.
     std::shared_ptr<const ServedVersion> Current() const;
 
-    // Reads again the files that changed since they were last read (all of them with `always`).
-    // Any thread, one at a time.
-    void LookAgain(bool always);
+    // Reads again the files that changed since they were last read; `asked`: all of them, and a
+    // much shorter list is taken. Any thread, one at a time.
+    void LookAgain(bool asked);
 
 private:
     struct Watched {
         std::filesystem::path path;
-        std::filesystem::file_time_type written{};
-        std::uintmax_t size = 0;
-        std::string content; // the last good one
+        FileStamp stamp;
+        std::string content;                // the one served
+        std::optional<std::string> pending; // read, not yet served
     };
-    // Reads `file` again where it changed (or `always`); false where it could not be read whole.
-    static bool Refresh(Watched& file, bool always, bool& changed);
-    void Publish();
+    // Reads `file` again where it changed (or `always`) into its `pending`; false where it could
+    // not be read whole, or was refused, and says so in the log.
+    bool Refresh(Watched& file, bool always);
+    // Serves what was read; false (and the last good version stays) when it is refused.
+    bool Publish(bool asked);
 
+    unsigned settleSeconds_;
+    unsigned leastSharePercent_;
+    std::size_t servedProxies_ = 0;
     std::unique_ptr<CountryDatabase> countries_;
     Watched list_;
     Watched agents_;

@@ -14,6 +14,9 @@
 #include "ServedFiles.h"
 #include "StatementSigner.h"
 
+#include <sys/stat.h>
+
+#include <boost/asio/ip/address.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
@@ -59,7 +62,7 @@ void AwaitSignals(boost::asio::signal_set& signals, ServedFiles& files, HttpServ
         if (error)
             return;
         if (signal == SIGHUP) {
-            LogLine("SIGHUP: reading the files again");
+            LogLine("SIGHUP: reading the files again; a much shorter list is taken now");
             files.LookAgain(true);
             AwaitSignals(signals, files, server);
             return;
@@ -69,19 +72,46 @@ void AwaitSignals(boost::asio::signal_set& signals, ServedFiles& files, HttpServ
     });
 }
 
+// The public half of the demo's key (service/demo), which anyone can read in this repository.
+constexpr const char* kDemoPublicKey = "c0799530472647b49241aef8b14b491cf6ab580e4c78678f1e761b448d090224"
+                                       "2506e69fac1ebb71fd9869132a4bf8593cf8faa9b93d2068cccfebc0aee828f4";
+
+bool Loopback(const std::string& address)
+{
+    boost::system::error_code error;
+    const auto parsed = boost::asio::ip::make_address(address, error);
+    return !error && parsed.is_loopback();
+}
+
+// The signing key, which only the operator may know: one that anyone on the machine can read is
+// refused, and so is the demo's, except on loopback (the demo and the tests).
+std::unique_ptr<StatementSigner> SecretSigner(const ServiceConfig& config)
+{
+    const std::string where = config.signingKey.string();
+    std::unique_ptr<StatementSigner> signer;
+    try {
+        signer = std::make_unique<StatementSigner>(FileText(config.signingKey));
+    } catch (const std::runtime_error& error) {
+        throw ConfigError(where + ": " + error.what());
+    }
+    const bool demo = signer->PublicKeyHex() == kDemoPublicKey;
+    if (demo && !Loopback(config.listenAddress))
+        throw ConfigError(where + ": this is the demo's key, which anyone can read: make a key of your own (README)");
+    struct stat status {};
+    if (!demo && ::stat(config.signingKey.c_str(), &status) == 0 && (status.st_mode & S_IROTH))
+        throw ConfigError(where + ": anyone on this machine can read this secret key: chmod o-r it (README)");
+    if (demo)
+        LogLine("signing with the demo's key, which anyone can read: for this machine's own tests and demo only");
+    return signer;
+}
+
 // Serves until a signal ends it.
 int Serve(const ServiceConfig& config)
 {
-    const StatementSigner signer = [&] {
-        try {
-            return StatementSigner(FileText(config.signingKey));
-        } catch (const std::runtime_error& error) {
-            throw ConfigError(config.signingKey.string() + ": " + error.what());
-        }
-    }();
+    const std::unique_ptr<StatementSigner> signer = SecretSigner(config);
     ServedFiles files(config);
     boost::asio::io_context io;
-    HttpServer server(io, config, files, signer);
+    HttpServer server(io, config, files, *signer);
     LogLine("listening on " + config.listenAddress + ":" + std::to_string(server.Port()) +
             (config.tunnelPort ? ", tunnels' far end on port " + std::to_string(config.tunnelPort) : ""));
     boost::asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
@@ -96,6 +126,7 @@ int Serve(const ServiceConfig& config)
     for (std::thread& thread : threads)
         thread.join();
     LogLine("stopped");
+    FlushLog(std::chrono::seconds(1)); // a blocked standard output does not hold the end up longer
     return 0;
 }
 

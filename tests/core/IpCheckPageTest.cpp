@@ -54,6 +54,14 @@ TEST(IpCheckPage, OnlyTheServicesSignedStatementForThisTokenCounts)
     EXPECT_FALSE(Accepted(page + "HTTP_VIA = added later\n"));
     EXPECT_FALSE(Accepted(page.substr(0, page.find("ZARNU_SIGNATURE"))));
 
+    // A signature of the wrong length: the right one with a byte more, or cut short.
+    const std::string message = "REMOTE_ADDR = 127.0.0.77\n";
+    const std::string signature = DemoSigner().Sign(message);
+    const std::string key = DemoSigner().PublicKeyHex();
+    EXPECT_TRUE(VerifyStatementSignature(key, message, signature));
+    EXPECT_FALSE(VerifyStatementSignature(key, message, signature + '\0'));
+    EXPECT_FALSE(VerifyStatementSignature(key, message, signature.substr(0, signature.size() - 1)));
+
     IpStatement tokenless = kThroughProxy;
     tokenless.token.clear();
     EXPECT_FALSE(Accepted(Signed(tokenless), ""));

@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +38,20 @@ inline std::string FileText(const fs::path& path)
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+// A loopback port that nothing listens on now.
+inline int FreePort()
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    close(probe);
+    return ntohs(address.sin_port);
 }
 
 // A new folder of the test's own, removed with what is in it.
@@ -62,8 +80,12 @@ private:
 
 class ServiceProcess {
 public:
+    // Where the service's standard output goes: a file (Log() reads it), or a pipe that is read
+    // only until the service says where it listens, and then left full.
+    enum class Output { File, StalledPipe };
+
     // Runs the service with `config` ("key = value" lines) in `folder`; see Running().
-    ServiceProcess(const Folder& folder, const std::string& config) : folder_(folder)
+    ServiceProcess(const Folder& folder, const std::string& config, Output output = Output::File) : folder_(folder)
     {
         folder.Write("zarnu.conf", config);
         const std::string program = std::getenv("ZARNU_SERVICE") ? std::getenv("ZARNU_SERVICE") : "zarnu-service";
@@ -71,13 +93,22 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, (folder.Path() / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int pipeEnds[2] = {-1, -1};
+        if (output == Output::StalledPipe && pipe2(pipeEnds, O_CLOEXEC) == 0) {
+            stalled_ = pipeEnds[0];
+            fcntl(stalled_, F_SETFL, O_NONBLOCK);
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, (folder.Path() / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         posix_spawn_file_actions_addopen(&actions, 2, (folder.Path() / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--config"),
                                      const_cast<char*>(configPath.c_str()), nullptr};
         if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments.data(), environ) != 0)
             pid_ = 0;
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[1] >= 0)
+            close(pipeEnds[1]);
         // Ready once it says where it listens, or ended.
         for (int i = 0; i < 500 && pid_ && !status_; ++i) {
             const std::string log = Log();
@@ -98,13 +129,25 @@ public:
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
+        if (stalled_ >= 0)
+            close(stalled_);
     }
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     bool Running() const { return port_ != 0; }
     int Port() const { return port_; }
-    std::string Log() const { return FileText(folder_.Path() / "log"); }
+    std::string Log()
+    {
+        if (stalled_ < 0)
+            return FileText(folder_.Path() / "log");
+        if (!port_) { // until it listens
+            char bytes[4096];
+            for (ssize_t got; (got = read(stalled_, bytes, sizeof bytes)) > 0;)
+                piped_.append(bytes, static_cast<std::size_t>(got));
+        }
+        return piped_;
+    }
     std::string Errors() const { return FileText(folder_.Path() / "errors"); }
 
     void Signal(int signal) const { kill(pid_, signal); }
@@ -133,6 +176,62 @@ private:
     std::optional<int> status_;
     std::string host_;
     int port_ = 0;
+    int stalled_ = -1;
+    std::string piped_;
+};
+
+// A connected socket to the service, for requests no ordinary client makes.
+class RawClient {
+public:
+    // Connects to `port` on 127.0.0.1 from the loopback address `from`.
+    explicit RawClient(int port, const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        bind(socket_, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        timeval wait{5, 0};
+        setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    }
+    ~RawClient() { close(socket_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+    bool Connected() const { return connected_; }
+    // Whether the service has closed the connection (without a word), looking without waiting.
+    bool ClosedByPeer() const
+    {
+        char byte = 0;
+        const ssize_t got = recv(socket_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+        return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+    bool Send(const std::string& bytes) { return send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
+    // What came back until the connection ended (or 5 s passed without a byte).
+    std::string Rest()
+    {
+        std::string answer;
+        char bytes[4096];
+        for (ssize_t got; (got = recv(socket_, bytes, sizeof bytes, 0)) > 0;)
+            answer.append(bytes, static_cast<std::size_t>(got));
+        return answer;
+    }
+    // The answer's status line; empty when the connection ended without one.
+    std::string StatusLine()
+    {
+        std::string answer;
+        char byte = 0;
+        while (answer.find("\r\n") == std::string::npos && recv(socket_, &byte, 1, 0) == 1)
+            answer += byte;
+        return answer.substr(0, answer.find("\r\n"));
+    }
+
+private:
+    int socket_;
+    bool connected_ = false;
 };
 
 } // namespace service

@@ -17,6 +17,7 @@
 namespace {
 
 using service::Folder;
+using service::RawClient;
 using service::ServiceProcess;
 
 std::string Lines(int count, int version)
@@ -31,11 +32,11 @@ std::string Lines(int count, int version)
 class ServiceTest : public testing::Test {
 protected:
     // Starts the service on the folder's files, with more configuration lines.
-    std::unique_ptr<ServiceProcess> Start(const std::string& more = "")
+    std::unique_ptr<ServiceProcess> Start(const std::string& more = "", int tunnelPort = 0)
     {
-        return std::make_unique<ServiceProcess>(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
-                                                        "user_agents = useragent.txt\nsigning_key = " ZARNU_DEMO_SIGNING_KEY "\n" +
-                                                            more);
+        return std::make_unique<ServiceProcess>(folder, "listen = 127.0.0.1:0\ntunnel_port = " + std::to_string(tunnelPort) +
+                                                            "\nproxy_list = proxies.txt\nuser_agents = useragent.txt\n"
+                                                            "signing_key = " ZARNU_DEMO_SIGNING_KEY "\n" + more);
     }
 
     static httplib::Client Client(const ServiceProcess& service, const std::string& account = "alice",
@@ -57,10 +58,11 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
                               .c_str()),
               0);
     folder.Write("proxies.txt", "203.0.113.7:8080;United States\n# a comment\nnot a proxy\n10.0.0.1:99999;Nowhere\n"
-                                "  127.0.3.5:3128  \n127.0.4.5:80\nproxy.example:8080;Trinidad & Tobago\n");
+                                "  127.0.3.5:3128  \n127.0.4.5:80\n127.0.4.6:0\nproxy.example:8080;Trinidad & Tobago\n");
     folder.Write("useragent.txt", "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
     folder.Write("accounts.txt", "alice\nbob@mail.example\n");
-    const auto service = Start("accounts = accounts.txt\ncountry_database = countries.mmdb\n");
+    const int tunnelPort = service::FreePort();
+    const auto service = Start("accounts = accounts.txt\ncountry_database = countries.mmdb\n", tunnelPort);
     ASSERT_TRUE(service->Running()) << service->Errors();
 
     const auto list = Client(*service).Get(ProxyListPath);
@@ -68,7 +70,7 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
     EXPECT_EQ(list->status, 200);
     EXPECT_EQ(DecodeProxyList(list->body), "203.0.113.7:8080;United States\r\n127.0.3.5:3128;Germany\r\n127.0.4.5:80\r\n"
                                            "proxy.example:8080;Trinidad and Tobago\r\n");
-    EXPECT_NE(service->Log().find("4 proxies, 2 lines skipped"), std::string::npos) << service->Log();
+    EXPECT_NE(service->Log().find("4 proxies, 3 lines skipped"), std::string::npos) << service->Log();
     const auto agents = Client(*service, "bob@mail.example").Get(AgentListPath);
     ASSERT_TRUE(agents);
     EXPECT_EQ(agents->body, "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
@@ -90,6 +92,20 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
     EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(list->body.size()));
     EXPECT_NE(service->Log().find("127.0.0.1 alice GET /download/encrypt/paidencrypt.txt 200 "), std::string::npos);
     EXPECT_EQ(service->Log().find(ServicePassword), std::string::npos) << "the password is never logged";
+
+    // The tunnels' far end serves the page only, and names its side.
+    httplib::Client tunnelSide("127.0.0.1", tunnelPort);
+    tunnelSide.set_basic_auth("alice", ServicePassword);
+    EXPECT_EQ(tunnelSide.Get(ProxyListPath)->status, 404);
+    EXPECT_EQ(tunnelSide.Get(AgentListPath)->status, 404);
+    const std::string token(32, 'a');
+    const auto page = tunnelSide.Get(std::string(IpCheckPagePath) + "?token=" + token + "&lang=en");
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("ZARNU_SIDE = tunnel\n"), std::string::npos) << page->body;
+    EXPECT_NE(page->body.find("ZARNU_TOKEN = " + token + "\n"), std::string::npos) << page->body;
+    // Only a parameter named "token" asks for a statement.
+    const auto unsigned_ = Client(*service).Get(std::string(IpCheckPagePath) + "?xtoken=" + token);
+    EXPECT_EQ(unsigned_->body.find("ZARNU_SIGNATURE"), std::string::npos) << unsigned_->body;
 }
 
 TEST_F(ServiceTest, EveryDownloadIsOneWholeVersionWhileTheListIsReplacedAThousandTimes)
@@ -97,7 +113,7 @@ TEST_F(ServiceTest, EveryDownloadIsOneWholeVersionWhileTheListIsReplacedAThousan
     constexpr int kLines = 500;
     folder.Write("proxies.txt", Lines(kLines, 0));
     folder.Write("useragent.txt", "");
-    const auto service = Start("reload_interval = 1\nrate_limit = 1000000\n");
+    const auto service = Start("reload_interval = 1\nsettle_time = 0\nrate_limit = 1000000\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
 
     std::atomic<bool> replacing{true};
@@ -157,7 +173,11 @@ TEST_F(ServiceTest, AMistakeInTheConfigurationIsOneLineOnStandardErrorAndNothing
              {"accounts = missing.txt\n", "'accounts' names no readable file"},
              {"rate_limit = 5\nrate_limit = 6\n", "'rate_limit' is given twice"},
              {"just words\n", "a line must be 'key = value'"},
-             {"shutdown_grace = 1.5\n", "'shutdown_grace' must be a whole number from 0 to 3600, not '1.5'"}}) {
+             {"shutdown_grace = 1.5\n", "'shutdown_grace' must be a whole number from 0 to 25, not '1.5'"},
+             {"max_connections = 0\n", "'max_connections' must be a whole number from 1 to"},
+             {"request_timeout = 0\n", "'request_timeout' must be a whole number from 1 to"},
+             {"idle_timeout = 0\n", "'idle_timeout' must be a whole number from 1 to"},
+             {"trusted_proxies = 127.0.0.1, proxy.example\n", "'trusted_proxies' must be addresses"}}) {
         SCOPED_TRACE(more);
         ServiceProcess service(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
                                        "user_agents = useragent.txt\nsigning_key = " ZARNU_DEMO_SIGNING_KEY "\n" + more);
@@ -170,37 +190,29 @@ TEST_F(ServiceTest, AMistakeInTheConfigurationIsOneLineOnStandardErrorAndNothing
     ServiceProcess withoutKey(folder, "listen = 127.0.0.1:0\nproxy_list = proxies.txt\nuser_agents = useragent.txt\n");
     EXPECT_EQ(withoutKey.AwaitEnd(std::chrono::seconds(5)), 2);
     EXPECT_NE(withoutKey.Errors().find("'signing_key' is missing"), std::string::npos);
+
+    // The signing key: the operator's secret, of the one curve the program checks.
+    const auto key = [&](const std::string& name, const std::string& curve, const char* mode) {
+        const std::string path = (folder.Path() / name).string();
+        EXPECT_EQ(std::system(("openssl ecparam -name " + curve + " -genkey -noout 2>/dev/null | openssl pkcs8 -topk8 "
+                               "-nocrypt -out " + path + " && chmod " + mode + " " + path).c_str()),
+                  0);
+        return path;
+    };
+    for (const auto& [listen, signingKey, said] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"127.0.0.1:0", key("readable.pem", "prime256v1", "644"), "anyone on this machine can read this secret key"},
+             {"127.0.0.1:0", key("p384.pem", "secp384r1", "600"), "no P-256 private key in it"},
+             {"0.0.0.0:0", ZARNU_DEMO_SIGNING_KEY, "this is the demo's key"}}) {
+        SCOPED_TRACE(signingKey);
+        ServiceProcess service(folder, "listen = " + listen + "\ntunnel_port = 0\nproxy_list = proxies.txt\n"
+                                       "user_agents = useragent.txt\nsigning_key = " + signingKey + "\n");
+        EXPECT_EQ(service.AwaitEnd(std::chrono::seconds(5)), 2);
+        EXPECT_NE(service.Errors().find(said), std::string::npos) << service.Errors();
+    }
+    ServiceProcess ownKey(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
+                                  "user_agents = useragent.txt\nsigning_key = " + key("own.pem", "prime256v1", "640") + "\n");
+    EXPECT_TRUE(ownKey.Running()) << ownKey.Errors();
 }
-
-// A connected socket to the service, for requests no ordinary client makes.
-class RawClient {
-public:
-    explicit RawClient(int port) : socket_(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        timeval wait{5, 0};
-        setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    }
-    ~RawClient() { close(socket_); }
-    bool Send(const std::string& bytes) { return send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
-    // The answer's status line; empty when the connection ended without one.
-    std::string StatusLine()
-    {
-        std::string answer;
-        char byte = 0;
-        while (answer.find("\r\n") == std::string::npos && recv(socket_, &byte, 1, 0) == 1)
-            answer += byte;
-        return answer.substr(0, answer.find("\r\n"));
-    }
-
-private:
-    int socket_;
-    bool connected_ = false;
-};
 
 TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
 {
@@ -237,22 +249,38 @@ TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
     EXPECT_LT(sent, request.size()) << "the connection stayed open for the whole dribble";
 }
 
-TEST_F(ServiceTest, ConnectionsBeyondTheBoundWaitToBeAccepted)
+TEST_F(ServiceTest, WhenFullTheConnectionIdleLongestMakesRoomAndBusyOnesAreNeverCut)
 {
     folder.Write("proxies.txt", "203.0.113.7:8080\n");
     folder.Write("useragent.txt", "");
-    const auto service = Start("max_connections = 2\nrequest_timeout = 30\n");
+    const auto service = Start("max_connections = 2\nrequest_timeout = 30\nidle_timeout = 30\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
+    // Two connections in the middle of their requests: a third waits.
     auto first = std::make_unique<RawClient>(service->Port());
     RawClient second(service->Port());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // both accepted, saying nothing
+    first->Send("GET /whatismyip.php HTTP/1.1\r\n");
+    second.Send("GET /whatismyip.php HTTP/1.1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::atomic<int> status{0};
     std::thread third([&] { status = Client(*service).Get(IpCheckPagePath)->status; });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(status.load(), 0) << "a third connection was served beyond the bound";
+    EXPECT_EQ(status.load(), 0) << "a third connection was served beyond the bound, or a busy one was cut";
     first.reset(); // room
     third.join();
     EXPECT_EQ(status.load(), 200);
+    second.Send("Host: x\r\n\r\n");
+    EXPECT_EQ(second.StatusLine(), "HTTP/1.1 200 OK") << "its request was cut";
+
+    // Two idle ones: the older is closed for a new one, at once.
+    RawClient older(service->Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RawClient newer(service->Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Client(*service).Get(IpCheckPagePath)->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    EXPECT_TRUE(older.ClosedByPeer());
+    EXPECT_FALSE(newer.ClosedByPeer());
 }
 
 TEST_F(ServiceTest, SigtermEndsItAfterTheRequestsInFlightEachWholeOrCut)

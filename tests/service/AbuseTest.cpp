@@ -1,0 +1,294 @@
+// The service facing the public: one abusive client at a time, against the real program.
+#include "ServiceProcess.h"
+
+#include "core/ProxyList.h"
+#include "core/ServiceUrl.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <list>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+using service::Folder;
+using service::RawClient;
+using service::ServiceProcess;
+
+std::string Proxies(int count, int port)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":" + std::to_string(port) + "\n";
+    return lines;
+}
+
+class AbuseTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder.Write("proxies.txt", Proxies(100, 8080));
+        folder.Write("useragent.txt", "");
+    }
+
+    std::unique_ptr<ServiceProcess> Start(const std::string& more,
+                                          ServiceProcess::Output output = ServiceProcess::Output::File)
+    {
+        return std::make_unique<ServiceProcess>(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
+                                                        "user_agents = useragent.txt\nsigning_key = " ZARNU_DEMO_SIGNING_KEY "\n" + more,
+                                                output);
+    }
+
+    // A request from the loopback address `from`, with a header block of its own; the status,
+    // 0 when none came.
+    static int Status(const ServiceProcess& service, const char* from, const std::string& path,
+                      const std::string& headers = "")
+    {
+        RawClient client(service.Port(), from);
+        client.Send("GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n");
+        const std::string line = client.StatusLine();
+        return line.size() >= 12 ? std::stoi(line.substr(9, 3)) : 0;
+    }
+
+    static std::string As(const std::string& account, const std::string& password = ServicePassword)
+    {
+        return "Authorization: " + BasicAuthorization(account, password) + "\r\n";
+    }
+
+    // Waits up to 5 s until the log has `text` `times` times.
+    static bool AwaitLog(ServiceProcess& service, const std::string& text, std::size_t times = 1)
+    {
+        for (int i = 0; i < 500; ++i) {
+            const std::string log = service.Log();
+            std::size_t found = 0;
+            for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+                ++found;
+            if (found >= times)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Replaces a file as operators are told to: written aside, then moved into place.
+    void Replace(const std::string& name, const std::string& text) const
+    {
+        folder.Write(name + ".new", text);
+        std::filesystem::rename(folder.Path() / (name + ".new"), folder.Path() / name);
+    }
+
+    Folder folder;
+};
+
+// One caller holds as many silent connections as it can, and opens new ones as they are closed.
+class ConnectionHog {
+public:
+    ConnectionHog(int port, int connections) : thread_([this, port, connections] {
+        std::list<RawClient> held;
+        while (!stop_) {
+            held.remove_if([](const RawClient& client) { return client.ClosedByPeer(); });
+            while (held.size() < static_cast<std::size_t>(connections))
+                held.emplace_back(port, "127.0.0.1");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    })
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the room is taken
+    }
+    ~ConnectionHog()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(AbuseTest, OneCallerHoldingConnectionsKeepsNoOneElseOut)
+{
+    // Its share per caller; then a room so small that the hog fills it.
+    for (const std::string limits : {"max_connections = 50\n", "max_connections = 4\nmax_connections_per_caller = 100\n"}) {
+        SCOPED_TRACE(limits);
+        const auto service = Start(limits + "rate_limit = 1000\n");
+        ASSERT_TRUE(service->Running()) << service->Errors();
+        const ConnectionHog hog(service->Port(), 100);
+        for (int download = 0; download < 5; ++download) {
+            const auto asked = std::chrono::steady_clock::now();
+            EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As("bob")), 200);
+            EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+        }
+    }
+}
+
+TEST_F(AbuseTest, NoOneCanLockAnAccountOutOrGuessAccountsFreely)
+{
+    folder.Write("accounts.txt", "alice\nbob\n");
+    const auto service = Start("accounts = accounts.txt\nrate_limit = 5\nauth_failures = 3\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    // 30 downloads as alice from one address: it gets its five; alice still gets hers elsewhere.
+    int served = 0;
+    for (int request = 0; request < 30; ++request)
+        served += Status(*service, "127.0.0.3", ProxyListPath, As("alice")) == 200;
+    EXPECT_EQ(served, 5);
+    EXPECT_EQ(Status(*service, "127.0.0.4", ProxyListPath, As("alice")), 200) << "alice is locked out";
+
+    // Guesses: three failures, then nothing more to learn, and each answer a second late.
+    std::vector<int> answers;
+    for (const std::string guess : {"carol", "dave", "erin"})
+        answers.push_back(Status(*service, "127.0.0.5", ProxyListPath, As(guess)));
+    EXPECT_EQ(answers, std::vector<int>(3, 401));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Status(*service, "127.0.0.5", ProxyListPath, As("bob")), 429) << "a right guess is not told apart";
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(900));
+    EXPECT_EQ(Status(*service, "127.0.0.6", ProxyListPath, As("bob")), 200);
+    EXPECT_EQ(Status(*service, "127.0.0.6", ProxyListPath, As(std::string(300, 'b'))), 401) << "an overlong name";
+}
+
+TEST_F(AbuseTest, BehindATrustedProxyEachRealCallerIsCountedAndStated)
+{
+    const auto service = Start("trusted_proxies = 127.0.0.7\nrate_limit = 3\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    const auto forwardedFor = [](const std::string& caller) { return "X-Forwarded-For: 10.9.9.9, " + caller + "\r\n"; };
+    for (int request = 0; request < 3; ++request)
+        EXPECT_EQ(Status(*service, "127.0.0.7", ProxyListPath, As("alice") + forwardedFor("198.51.100.7")), 200);
+    EXPECT_EQ(Status(*service, "127.0.0.7", ProxyListPath, As("bob") + forwardedFor("198.51.100.7")), 429);
+    EXPECT_EQ(Status(*service, "127.0.0.7", ProxyListPath, As("bob") + forwardedFor("198.51.100.8")), 200);
+
+    RawClient trusted(service->Port(), "127.0.0.7");
+    trusted.Send(std::string("GET ") + IpCheckPagePath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
+                 forwardedFor("198.51.100.8") + "\r\n");
+    EXPECT_NE(trusted.Rest().find("REMOTE_ADDR = 198.51.100.8\n"), std::string::npos);
+    // Anyone else's X-Forwarded-For is only a header.
+    RawClient other(service->Port(), "127.0.0.8");
+    other.Send(std::string("GET ") + IpCheckPagePath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
+               forwardedFor("198.51.100.8") + "\r\n");
+    EXPECT_NE(other.Rest().find("REMOTE_ADDR = 127.0.0.8\n"), std::string::npos);
+}
+
+TEST_F(AbuseTest, EveryRequestIsOneLogLineThatNoCallerCanForge)
+{
+    const auto service = Start("request_timeout = 1\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    const std::string forged = "x 200 0 0ms\r\n2026-01-01T00.00.00.000Z 127.0.0.9 root GET /admin";
+    EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As(forged)), 200);
+    EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As(std::string("\x1b[2Jnul\0led\xff", 12))), 200);
+    EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As("")), 200);
+    EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As("-")), 200);
+    RawClient garbage(service->Port(), "127.0.0.2");
+    garbage.Send("HELLO\x01 there\r\n\r\n");
+    EXPECT_EQ(garbage.StatusLine(), "HTTP/1.1 400 Bad Request");
+    RawClient slow(service->Port(), "127.0.0.2");
+    slow.Send("GET /whatismyip.php HTTP/1.1\r\nHost:");
+    EXPECT_EQ(slow.StatusLine(), "") << "cut when its time was up";
+
+    ASSERT_TRUE(AwaitLog(*service, " 408 "));
+    // Each line: time, caller, account, method, path, status, bytes, milliseconds.
+    std::vector<std::string> lines;
+    std::istringstream log(service->Log());
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string time, caller, account, method, path, status;
+        fields >> time >> caller >> account >> method >> path >> status;
+        if (caller == "127.0.0.2")
+            lines.push_back(caller + " " + account + " " + method + " " + path + " " + status);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "127.0.0.2 x\\x20200\\x200\\x200ms\\x0D\\x0A2026-01-01T00.00.00.000Z\\x20127.0.0.9\\x20root"
+                         "\\x20GET\\x20/admin GET /download/encrypt/paidencrypt.txt 200",
+                         "127.0.0.2 \\x1B[2Jnul\\x00led\\xFF GET /download/encrypt/paidencrypt.txt 200",
+                         "127.0.0.2 \"\" GET /download/encrypt/paidencrypt.txt 200",
+                         "127.0.0.2 \\x2d GET /download/encrypt/paidencrypt.txt 200",
+                         "127.0.0.2 - - - 400",
+                         "127.0.0.2 - - - 408",
+                     }))
+        << service->Log();
+}
+
+TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
+{
+    folder.Write("accounts.txt", "alice\n");
+    const auto service = Start("accounts = accounts.txt\nreload_interval = 1\nsettle_time = 0\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    const auto served = [&] {
+        httplib::Client client("127.0.0.1", service->Port());
+        client.set_basic_auth("alice", ServicePassword);
+        const auto list = client.Get(ProxyListPath);
+        return list && list->status == 200 ? SplitLines(DecodeProxyList(list->body)).size() : 0;
+    };
+    ASSERT_EQ(served(), 100u);
+    EXPECT_NE(service->Log().find("serving " + (folder.Path() / "proxies.txt").string() + ": 100 proxies, 0 lines skipped "
+                                  "(not address:port); " + (folder.Path() / "accounts.txt").string() + ": 1 accounts"),
+              std::string::npos) << service->Log();
+    std::size_t refusals = 0;
+    for (const auto& [name, text, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"proxies.txt", "<html>garbage</html>\n\x01\x02\n", "it has no proxy"},
+             {"proxies.txt", "", "it has no proxy"},
+             {"proxies.txt", Proxies(40, 8080), "it has fewer than 50 % of the 100 proxies served"},
+             {"accounts.txt", "\n# nobody\n", "its accounts file names no account"}}) {
+        SCOPED_TRACE(why);
+        Replace(name, text);
+        EXPECT_TRUE(AwaitLog(*service, "refused the new version", ++refusals)) << service->Log();
+        EXPECT_NE(service->Log().find(why), std::string::npos);
+        EXPECT_EQ(served(), 100u);
+        Replace(name, name == "proxies.txt" ? Proxies(100, 8080) : "alice\n");
+    }
+    // The operator asks for a much shorter list: it is taken.
+    Replace("proxies.txt", Proxies(40, 8080));
+    service->Signal(SIGHUP);
+    EXPECT_TRUE(AwaitLog(*service, ": 40 proxies"));
+    EXPECT_EQ(served(), 40u);
+}
+
+TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItHasSettled)
+{
+    const auto service = Start("reload_interval = 1\nsettle_time = 3\nrate_limit = 1000\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    const auto firstLine = [&] {
+        httplib::Client client("127.0.0.1", service->Port());
+        client.set_basic_auth("alice", ServicePassword);
+        const auto list = client.Get(ProxyListPath);
+        const std::vector<std::string> lines = SplitLines(DecodeProxyList(list ? list->body : ""));
+        return std::to_string(lines.size()) + " " + (lines.empty() ? "" : lines.back());
+    };
+    const std::string before = firstLine();
+    // Written in place, with a pause halfway, as a slow copy writes it.
+    const std::string next = Proxies(100, 3128);
+    {
+        std::ofstream file(folder.Path() / "proxies.txt", std::ios::binary | std::ios::trunc);
+        file << next.substr(0, next.size() / 2 + 3) << std::flush;
+        for (int look = 0; look < 20; ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_EQ(firstLine(), before) << "half a list was served";
+        }
+        file << next.substr(next.size() / 2 + 3);
+    }
+    EXPECT_TRUE(AwaitLog(*service, "serving", 2));
+    EXPECT_EQ(firstLine(), "100 127.0.0.100:3128");
+}
+
+TEST_F(AbuseTest, AStalledStandardOutputHoldsUpNeitherRequestsNorTheEnd)
+{
+    const auto service = Start("page_rate_limit = 100000\n", ServiceProcess::Output::StalledPipe);
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    // Far more log lines than a pipe holds, none of them read.
+    httplib::Client client("127.0.0.1", service->Port());
+    client.set_read_timeout(2, 0);
+    int served = 0;
+    for (int request = 0; request < 3000; ++request)
+        served += client.Get(std::string(IpCheckPagePath) + "?padding=" + std::string(100, 'p'))->status == 200;
+    EXPECT_EQ(served, 3000);
+    RawClient keptAlive(service->Port(), "127.0.0.2");
+    keptAlive.Send("GET /whatismyip.php HTTP/1.1\r\nHost: x\r\n\r\n"); // then idle
+    const auto signalled = std::chrono::steady_clock::now();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->AwaitEnd(std::chrono::seconds(5)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(2500));
+}
+
+} // namespace

@@ -1,0 +1,72 @@
+// The service's parts that decide alone: rate limits, callers, log fields.
+#include "Caller.h"
+#include "Log.h"
+#include "RateLimit.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+int Taken(RateLimit& limit, const std::string& key, RateLimit::Clock::time_point when, int tries)
+{
+    int taken = 0;
+    for (int i = 0; i < tries; ++i)
+        taken += limit.Take(key, when);
+    return taken;
+}
+
+TEST(RateLimit, AMinutesWorthAtOnceThenEvenlyAndIdleTimeBanksNoMore)
+{
+    RateLimit limit(60);
+    const auto start = RateLimit::Clock::now();
+    EXPECT_EQ(Taken(limit, "caller a", start, 100), 60);
+    EXPECT_EQ(Taken(limit, "caller b", start, 1), 1) << "each key has its own";
+    EXPECT_EQ(Taken(limit, "caller a", start + 1s, 5), 1);
+    EXPECT_EQ(Taken(limit, "caller a", start + 1s, 5), 0) << "the same second's token counted twice";
+    EXPECT_EQ(Taken(limit, "caller a", start + 3s, 5), 2);
+    EXPECT_FALSE(limit.CanTake("caller a", start + 3s));
+    EXPECT_TRUE(limit.CanTake("caller a", start + 4s));
+    EXPECT_EQ(Taken(limit, "caller a", start + 1h, 1000), 60) << "an hour idle is still a minute's worth";
+}
+
+TEST(RateLimit, FreshKeysWithoutEndKeepItsSizeBoundedAndAUsedKeyLimited)
+{
+    RateLimit limit(60, 20000);
+    const auto start = RateLimit::Clock::now();
+    EXPECT_EQ(Taken(limit, "account steady", start, 60), 60);
+    for (int key = 0; key < 100000; ++key) {
+        limit.Take("account " + std::to_string(key), start);
+        ASSERT_LE(limit.Keys(), 20000u);
+    }
+    // Forgotten keys start again full; a key in use keeps its count while it is among the newest.
+    EXPECT_EQ(Taken(limit, "account 99999", start, 100), 59);
+}
+
+TEST(Caller, AnIPv6CallerCountsByItsSlash64AndOnlyATrustedProxyNamesAnother)
+{
+    EXPECT_EQ(CallerKey("2001:db8:1:2:aaaa::1"), CallerKey("2001:db8:1:2:bbbb::7"));
+    EXPECT_NE(CallerKey("2001:db8:1:2::1"), CallerKey("2001:db8:1:3::1"));
+    EXPECT_EQ(CallerKey("203.0.113.7"), "203.0.113.7");
+    EXPECT_EQ(CallerText(boost::asio::ip::make_address("::ffff:203.0.113.7")), "203.0.113.7");
+
+    const std::vector<std::string> trusted{"127.0.0.1"};
+    EXPECT_EQ(RequestCaller("127.0.0.1", "10.0.0.1, 198.51.100.7", trusted), "198.51.100.7");
+    EXPECT_EQ(RequestCaller("127.0.0.1", " 2001:db8::5 ", trusted), "2001:db8::5");
+    EXPECT_EQ(RequestCaller("127.0.0.1", "198.51.100.7, evil\r\nline", trusted), "127.0.0.1");
+    EXPECT_EQ(RequestCaller("127.0.0.1", "", trusted), "127.0.0.1");
+    EXPECT_EQ(RequestCaller("203.0.113.9", "198.51.100.7", trusted), "203.0.113.9");
+}
+
+TEST(LogField, NothingInAFieldCanEndItOrTheLineOrPassForNoValue)
+{
+    EXPECT_EQ(LogField("alice@mail.example"), "alice@mail.example");
+    EXPECT_EQ(LogField("a b\r\n\x1b\"\\\x7f\xe9"), "a\\x20b\\x0D\\x0A\\x1B\\x22\\x5C\\x7F\\xE9");
+    EXPECT_EQ(LogField(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(LogField(""), "\"\"");
+    EXPECT_EQ(LogField("-"), "\\x2d");
+    EXPECT_EQ(LogField(std::string(1000, 'x')), std::string(256, 'x') + "...");
+}
+
+} // namespace
