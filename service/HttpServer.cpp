@@ -356,10 +356,16 @@ void HttpServer::Accept(std::size_t side)
         return;
     ConnectionRoom& room = shared_->rooms[side];
     if (!room.HasRoom()) {
-        // Full: the connection idle longest makes room; where none is idle, the rest wait to be
-        // accepted until one ends.
-        const bool closing = room.CloseOldestIdle();
-        return AcceptLater(side, std::chrono::milliseconds(closing ? 1 : 10));
+        // Full: once a connection waits to come in, the one idle longest makes room for it; where
+        // none is idle, it waits until one ends.
+        acceptors_[side].async_wait(tcp::acceptor::wait_read, [this, side](beast::error_code error) {
+            if (error || shared_->stopping)
+                return;
+            ConnectionRoom& full = shared_->rooms[side];
+            const bool closing = !full.HasRoom() && full.CloseOldestIdle();
+            AcceptLater(side, std::chrono::milliseconds(closing ? 1 : 10));
+        });
+        return;
     }
     acceptors_[side].async_accept(asio::make_strand(io_), [this, side](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted || shared_->stopping)

@@ -241,7 +241,7 @@ TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
     // The operator asks for a much shorter list: it is taken.
     Replace("proxies.txt", Proxies(40, 8080));
     service->Signal(SIGHUP);
-    EXPECT_TRUE(AwaitLog(*service, ": 40 proxies"));
+    EXPECT_TRUE(AwaitLog(*service, "serving " + (folder.Path() / "proxies.txt").string() + ": 40 proxies"));
     EXPECT_EQ(served(), 40u);
 }
 
