@@ -272,6 +272,22 @@ TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItHasSettled)
     EXPECT_EQ(firstLine(), "100 127.0.0.100:3128");
 }
 
+TEST_F(AbuseTest, AListThatChangesWhileItIsReadIsNotTaken)
+{
+    // A long list, then bytes added to it without a pause while the service looks at it twice:
+    // each look reads it while it changes.
+    folder.Write("proxies.txt", Proxies(62500, 8080) + Proxies(62500, 8080) + Proxies(62500, 8080) + Proxies(62500, 8080));
+    const auto service = Start("reload_interval = 1\nsettle_time = 0\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::ofstream file(folder.Path() / "proxies.txt", std::ios::binary | std::ios::app);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    while (std::chrono::steady_clock::now() < until)
+        file << '0' << std::flush;
+    EXPECT_TRUE(AwaitLog(*service, "whole (it changed while it was read)"));
+    const std::string log = service->Log();
+    EXPECT_EQ(log.find("serving", log.find("serving") + 1), std::string::npos) << "a list read while it changed was served";
+}
+
 TEST_F(AbuseTest, AStalledStandardOutputHoldsUpNeitherRequestsNorTheEnd)
 {
     const auto service = Start("page_rate_limit = 100000\n", ServiceProcess::Output::StalledPipe);
