@@ -1,5 +1,6 @@
 #include "core/ServiceUrl.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -154,7 +155,11 @@ HostPort SplitHostPort(std::string_view text, unsigned short defaultPort)
 std::optional<BasicCredentials> ReadBasicAuthorization(std::string_view value)
 {
     static constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    if (value.substr(0, 6) != "Basic ")
+    // The scheme's name is case-insensitive.
+    const std::string_view scheme = value.substr(0, 6);
+    if (scheme.size() != 6 || !std::equal(scheme.begin(), scheme.end(), "basic ", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        }))
         return std::nullopt;
     value.remove_prefix(6);
     while (!value.empty() && value.back() == '=')
