@@ -10,7 +10,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +25,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace service {
 
@@ -90,23 +88,32 @@ public:
         folder.Write("zarnu.conf", config);
         const std::string program = std::getenv("ZARNU_SERVICE") ? std::getenv("ZARNU_SERVICE") : "zarnu-service";
         const std::string configPath = (folder.Path() / "zarnu.conf").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         int pipeEnds[2] = {-1, -1};
         if (output == Output::StalledPipe && pipe2(pipeEnds, O_CLOEXEC) == 0) {
             stalled_ = pipeEnds[0];
             fcntl(stalled_, F_SETFL, O_NONBLOCK);
-            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, (folder.Path() / "log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
-        posix_spawn_file_actions_addopen(&actions, 2, (folder.Path() / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--config"),
-                                     const_cast<char*>(configPath.c_str()), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments.data(), environ) != 0)
+        const std::string log = (folder.Path() / "log").string(), errors = (folder.Path() / "errors").string();
+        // Emptied before it starts, so that an earlier run's lines in the same folder never count.
+        folder.Write("log", "");
+        folder.Write("errors", "");
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            // It ends with the test program, also when that crashes.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127);
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = pipeEnds[1] >= 0 ? pipeEnds[1] : open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+                _exit(127);
+            execl(program.c_str(), program.c_str(), "--config", configPath.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid_ < 0)
             pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
         if (pipeEnds[1] >= 0)
             close(pipeEnds[1]);
         // Ready once it says where it listens, or ended.
@@ -189,6 +196,10 @@ public:
         sockaddr_in source{};
         source.sin_family = AF_INET;
         inet_pton(AF_INET, from, &source.sin_addr);
+        // The port is chosen on connecting, for the whole address pair: thousands of connections
+        // a second do not run out of ports.
+        const int one = 1;
+        setsockopt(socket_, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
         bind(socket_, reinterpret_cast<sockaddr*>(&source), sizeof source);
         sockaddr_in address{};
         address.sin_family = AF_INET;
