@@ -47,7 +47,9 @@ constexpr const char* kAgentPath = AgentListPath;
 constexpr const char* kPagePath = IpCheckPagePath;
 
 using Request = http::request<http::string_body>;
-using Response = http::response<http::string_body>;
+// An answer's body is a view of text that the connection holds while it writes: its own, or the
+// served version's (a list is sent without a copy of it).
+using Response = http::response<http::span_body<const char>>;
 
 // The value of the query parameter `name` of `target`; nullopt where it has none.
 std::optional<std::string> QueryValue(std::string_view target, std::string_view name)
@@ -153,15 +155,16 @@ private:
         Answer(Respond(request), request.keep_alive());
     }
 
-    static Response Plain(unsigned status, const std::string& text)
+    Response Plain(unsigned status, const std::string& text)
     {
         Response response{static_cast<http::status>(status), 11};
         response.set(http::field::content_type, "text/plain");
-        response.body() = text + "\n";
+        ownBody_ = text + "\n";
+        response.body() = {ownBody_.data(), ownBody_.size()};
         return response;
     }
 
-    static Response TooMany()
+    Response TooMany()
     {
         Response response = Plain(429, "Too many requests");
         response.set(http::field::retry_after, "60");
@@ -203,11 +206,13 @@ private:
             return TooMany();
         Response response{http::status::ok, 11};
         response.set(http::field::content_type, "text/plain");
-        response.body() = path == kListPath ? version->encodedList : version->userAgents;
+        served_ = version;
+        const std::string& body = path == kListPath ? version->encodedList : version->userAgents;
+        response.body() = {body.data(), body.size()};
         return response;
     }
 
-    Response Page(const Request& request) const
+    Response Page(const Request& request)
     {
         IpStatement statement{caller_, tunnelSide_ ? kTunnelSide : kWebSide, {}, {}};
         statement.token = QueryValue(path_, "token").value_or("");
@@ -216,19 +221,17 @@ private:
         Response response{http::status::ok, 11};
         response.set(http::field::content_type, "text/plain");
         response.set(http::field::cache_control, "no-store");
-        response.body() =
-            ServedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
+        ownBody_ = ServedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
+        response.body() = {ownBody_.data(), ownBody_.size()};
         return response;
     }
 
     void Answer(Response response, bool keepAlive)
     {
         const bool head = method_ == "HEAD";
-        response.keep_alive(keepAlive && !shared_->stopping);
+        response.keep_alive(keepAlive && !shared_->stopping && requests_ < kMostRequestsPerConnection);
         response.prepare_payload();
-        bytes_ = head ? 0 : response.body().size();
-        if (head)
-            response.body().clear(); // the length stays announced
+        bytes_ = head ? 0 : response.body().size(); // a HEAD answer is its header alone
         response_ = std::make_shared<Response>(std::move(response));
         if (delayed_) {
             delayed_ = false;
@@ -269,6 +272,7 @@ private:
         const bool again = !error && response_->keep_alive() && !shared_->stopping;
         response_.reset();
         serializer_.reset();
+        served_.reset();
         account_.reset();
         method_.clear();
         path_.clear();
@@ -298,7 +302,9 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     std::shared_ptr<Response> response_;
-    std::optional<http::response_serializer<http::string_body>> serializer_;
+    std::optional<http::response_serializer<http::span_body<const char>>> serializer_;
+    std::string ownBody_;
+    std::shared_ptr<const ServedVersion> served_;
     std::chrono::steady_clock::time_point started_;
     std::string method_, path_;
     std::optional<std::string> account_;
