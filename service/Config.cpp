@@ -99,6 +99,7 @@ std::map<std::string, Setter> Setters(ServiceConfig& config, unsigned& tunnelPor
         {"accounts", Readable(config.accounts, folder)},
         {"signing_key", Readable(config.signingKey, folder)},
         {"country_database", Readable(config.countryDatabase, folder)},
+        {"network_database", Readable(config.networkDatabase, folder)},
         {"max_connections", Whole(config.maxConnections, 1, 100000)},
         {"max_connections_per_caller", Whole(config.maxConnectionsPerCaller, 1, 100000)},
         {"idle_timeout", Whole(config.idleTimeoutSeconds, 1, 3600)},

@@ -9,7 +9,9 @@
 //   user_agents = useragent.txt     the browser identity list, served as it is
 //   accounts = accounts.txt         optional: one account a line; without it, any account
 //   signing_key = signing-key.pem   the secret that signs the page's statements (P-256, PEM)
-//   country_database = GeoLite2-Country.mmdb   optional: countries for lines without one
+//   country_database = GeoLite2-Country.mmdb   optional: countries for lines without one, and
+//                                   the caller's country in the page's statement
+//   network_database = GeoLite2-ASN.mmdb       optional: the caller's network in the statement
 //   max_connections = 1000          connections open at once on each side (the web side, the
 //                                   tunnels'); when full, the one idle longest is closed to make
 //                                   room, and where none is idle, more wait to be accepted
@@ -50,6 +52,7 @@ struct ServiceConfig {
     std::optional<std::filesystem::path> accounts;
     std::filesystem::path signingKey;
     std::optional<std::filesystem::path> countryDatabase;
+    std::optional<std::filesystem::path> networkDatabase;
     unsigned maxConnections = 1000;
     unsigned maxConnectionsPerCaller = 32;
     unsigned idleTimeoutSeconds = 5;

@@ -19,8 +19,9 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 struct HttpServer::Shared {
-    Shared(const ServiceConfig& config, const ServedFiles& files, const StatementSigner& signer)
-        : config(config), files(files), signer(signer), callerRates(config.rateLimitPerMinute),
+    Shared(const ServiceConfig& config, const ServedFiles& files, const StatementSigner& signer,
+           const GeoDatabase* countries, const GeoDatabase* networks)
+        : config(config), files(files), signer(signer), countries(countries), networks(networks), callerRates(config.rateLimitPerMinute),
           accountRates(config.accountRateLimitPerMinute), failures(config.authFailuresPerMinute),
           pages(config.pageRateLimitPerMinute),
           rooms{ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller),
@@ -31,6 +32,8 @@ struct HttpServer::Shared {
     const ServiceConfig& config;
     const ServedFiles& files;
     const StatementSigner& signer;
+    const GeoDatabase* countries;
+    const GeoDatabase* networks;
     RateLimit callerRates, accountRates, failures, pages;
     ConnectionRoom rooms[2]; // the web side's, the tunnel side's
     std::atomic<bool> stopping{false};
@@ -216,6 +219,14 @@ private:
     {
         IpStatement statement{caller_, tunnelSide_ ? kTunnelSide : kWebSide, {}, {}};
         statement.token = QueryValue(path_, "token").value_or("");
+        // Where the caller is, for programs that ask (older ones know no such lines).
+        if (QueryValue(path_, "v") == std::optional<std::string>("2")) {
+            statement.placed = true;
+            if (shared_->countries)
+                statement.country = shared_->countries->CountryCodeAndName(caller_);
+            if (shared_->networks)
+                statement.network = shared_->networks->Network(caller_);
+        }
         for (const auto& field : request)
             statement.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         Response response{http::status::ok, 11};
@@ -334,8 +345,8 @@ tcp::acceptor Listening(asio::io_context& io, const std::string& address, unsign
 } // namespace
 
 HttpServer::HttpServer(asio::io_context& io, const ServiceConfig& config, const ServedFiles& files,
-                       const StatementSigner& signer)
-    : io_(io), shared_(std::make_shared<Shared>(config, files, signer)),
+                       const StatementSigner& signer, const GeoDatabase* countries, const GeoDatabase* networks)
+    : io_(io), shared_(std::make_shared<Shared>(config, files, signer, countries, networks)),
       graceTimer_(io)
 {
     acceptors_.push_back(Listening(io, config.listenAddress, config.listenPort));

@@ -16,6 +16,7 @@
 // within a grace time.
 
 #include "Config.h"
+#include "GeoDatabase.h"
 #include "RateLimit.h"
 #include "ServedFiles.h"
 #include "StatementSigner.h"
@@ -31,9 +32,10 @@
 
 class HttpServer {
 public:
-    // Binds the web side and the tunnel's side. Raises std::runtime_error when it cannot.
+    // Binds the web side and the tunnel's side. `countries` and `networks` (either may be null)
+    // place the callers in the page's statements. Raises std::runtime_error when it cannot bind.
     HttpServer(boost::asio::io_context& io, const ServiceConfig& config, const ServedFiles& files,
-               const StatementSigner& signer);
+               const StatementSigner& signer, const GeoDatabase* countries, const GeoDatabase* networks);
 
     // The web side's port (the one bound, where the configuration asked for any).
     unsigned short Port() const;

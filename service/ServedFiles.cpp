@@ -104,7 +104,7 @@ bool ReadWhole(const fs::path& path, FileStamp& stamp, std::string& content)
 
 } // namespace
 
-std::string ServedProxyLines(const std::string& file, const CountryDatabase* countries, std::size_t& skipped)
+std::string ServedProxyLines(const std::string& file, const GeoDatabase* countries, std::size_t& skipped)
 {
     std::string served;
     skipped = 0;
@@ -130,11 +130,9 @@ std::string ServedProxyLines(const std::string& file, const CountryDatabase* cou
     return served;
 }
 
-ServedFiles::ServedFiles(const ServiceConfig& config)
-    : settleSeconds_(config.settleSeconds), leastSharePercent_(config.leastListSharePercent)
+ServedFiles::ServedFiles(const ServiceConfig& config, const GeoDatabase* countries)
+    : settleSeconds_(config.settleSeconds), leastSharePercent_(config.leastListSharePercent), countries_(countries)
 {
-    if (config.countryDatabase)
-        countries_ = std::make_unique<CountryDatabase>(*config.countryDatabase);
     list_.path = config.proxyList;
     agents_.path = config.userAgents;
     if (config.accounts)
@@ -197,7 +195,7 @@ bool ServedFiles::Publish(bool asked)
     const auto contentOf = [](const Watched& file) -> const std::string& { return file.pending ? *file.pending : file.content; };
     auto version = std::make_shared<ServedVersion>();
     std::size_t skipped = 0;
-    const std::string lines = ServedProxyLines(contentOf(list_), countries_.get(), skipped);
+    const std::string lines = ServedProxyLines(contentOf(list_), countries_, skipped);
     const auto proxies = static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n'));
     version->encodedList = EncodeProxyList(lines);
     version->userAgents = contentOf(agents_);

@@ -12,7 +12,7 @@
 // with SIGHUP), or when its accounts file names no account.
 
 #include "Config.h"
-#include "CountryDatabase.h"
+#include "GeoDatabase.h"
 
 #include <filesystem>
 #include <memory>
@@ -32,7 +32,7 @@ struct ServedVersion {
 // checked (an IPv4 address or a host name, a port from 1 to 65535), the country filled in by
 // `countries` where the line has none and the database knows the address. Lines that are not
 // address:port are skipped and counted in `skipped`. Not encoded yet.
-std::string ServedProxyLines(const std::string& file, const CountryDatabase* countries, std::size_t& skipped);
+std::string ServedProxyLines(const std::string& file, const GeoDatabase* countries, std::size_t& skipped);
 
 // What tells one version of a file from another: the file (a file moved into place is another
 // one), its size and the time it was last written.
@@ -47,8 +47,9 @@ struct FileStamp {
 
 class ServedFiles {
 public:
-    // Reads every file. Raises std::runtime_error when one cannot be read.
-    explicit ServedFiles(const ServiceConfig& config);
+    // Reads every file; `countries` (optional) fills in missing countries. Raises
+    // std::runtime_error when one cannot be read.
+    ServedFiles(const ServiceConfig& config, const GeoDatabase* countries);
 
     // The version to serve now; any thread.
     std::shared_ptr<const ServedVersion> Current() const;
@@ -73,7 +74,7 @@ private:
     unsigned settleSeconds_;
     unsigned leastSharePercent_;
     std::size_t servedProxies_ = 0;
-    std::unique_ptr<CountryDatabase> countries_;
+    const GeoDatabase* countries_;
     Watched list_;
     Watched agents_;
     std::optional<Watched> accounts_;

@@ -9,6 +9,7 @@
 // line a request) goes to standard output.
 
 #include "Config.h"
+#include "GeoDatabase.h"
 #include "HttpServer.h"
 #include "Log.h"
 #include "ServedFiles.h"
@@ -109,9 +110,20 @@ std::unique_ptr<StatementSigner> SecretSigner(const ServiceConfig& config)
 int Serve(const ServiceConfig& config)
 {
     const std::unique_ptr<StatementSigner> signer = SecretSigner(config);
-    ServedFiles files(config);
+    const auto database = [](const std::optional<std::filesystem::path>& path) -> std::unique_ptr<GeoDatabase> {
+        if (!path)
+            return nullptr;
+        try {
+            return std::make_unique<GeoDatabase>(*path);
+        } catch (const std::runtime_error& error) {
+            throw ConfigError(error.what());
+        }
+    };
+    const std::unique_ptr<GeoDatabase> countries = database(config.countryDatabase);
+    const std::unique_ptr<GeoDatabase> networks = database(config.networkDatabase);
+    ServedFiles files(config, countries.get());
     boost::asio::io_context io;
-    HttpServer server(io, config, files, *signer);
+    HttpServer server(io, config, files, *signer, countries.get(), networks.get());
     LogLine("listening on " + config.listenAddress + ":" + std::to_string(server.Port()) +
             (config.tunnelPort ? ", tunnels' far end on port " + std::to_string(config.tunnelPort) : ""));
     boost::asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);

@@ -205,6 +205,8 @@ std::string SignedIpCheckPage(const IpStatement& statement,
                        OneLine(statement.side) + "\n";
     for (const auto& [name, value] : statement.headers)
         page += "HTTP_" + OneLine(VariableName(name)) + " = " + OneLine(value) + "\n";
+    if (statement.placed)
+        page += "ZARNU_COUNTRY = " + OneLine(statement.country) + "\nZARNU_NETWORK = " + OneLine(statement.network) + "\n";
     page += "ZARNU_TOKEN = " + OneLine(statement.token) + "\n";
     return page + std::string(kSignatureName) + HexText(sign(StatementMessage(page))) + "\n";
 }
@@ -237,6 +239,8 @@ std::optional<IpStatement> AcceptStatement(std::string_view page, std::string_vi
     IpStatement read;
     bool hasCaller = false;
     bool hasSide = false;
+    bool hasCountry = false;
+    bool hasNetwork = false;
     std::string_view lastName;
     for (std::size_t start = 0; start < statement.size();) {
         const std::size_t end = statement.find('\n', start);
@@ -256,13 +260,20 @@ std::optional<IpStatement> AcceptStatement(std::string_view page, std::string_vi
             hasSide = true;
         } else if (name == "ZARNU_TOKEN" && read.token.empty()) {
             read.token = value;
+        } else if (name == "ZARNU_COUNTRY" && !hasCountry) {
+            read.country = value;
+            hasCountry = true;
+        } else if (name == "ZARNU_NETWORK" && !hasNetwork) {
+            read.network = value;
+            hasNetwork = true;
         } else if (name.substr(0, 5) == "HTTP_") {
             read.headers.emplace_back(name.substr(5), value);
         } else {
             return std::nullopt; // a field twice, or one this program does not know
         }
     }
-    if (lastName != "ZARNU_TOKEN" || read.token != token || read.side != side ||
+    read.placed = hasCountry && hasNetwork;
+    if (lastName != "ZARNU_TOKEN" || read.token != token || read.side != side || hasCountry != hasNetwork ||
         !ParseIpAddress(read.callerAddress))
         return std::nullopt;
     return read;

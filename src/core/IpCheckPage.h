@@ -11,6 +11,9 @@
 //   REMOTE_ADDR = 203.0.113.7
 //   ZARNU_SIDE = web                      (or "tunnel")
 //   HTTP_HOST = ...                       (every request header, in server-variable spelling)
+//   ZARNU_COUNTRY = JP Japan              (asked with "&v=2": the caller's country, ISO code
+//   ZARNU_NETWORK = AS2516 KDDI CORP       and English name, and network; each empty where the
+//                                          service does not know it)
 //   ZARNU_TOKEN = <the token>
 //   ZARNU_SIGNATURE = <hex of the signature over StatementMessage(everything above this line)>
 
@@ -46,6 +49,11 @@ struct IpStatement {
     // Each request header: its name in server-variable spelling without "HTTP_" ("X_FORWARDED_FOR")
     // and its value.
     std::vector<std::pair<std::string, std::string>> headers;
+    // Where the caller's address is: stated when the program asked ("&v=2") and a service that
+    // knows this asked it; empty values where the service does not know.
+    bool placed = false;
+    std::string country; // "JP Japan"
+    std::string network; // "AS2516 KDDI CORPORATION"
 };
 
 // What the signature covers: a fixed context line, then the statement's lines.

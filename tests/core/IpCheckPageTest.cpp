@@ -38,6 +38,38 @@ std::optional<IpStatement> Accepted(std::string_view page, std::string_view toke
 const IpStatement kThroughProxy{"127.0.0.77", kWebSide, "0123456789abcdef",
                                 {{"HOST", "127.0.0.1:8000"}, {"VIA", "1.1 tinyproxy (tinyproxy/1.11.1)"}}};
 
+// Asked where the caller is, the service says it inside what it signs; older services do not,
+// and their statements still count.
+TEST(IpCheckPage, WhereTheCallerIsCountsOnlyAsSigned)
+{
+    IpStatement placed = kThroughProxy;
+    placed.callerAddress = "2001:db8::7";
+    placed.placed = true;
+    placed.country = "JP Japan";
+    placed.network = "AS64500 Zarnu Test Net";
+    const std::string page = Signed(placed);
+    const auto read = Accepted(page);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->placed);
+    EXPECT_EQ(read->country, "JP Japan");
+    EXPECT_EQ(read->network, "AS64500 Zarnu Test Net");
+    EXPECT_EQ(read->callerAddress, "2001:db8::7");
+    std::string moved = page;
+    moved.replace(moved.find("JP Japan"), 8, "US United States");
+    EXPECT_FALSE(Accepted(moved)) << "a country changed on the way";
+
+    placed.country.clear(); // not in the service's database, or none configured
+    placed.network.clear();
+    const auto unknown = Accepted(Signed(placed));
+    ASSERT_TRUE(unknown);
+    EXPECT_TRUE(unknown->placed);
+    EXPECT_EQ(unknown->country, "");
+
+    const auto older = Accepted(Signed(kThroughProxy));
+    ASSERT_TRUE(older);
+    EXPECT_FALSE(older->placed);
+}
+
 TEST(IpCheckPage, OnlyTheServicesSignedStatementForThisTokenCounts)
 {
     const std::string page = Signed(kThroughProxy);

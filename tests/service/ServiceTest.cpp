@@ -62,7 +62,11 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
     folder.Write("useragent.txt", "[OSPaid]\r\ncountos=1\r\n0=Windows NT 10.0\r\n");
     folder.Write("accounts.txt", "alice\nbob@mail.example\n");
     const int tunnelPort = service::FreePort();
-    const auto service = Start("accounts = accounts.txt\ncountry_database = countries.mmdb\n", tunnelPort);
+    ASSERT_EQ(std::system(("\"" ZARNU_TEST_TOOLS "/make-country-database\" " + (folder.Path() / "networks.mmdb").string() +
+                           " asn").c_str()),
+              0);
+    const auto service =
+        Start("accounts = accounts.txt\ncountry_database = countries.mmdb\nnetwork_database = networks.mmdb\n", tunnelPort);
     ASSERT_TRUE(service->Running()) << service->Errors();
 
     const auto list = Client(*service).Get(ProxyListPath);
@@ -103,6 +107,16 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
     ASSERT_TRUE(page);
     EXPECT_NE(page->body.find("ZARNU_SIDE = tunnel\n"), std::string::npos) << page->body;
     EXPECT_NE(page->body.find("ZARNU_TOKEN = " + token + "\n"), std::string::npos) << page->body;
+    // Where the caller is, for a program that asks: 127.0.3.0/24 is in the test's databases.
+    RawClient placed(service->Port(), "127.0.3.9");
+    placed.Send(std::string("GET ") + IpCheckPagePath + "?token=" + token + "&v=2 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const std::string placedPage = placed.Rest();
+    EXPECT_NE(placedPage.find("ZARNU_COUNTRY = DE Germany\nZARNU_NETWORK = AS64500 Zarnu Test Net\nZARNU_TOKEN = "),
+              std::string::npos) << placedPage;
+    const auto unplaced = Client(*service).Get(std::string(IpCheckPagePath) + "?token=" + token + "&v=2");
+    EXPECT_NE(unplaced->body.find("ZARNU_COUNTRY = \nZARNU_NETWORK = \nZARNU_TOKEN = "), std::string::npos)
+        << "127.0.0.1 is in neither database: " << unplaced->body;
+    EXPECT_EQ(page->body.find("ZARNU_COUNTRY"), std::string::npos) << "a program that did not ask gets what it knows";
     // Only a parameter named "token" asks for a statement.
     const auto unsigned_ = Client(*service).Get(std::string(IpCheckPagePath) + "?xtoken=" + token);
     EXPECT_EQ(unsigned_->body.find("ZARNU_SIGNATURE"), std::string::npos) << unsigned_->body;
