@@ -23,9 +23,11 @@ std::string UrlHost(const std::string& host)
     return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
-std::string PageTarget(const std::string& token)
+// The page's target for a statement for `token`; `placed`: one that also says where the caller
+// is ("v=2": services that know no such thing ignore it).
+std::string PageTarget(const std::string& token, bool placed = false)
 {
-    return std::string(IpCheckPagePath) + "?token=" + token;
+    return std::string(IpCheckPagePath) + "?token=" + token + (placed ? "&v=2" : "");
 }
 
 std::string GetRequest(const std::string& target, const std::string& host, const std::string& userAgent)
@@ -52,7 +54,7 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
     CheckJob job;
     job.limitMs = order.limitMs;
     job.parts.push_back(
-        {order.proxy, {}, GetRequest("http://" + order.service + PageTarget(webToken), order.service, order.userAgent)});
+        {order.proxy, {}, GetRequest("http://" + order.service + PageTarget(webToken, true), order.service, order.userAgent)});
     if (order.tunnel)
         job.parts.push_back({order.proxy,
                              "CONNECT " + tunnelEnd + " HTTP/1.0\r\nHost: " + tunnelEnd + "\r\nUser-Agent: " +
@@ -65,6 +67,9 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
         if (statement && Works(results[0].milliseconds, limitMs)) {
             verdict.webMs = results[0].milliseconds;
             verdict.anonymity = JudgeAnonymity(*statement, users);
+            verdict.exitAddress = statement->callerAddress;
+            verdict.exitCountry = statement->country;
+            verdict.exitNetwork = statement->network;
         }
         verdict.refused = results[0].answer.refused;
         verdict.https = results.size() > 1 && Statement(results[1], tunnelToken, kTunnelSide).has_value();

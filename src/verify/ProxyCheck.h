@@ -24,6 +24,12 @@ struct ProxyVerdict {
     bool https = false;            // the tunnel reached the service and brought its statement back
     std::optional<Anonymity> anonymity; // only where the page came
     bool refused = false;          // the page failed because no connection to the proxy could be made
+    // Where the user appears through the proxy, as the service saw the page's request (only where
+    // the page came): its address, and its country ("JP Japan") and network where the service
+    // knows them.
+    std::string exitAddress;
+    std::string exitCountry;
+    std::string exitNetwork;
 };
 
 // What a check asks, and of whom.
