@@ -28,7 +28,7 @@ std::vector<std::string> UsersAddresses(CheckEngine& engine, const std::string& 
 TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
 {
     CheckEngine engine;
-    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
     const host::Tinyproxy elite{"127.0.0.81", 8888, {"DisableViaHeader Yes"}};
     const host::Tinyproxy anonymous{"127.0.0.82", 8888};
     const host::Tinyproxy transparent{"127.0.0.83", 8888, {"XTinyproxy Yes"}};
@@ -43,6 +43,7 @@ TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
     TestService replaying{"127.0.0.93", {"--hostile", "replay"}};
     const TestService rewriting{"127.0.0.94", {"--hostile", "rewrite"}};
     replaying.Serve("replay.page", checks::PageThrough(engine, "127.0.0.81:8888", service.Host()));
+    service.Serve("places.txt", "127.0.0.81|JP Japan|AS64500 Zarnu Test Net\n");
 
     const std::vector<std::string> users = UsersAddresses(engine, service.Host());
     ASSERT_EQ(users, std::vector<std::string>{"127.0.0.1"});
@@ -78,6 +79,14 @@ TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
     }
     EXPECT_EQ(Check(engine, {"127.0.0.81:8888", service.Host(), "Mozilla/5.0 (Test)", {}, kLimitMs}).anonymity,
               Anonymity::Unknown);
+    // Where the user appears through a proxy, as the service placed the page's request.
+    const ProxyVerdict placed = Check(engine, {"127.0.0.81:8888", service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs});
+    EXPECT_EQ(placed.exitAddress, "127.0.0.81");
+    EXPECT_EQ(placed.exitCountry, "JP Japan");
+    EXPECT_EQ(placed.exitNetwork, "AS64500 Zarnu Test Net");
+    const ProxyVerdict unplaced = Check(engine, {"127.0.0.82:8888", service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs});
+    EXPECT_EQ(unplaced.exitAddress, "127.0.0.82");
+    EXPECT_EQ(unplaced.exitCountry, "");
     // No check tells the proxy anything of the user or the program.
     for (const TestService::Request& request : service.Requests()) {
         EXPECT_FALSE(request.credentialsSent) << request.path;

@@ -14,7 +14,9 @@
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms); for
-// the page, "hold MS ADDRESS" holds each answer to ADDRESS for MS ms.
+// the page, "hold MS ADDRESS" holds each answer to ADDRESS for MS ms. Asked with "&v=2", the
+// page says where its caller is as DIR/places.txt has it: "ADDRESS|COUNTRY|NETWORK" lines, each
+// empty for an address the file does not name.
 // --https-port N also listens on A:N (443 for the far end of a proxy's tunnel), where the page
 // states that it was asked through a tunnel. --never-answer makes it accept every connection and
 // answer none, as a server that hangs. --hostile makes it a proxy with a hostile answer to every
@@ -163,15 +165,30 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
+    fs::path Places() const { return root_ / "places.txt"; }
+
 private:
     fs::path root_;
     std::mutex logMutex_;
 };
 
-// The what-is-my-IP page as `side` answers `request` (core/IpCheckPage.h).
-std::string IpCheckPage(const httplib::Request& request, const char* side, const StatementSigner& signer)
+// The what-is-my-IP page as `side` answers `request` (core/IpCheckPage.h), its places from the
+// file `places`.
+std::string IpCheckPage(const httplib::Request& request, const char* side, const StatementSigner& signer,
+                        const fs::path& places)
 {
     IpStatement statement{request.remote_addr, side, request.get_param_value("token"), {}};
+    if (request.get_param_value("v") == "2") {
+        statement.placed = true;
+        std::istringstream lines(ReadFile(places));
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t bar = line.find('|'), second = line.find('|', bar + 1);
+            if (second != std::string::npos && line.substr(0, bar) == request.remote_addr) {
+                statement.country = line.substr(bar + 1, second - bar - 1);
+                statement.network = line.substr(second + 1);
+            }
+        }
+    }
     for (const auto& [name, value] : request.headers)
         if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT")
             statement.headers.emplace_back(name, value); // not the library's own notes
@@ -253,11 +270,11 @@ void Route(httplib::Server& server, httplib::Server& httpsSide, Service& service
     server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, CredentialsOf(q));
         service.Hold(q, "whatismyip.php");
-        r.set_content(IpCheckPage(q, kWebSide, signer), "text/plain");
+        r.set_content(IpCheckPage(q, kWebSide, signer, service.Places()), "text/plain");
     });
     httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
         service.Record(q, CredentialsOf(q));
-        r.set_content(IpCheckPage(q, kTunnelSide, signer), "text/plain");
+        r.set_content(IpCheckPage(q, kTunnelSide, signer, service.Places()), "text/plain");
     });
 }
 
