@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "core/ExitPlace.h"
 #include "lists/ProxyProbes.h"
 #include "lists/Unit2.h"
 #include "settings/AgentList.h"
@@ -87,8 +88,8 @@ void TForm1::CreateControls()
 
 void TForm1::BindEvents()
 {
-    listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}},
-                   {Scale(60), Scale(50), Scale(75)},
+    listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}}, 0,
+                   {Scale(60), Scale(50), Scale(75), Scale(120)},
                    ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
     PopupMenu1.Add(kSwitchAutomaticallyCommand, "Switch Automatically");
     OnMenuCommand(kSwitchAutomaticallyCommand, [this] { SwitchAutomatically1Click(); });
@@ -216,7 +217,7 @@ void TForm1::listrep1DblClick()
         return;
     const ListRow& row = listrep1.Row(*selected);
     Label1.SetText(row.Caption);
-    Label2.SetText(row.SubItems.empty() ? std::string() : row.SubItems.front());
+    Label2.SetText(AppearsIn(row, 0)); // the exit country, once the check found it
     ApplySystemProxy(Label1.Text());
     WatchPicked(Label1.Text());
 }
@@ -228,8 +229,8 @@ void TForm1::SelectProxy1Click()
         return;
     const ListRow& row = listrep1.Row(*selected);
     std::string subItems;
-    for (const std::string& subItem : row.SubItems)
-        subItems += subItem + "\r\n";
+    for (std::size_t item = 0; item < row.SubItems.size(); ++item)
+        subItems += (item == 0 ? AppearsIn(row, 0) : row.SubItems[item]) + "\r\n";
     Label1.SetText(row.Caption);
     Label2.SetText(subItems);
     ApplySystemProxy(Label1.Text());

@@ -206,13 +206,13 @@ bool IsWorking(const ListRow& row)
            row.Checks[0].find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::vector<std::string> WorkingProxies(const ListRows& rows)
+std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows)
 {
     struct Working {
         int anonymity; // 0 elite ... 3 unknown
         bool https;
         std::size_t webMs;
-        std::string proxy;
+        std::size_t position;
     };
     std::vector<Working> working;
     for (std::size_t position = 0; position < rows.Count(); ++position) {
@@ -222,8 +222,7 @@ std::vector<std::string> WorkingProxies(const ListRows& rows)
         const std::string anonymity = row.Checks.size() > 2 ? row.Checks[2] : std::string();
         const int rank = anonymity == "elite" ? 0 : anonymity == "anonymous" ? 1 : anonymity == "transparent" ? 2 : 3;
         working.push_back({rank, row.Checks.size() > 1 && row.Checks[1] == "yes",
-                           static_cast<std::size_t>(std::stoull(row.Checks[0].substr(0, 18))),
-                           ProxyLineAddress(row.Caption)});
+                           static_cast<std::size_t>(std::stoull(row.Checks[0].substr(0, 18))), position});
     }
     std::stable_sort(working.begin(), working.end(), [](const Working& a, const Working& b) {
         if (a.anonymity != b.anonymity)
@@ -232,8 +231,16 @@ std::vector<std::string> WorkingProxies(const ListRows& rows)
             return a.https;
         return a.webMs < b.webMs;
     });
+    std::vector<std::size_t> positions;
+    for (const Working& row : working)
+        positions.push_back(row.position);
+    return positions;
+}
+
+std::vector<std::string> WorkingProxies(const ListRows& rows)
+{
     std::vector<std::string> proxies;
-    for (const Working& proxy : working)
-        proxies.push_back(proxy.proxy);
+    for (const std::size_t position : WorkingRowsBestFirst(rows))
+        proxies.push_back(ProxyLineAddress(rows.At(position).Caption));
     return proxies;
 }

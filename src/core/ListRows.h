@@ -103,6 +103,11 @@ private:
     std::optional<int> inOrderBy_;
 };
 
+// The positions of the working rows, best first: elite before anonymous before transparent
+// before unknown, HTTPS before none, then the lower web time; rows equal in all of these keep
+// their order.
+std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows);
+
 // The proxies of the working rows as "address:port" (the caption up to its ";", without blanks
 // around it), best first: elite before anonymous before transparent before unknown, HTTPS
 // before none, then the lower web time; rows equal in all of these keep their order.

@@ -1,5 +1,6 @@
 #include "core/WatchRules.h"
 
+#include "core/ExitPlace.h"
 #include "core/ListRows.h"
 #include "core/ProxyList.h"
 
@@ -46,8 +47,7 @@ std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem)
         return std::nullopt;
     CheckedProxy proxy;
     proxy.address = ProxyLineAddress(row.Caption);
-    if (countryItem >= 0 && static_cast<std::size_t>(countryItem) < row.SubItems.size())
-        proxy.country = row.SubItems[static_cast<std::size_t>(countryItem)];
+    proxy.country = AppearsIn(row, countryItem);
     proxy.anonymity = row.Checks.size() > 2 ? AnonymityOf(row.Checks[2]) : std::nullopt;
     proxy.https = row.Checks.size() > 1 && row.Checks[1] == "yes";
     proxy.webMs = static_cast<unsigned>(std::stoul(row.Checks[0].substr(0, 9)));

@@ -15,7 +15,7 @@
 // A proxy as its list row's verdict shows it.
 struct CheckedProxy {
     std::string address; // "address:port"
-    std::string country; // empty where the list has none
+    std::string country; // where the user appears: the exit country once checked, else the listed one
     std::optional<Anonymity> anonymity; // nullopt: its check has not told
     bool https = false;
     unsigned webMs = 0;

@@ -1,5 +1,6 @@
 #include "lists/ProxyListView.h"
 
+#include "core/ExitPlace.h"
 #include "win/Clipboard.h"
 
 #include <algorithm>
@@ -38,17 +39,18 @@ bool IsMenuKey(UINT message, WPARAM key)
 
 } // namespace
 
-void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, const int (&checkWidths)[3],
-                          Commands commands)
+void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, int countryItem,
+                          const int (&checkWidths)[4], Commands commands)
 {
     commands_ = std::move(commands);
+    countryItem_ = countryItem;
     SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     SetWindowSubclass(hwnd_, &ControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     for (const Column& column : columns)
         AddColumn(column.caption, column.width);
     listColumns_ = static_cast<int>(columns.size());
-    const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity"};
-    for (int i = 0; i < 3; ++i)
+    const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity", "Exit"};
+    for (int i = 0; i < 4; ++i)
         AddColumn(checkCaptions[i], checkWidths[i]);
     hint_.Attach(window.Handle(), hwnd_, kHint);
 
@@ -65,7 +67,11 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
         window.OnMenuCommand(command, [handler = handler] { (*handler)(); });
         copyWorkingCommand_ = command; // the last
     }
+    copyDetailsCommand_ = nextMenuCommand++;
+    PopupMenu1.Add(copyDetailsCommand_, "Copy Working Proxies with Details");
+    window.OnMenuCommand(copyDetailsCommand_, [this, &window] { CopyWorkingProxyDetails(window.Handle()); });
     PopupMenu1.Enable(copyWorkingCommand_, false);
+    PopupMenu1.Enable(copyDetailsCommand_, false);
     const HWND owner = window.Handle();
     const auto popup = [this, owner](LPARAM position) { PopupMenu1.PopupFor(owner, hwnd_, position); };
     window.OnContextMenu(hwnd_, popup);
@@ -97,8 +103,10 @@ LRESULT CALLBACK ProxyListView::ControlProcedure(HWND hwnd, UINT message, WPARAM
 void ProxyListView::Clear()
 {
     rows_.Clear();
-    if (workingRows_ > 0)
+    if (workingRows_ > 0) {
         PopupMenu1.Enable(copyWorkingCommand_, false);
+        PopupMenu1.Enable(copyDetailsCommand_, false);
+    }
     workingRows_ = 0;
     Changed();
 }
@@ -108,8 +116,10 @@ void ProxyListView::CountWorking(const ListRow& row, int change)
     if (!IsWorking(row))
         return;
     workingRows_ += change;
-    if (workingRows_ == (change > 0 ? 1u : 0u))
+    if (workingRows_ == (change > 0 ? 1u : 0u)) {
         PopupMenu1.Enable(copyWorkingCommand_, workingRows_ > 0);
+        PopupMenu1.Enable(copyDetailsCommand_, workingRows_ > 0);
+    }
 }
 
 void ProxyListView::Insert(std::size_t position, const std::string& caption)
@@ -154,6 +164,15 @@ void ProxyListView::CopyWorkingProxies(HWND owner) const
     std::string lines;
     for (const std::string& proxy : WorkingProxies(rows_))
         lines += (lines.empty() ? "" : "\r\n") + proxy;
+    if (!lines.empty())
+        CopyTextToClipboard(owner, lines);
+}
+
+void ProxyListView::CopyWorkingProxyDetails(HWND owner) const
+{
+    std::string lines;
+    for (const std::string& line : WorkingProxyDetails(rows_))
+        lines += (lines.empty() ? "" : "\r\n") + line;
     if (!lines.empty())
         CopyTextToClipboard(owner, lines);
 }
@@ -259,8 +278,12 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
         return row.Caption;
     if (column >= listColumns_) {
         const auto check = static_cast<std::size_t>(column - listColumns_);
+        if (check == kExitAddressCell)
+            return ExitText(row);
         return check < row.Checks.size() ? row.Checks[check] : std::string();
     }
+    if (column - 1 == countryItem_)
+        return ShownCountry(row, countryItem_);
     const auto index = static_cast<std::size_t>(column) - 1;
     return index < row.SubItems.size() ? row.SubItems[index] : std::string();
 }
@@ -321,9 +344,9 @@ LRESULT ProxyListView::DrawRow(NMLVCUSTOMDRAW& draw) const
     if (draw.nmcd.dwDrawStage != CDDS_ITEMPREPAINT || draw.nmcd.dwItemSpec >= rows_.Count())
         return CDRF_DODEFAULT;
     const std::vector<std::string>& checks = rows_.At(draw.nmcd.dwItemSpec).Checks;
-    if (checks.size() == 3 && checks[0] == "fails" && checks[1] == "no")
+    if (checks.size() >= 3 && checks[0] == "fails" && checks[1] == "no")
         draw.clrText = GetSysColor(COLOR_GRAYTEXT);
-    else if (checks.size() == 3 && checks[2] == "transparent")
+    else if (checks.size() >= 3 && checks[2] == "transparent")
         draw.clrText = RGB(192, 0, 0);
     return CDRF_DODEFAULT;
 }

@@ -38,13 +38,16 @@ public:
     static constexpr DWORD kStyle =
         WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
     // Once the control exists: grid lines, whole-row selection, the columns (the list's own, then
-    // the check columns "Web (ms)", "HTTPS", "Anonymity", `checkWidths` wide), the hint "Double
+    // the check columns "Web (ms)", "HTTPS", "Anonymity", "Exit", `checkWidths` wide; the
+    // sub-item `countryItem` (-1: none) shows where the user appears, see ShownCountry), the hint "Double
     // or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete", "Use This
     // Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its column
     // header and from the keyboard; its events reach `window` as `commands`; after them "Copy
-    // Working Proxies", greyed while no row's proxy has passed its web check. Rows whose proxy
+    // Working Proxies" and "Copy Working Proxies with Details", greyed while no row's proxy has
+    // passed its web check. Rows whose proxy
     // failed both checks are drawn grey, transparent ones red.
-    void SetUp(Window& window, std::initializer_list<Column> columns, const int (&checkWidths)[3], Commands commands);
+    void SetUp(Window& window, std::initializer_list<Column> columns, int countryItem, const int (&checkWidths)[4],
+               Commands commands);
 
     // The commands of a window whose handlers have the names both windows give them: Delete1Click,
     // SelectProxy1Click, StopHideMyIP1Click, CopytoClipboard1Click, CopyWorkingProxies1Click, and
@@ -91,6 +94,9 @@ public:
     // Puts the working proxies on the clipboard, best first (WorkingProxies), one per line with
     // CR LF between; nothing while there are none. Raises as CopySelectedCaption does.
     void CopyWorkingProxies(HWND owner) const;
+    // The working rows' proxies with where they leave, one tab-separated line each
+    // (WorkingProxyDetails), best first.
+    void CopyWorkingProxyDetails(HWND owner) const;
 
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
@@ -127,4 +133,6 @@ private:
     bool redrawDue_ = false;
     std::size_t workingRows_ = 0;
     UINT copyWorkingCommand_ = 0;
+    UINT copyDetailsCommand_ = 0;
+    int countryItem_ = -1;
 };

@@ -1,5 +1,6 @@
 #include "lists/ProxyWatch.h"
 
+#include "core/ExitPlace.h"
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "settings/SystemProxy.h"
@@ -76,8 +77,7 @@ void ProxyWatch::Watch(const std::string& address, Picker picker, RequestWay way
     lastPassMs_.reset();
     if (const auto position = RowOf(*picker_.list, current_.address)) {
         const ListRow& row = picker_.list->Row(*position);
-        if (picker_.countryItem >= 0 && static_cast<std::size_t>(picker_.countryItem) < row.SubItems.size())
-            current_.country = row.SubItems[static_cast<std::size_t>(picker_.countryItem)];
+        current_.country = AppearsIn(row, picker_.countryItem);
         if (const auto checked = CheckedProxyOf(row, picker_.countryItem)) {
             current_ = *checked;
             httpsKnown_ = true;

@@ -163,5 +163,5 @@ std::optional<std::string> UsersAddressTheWay(const std::string& service, const 
 std::vector<std::string> VerdictCells(const ProxyVerdict& verdict)
 {
     return {verdict.webMs ? std::to_string(*verdict.webMs) : "fails", verdict.https ? "yes" : "no",
-            verdict.anonymity ? AnonymityText(*verdict.anonymity) : ""};
+            verdict.anonymity ? AnonymityText(*verdict.anonymity) : "", verdict.exitAddress, verdict.exitCountry};
 }

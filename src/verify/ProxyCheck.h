@@ -61,5 +61,6 @@ std::optional<std::string> UsersAddressTheWay(const std::string& service, const 
                                               const std::string& userAgent, unsigned limitMs);
 
 // The verdict as the list shows it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
-// "Anonymity" its text, empty where the page failed.
+// "Anonymity" its text, empty where the page failed; then the exit address and country
+// (core/ExitPlace.h), empty where unknown.
 std::vector<std::string> VerdictCells(const ProxyVerdict& verdict);

@@ -24,8 +24,8 @@ inline void CatchUp(ProxyListView& list)
     PumpMessagesUntil([&] { return list.ItemCount() == static_cast<int>(list.Count()); }, 5000);
 }
 
-// The three columns of the check's verdict, after the list's own.
-constexpr int kCheckColumns = 3;
+// The columns of the check, after the list's own: the verdict's three, then "Exit".
+constexpr int kCheckColumns = 4;
 
 // Whether every row has its verdict; read from the rows, not from the control, so that looking
 // costs the probes' completions nothing.
@@ -42,7 +42,7 @@ inline bool ShowsVerifiedElite(const ProxyListView& list)
 {
     for (std::size_t position = 0; position < list.Count(); ++position) {
         const std::vector<std::string>& checks = list.Row(position).Checks;
-        if (checks.size() == 3 && checks[1] == "yes" && checks[2] == "elite")
+        if (checks.size() >= 3 && checks[1] == "yes" && checks[2] == "elite")
             return true;
     }
     return false;
@@ -71,7 +71,7 @@ inline Rows ListedRows(ProxyListView& list)
 // Every row's caption and verdict cells ("Web (ms)", "HTTPS", "Anonymity").
 inline Rows ListedVerdicts(ProxyListView& list)
 {
-    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount());
+    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount() - 1);
     for (int item = 0; item < static_cast<int>(rows.size()); ++item)
         rows[item].insert(rows[item].begin(), list.ItemText(item, 0));
     return rows;

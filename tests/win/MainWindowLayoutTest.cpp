@@ -136,7 +136,7 @@ TEST_F(MainWindowLayoutTest, TheHelpTextIsReadOnlyWhiteOnRed)
 TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
 {
     // The specified columns, then the check's.
-    EXPECT_EQ(main.listrep1.ColumnCount(), 6);
+    EXPECT_EQ(main.listrep1.ColumnCount(), 7);
     EXPECT_EQ(main.listrep1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(main.listrep1.ColumnCaption(1), "IP Country");
     EXPECT_EQ(main.listrep1.ColumnCaption(2), "Ping (ms)");
@@ -146,21 +146,24 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_EQ(main.listrep1.ColumnCaption(3), "Web (ms)");
     EXPECT_EQ(main.listrep1.ColumnCaption(4), "HTTPS");
     EXPECT_EQ(main.listrep1.ColumnCaption(5), "Anonymity");
+    EXPECT_EQ(main.listrep1.ColumnCaption(6), "Exit");
     EXPECT_EQ((main.listrep1.Style() & LVS_TYPEMASK), static_cast<DWORD>(LVS_REPORT));
     EXPECT_TRUE(main.listrep1.Style() & LVS_SINGLESEL);
     EXPECT_FALSE(main.listrep1.Style() & LVS_EDITLABELS);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
 
-    ASSERT_EQ(main.PopupMenu1.Count(), 6);
+    ASSERT_EQ(main.PopupMenu1.Count(), 7);
     EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(4), "Copy Working Proxies");
     EXPECT_FALSE(main.PopupMenu1.ItemEnabled(4)) << "no proxy has passed its check yet";
-    EXPECT_EQ(main.PopupMenu1.ItemCaption(5), "Switch Automatically");
-    EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(5)));
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(5), "Copy Working Proxies with Details");
+    EXPECT_FALSE(main.PopupMenu1.ItemEnabled(5));
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(6), "Switch Automatically");
+    EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(6)));
 }
 
 TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)

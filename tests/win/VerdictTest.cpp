@@ -150,7 +150,7 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     const Rows bad = ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount());
     const auto badRow = std::find_if(bad.begin(), bad.end(), [](const auto& row) { return row[1] == "BAD PROXY"; });
     ASSERT_NE(badRow, bad.end());
-    EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", "", ""}));
     checker.ListView1.Delete(static_cast<std::size_t>(badRow - bad.begin()));
     ExpectVerdicts(checker.Handle(), checker.ListView1, kRows);
     EXPECT_TRUE(errors.empty());
@@ -160,6 +160,59 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Copy Working Proxies");
     EXPECT_EQ(ClipboardText(), elite.Host() + "\r\n" + anonymous.Host() + "\r\n" + noTunnel.Host() + "\r\n" +
                                    transparent.Host());
+}
+
+// A proxy that leaves from another address than it listens on, in another country than its
+// line says: both lists show where the user appears, the labels too once it is in use, and the
+// detailed copy tells it all.
+TEST_F(VerdictTest, WhereTheUserAppearsIsShownInBothListsTheLabelsAndTheDetailedCopy)
+{
+    const host::Tinyproxy leaving{"127.0.0.95", 8888, {"DisableViaHeader Yes", "Bind 127.0.0.96"}};
+    service.Serve("places.txt", "127.0.0.96|JP Japan|AS64500 Zarnu Test Net\n127.0.0.81|DE Germany|AS64501 Other Net\n");
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(leaving.Host() + ";US\r\n" + elite.Host() + ";Germany\r\n"));
+    main.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(main.listrep1) && main.listrep1.Count() == 2; }, 30000));
+    std::map<std::string, std::vector<std::string>> shown;
+    for (const auto& row : ListedCells(main.listrep1, 0, main.listrep1.ColumnCount()))
+        shown[row[0]] = row;
+    ASSERT_EQ(shown.count(leaving.Host()) + shown.count(elite.Host()), 2u)
+        << testing::PrintToString(ListedCells(main.listrep1, 0, main.listrep1.ColumnCount()));
+    EXPECT_EQ(shown[leaving.Host()][1], "Japan (listed: US)");
+    EXPECT_EQ(shown[leaving.Host()][6], "Japan, 127.0.0.96");
+    EXPECT_EQ(shown[elite.Host()][1], "Germany") << "the list was right";
+    EXPECT_EQ(shown[elite.Host()][6], "Germany") << "its own address is no news";
+
+    // Both are elite with HTTPS: which goes first is a matter of their web times.
+    const auto lines = [](std::string text) {
+        std::vector<std::string> split;
+        for (std::size_t end; (end = text.find("\r\n")) != std::string::npos; text.erase(0, end + 2))
+            split.push_back(text.substr(0, end));
+        split.push_back(text);
+        std::sort(split.begin(), split.end());
+        return split;
+    };
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy Working Proxies with Details");
+    EXPECT_EQ(lines(ClipboardText()),
+              lines(elite.Host() + "\t127.0.0.81\tGermany\telite\tyes\t" + shown[elite.Host()][3] + "\r\n" +
+                    leaving.Host() + "\t127.0.0.96\tJapan\telite\tyes\t" + shown[leaving.Host()][3]));
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Copy Working Proxies");
+    EXPECT_EQ(lines(ClipboardText()), lines(elite.Host() + "\r\n" + leaving.Host())) << "the plain copy is as it was";
+
+    const Rows listed = ListedRows(main.listrep1);
+    const int leavingItem = listed[0][0] == leaving.Host() ? 0 : 1;
+    SelectItem(main.listrep1, leavingItem);
+    DoubleClickItem(main.listrep1, leavingItem);
+    EXPECT_EQ(main.Label2.Text(), "Japan");
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Use This Proxy");
+    EXPECT_TRUE(main.Label2.Text().rfind("Japan\r\n", 0) == 0) << main.Label2.Text();
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
+
+    // The checker has no country column: its "Exit" column tells.
+    checker.HostNames.SetText(leaving.Host() + "\r\n");
+    checker.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(checker.ListView1) && checker.ListView1.Count() == 1; }, 30000));
+    EXPECT_EQ(ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount())[0][5], "Japan, 127.0.0.96");
+    EXPECT_TRUE(errors.empty());
 }
 
 // A user behind a proxy of their own, which reaches the service from another address than the
