@@ -418,6 +418,21 @@ TEST_F(WatchTest, AFarProxyIsKeptWhileItAnswersAtItsOwnSpeed)
     EXPECT_TRUE(errors.empty());
 }
 
+// The same country is where the user appears, not what the list says: the proxy listed in
+// another country that leaves from the dead one's takes over.
+TEST_F(WatchTest, TheSuccessorOfTheSameExitCountryComesFirst)
+{
+    for (int n = 1; n <= 3; ++n)
+        Proxy(n);
+    service->Serve("places.txt", Address(1) + "|JP Japan|\n" + Address(2) + "|DE Germany|\n" + Address(3) + "|JP Japan|\n");
+    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n" + Host(3) + ";FR\r\n", 3);
+    Use(Host(1));
+    proxies[1].reset();
+    EXPECT_EQ(AwaitSwitch({Host(2), Host(3)}), Host(3));
+    EXPECT_EQ(main.Label2.Text(), "Japan");
+    EXPECT_NE(main.StatusBar1.Text().find("now " + Host(3) + " (Japan, elite)"), std::string::npos) << main.StatusBar1.Text();
+}
+
 // A refresh that ends while the watch checks its dead proxy brings the best new proxy in.
 TEST_F(WatchTest, ARefreshDuringACheckCycleBringsTheBestNewProxyIn)
 {

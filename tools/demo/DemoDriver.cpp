@@ -1,5 +1,6 @@
 // Drives a running zarnu.exe the way a user would, for the screenshots of scripts/run:
-//   zarnu-demo-driver refresh          refresh the proxy list, wait for the rows, use the first
+//   zarnu-demo-driver refresh          refresh the proxy list, wait for the rows, sort them by the
+//                                      web time, use the first
 //   zarnu-demo-driver check LINES...   open the checker, paste the lines, check them, wait, and
 //                                      print how many rows it lists
 //   zarnu-demo-driver close-checker    close the checker window
@@ -70,10 +71,24 @@ int Refresh()
     if (!WaitForRowsToSettle(list))
         return Fail("no rows arrived");
 
+    // Sort by the web time, as a user who wants a working proxy does (a click on the "Web (ms)"
+    // header: working proxies first, the fastest on top), once the checks have had a moment.
+    Sleep(1000);
+    SendMessageA(list, LVM_SCROLL, SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0), 0); // the column in sight
+    const HWND headerControl = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    int webColumn = 0; // its middle, in the header's coordinates
+    for (int column = 0; column < 3; ++column)
+        webColumn += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0));
+    webColumn += static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 3, 0)) / 2;
+    const LPARAM at = MAKELPARAM(webColumn, 5);
+    PostMessageA(headerControl, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(headerControl, WM_LBUTTONUP, 0, at);
+    Sleep(300);
+
     // Select the first row from the keyboard, then double-click it.
     PostMessageA(list, WM_KEYDOWN, VK_HOME, 0);
     RECT header{};
-    GetWindowRect(reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0)), &header);
+    GetWindowRect(headerControl, &header);
     PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, header.bottom - header.top + 6));
     return 0;
 }
