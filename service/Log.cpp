@@ -14,6 +14,21 @@ namespace {
 constexpr std::size_t kMostQueuedBytes = 4 * 1024 * 1024;
 constexpr std::size_t kMostFieldBytes = 256;
 
+// `line` with the UTC time before it and a line feed after it.
+std::string Stamped(const std::string& line)
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    char millisText[8];
+    std::snprintf(millisText, sizeof millisText, ".%03dZ ", static_cast<int>(millis));
+    return stamp + std::string(millisText) + line + "\n";
+}
+
 class LogWriter {
 public:
     LogWriter() { std::thread([this] { Write(); }).detach(); } // lives as long as the process
@@ -73,20 +88,6 @@ private:
     std::size_t dropped_ = 0;
     bool writing_ = false;
 
-public:
-    static std::string Stamped(const std::string& line)
-    {
-        const auto now = std::chrono::system_clock::now();
-        const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-        const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-        std::tm utc{};
-        gmtime_r(&seconds, &utc);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
-        char millisText[8];
-        std::snprintf(millisText, sizeof millisText, ".%03dZ ", static_cast<int>(millis));
-        return stamp + std::string(millisText) + line + "\n";
-    }
 };
 
 LogWriter& Writer()
@@ -99,7 +100,7 @@ LogWriter& Writer()
 
 void LogLine(const std::string& line)
 {
-    Writer().Add(LogWriter::Stamped(line));
+    Writer().Add(Stamped(line));
 }
 
 void FlushLog(std::chrono::milliseconds patience)

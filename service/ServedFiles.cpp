@@ -153,30 +153,29 @@ std::shared_ptr<const ServedVersion> ServedFiles::Current() const
     return current_;
 }
 
-bool ServedFiles::Refresh(Watched& file, bool always)
+void ServedFiles::Refresh(Watched& file, bool always)
 {
     FileStamp now;
     if (!StampOf(file.path, now)) {
         LogLine("cannot read " + file.path.string() + ": the last good version stays served");
-        return false;
+        return;
     }
     if (!always && now == file.stamp)
-        return true;
+        return;
     if (WrittenAgo(now) < std::chrono::seconds(settleSeconds_)) {
         LogLine(file.path.string() + " was written less than " + std::to_string(settleSeconds_) +
                 " s ago: it is read once it has been unchanged that long");
-        return false;
+        return;
     }
     std::string content;
     if (!ReadWhole(file.path, now, content)) {
         LogLine("cannot read " + file.path.string() + " whole (it changed while it was read): the last good version "
                 "stays served");
-        return false;
+        return;
     }
     file.stamp = now;
     if (content != file.content)
         file.pending = std::move(content);
-    return true;
 }
 
 void ServedFiles::LookAgain(bool asked)
@@ -189,7 +188,7 @@ void ServedFiles::LookAgain(bool asked)
         Publish(asked);
 }
 
-bool ServedFiles::Publish(bool asked)
+void ServedFiles::Publish(bool asked)
 {
     Watched* const files[] = {&list_, &agents_, accounts_ ? &*accounts_ : nullptr};
     const auto contentOf = [](const Watched& file) -> const std::string& { return file.pending ? *file.pending : file.content; };
@@ -223,11 +222,10 @@ bool ServedFiles::Publish(bool asked)
         }
     if (!refusal.empty()) {
         LogLine("refused the new version (" + counts + "): " + refusal + "; the last good version stays served");
-        return false;
+        return;
     }
     LogLine("serving " + counts);
     servedProxies_ = proxies;
     const std::lock_guard<std::mutex> hold(lock_);
     current_ = std::move(version);
-    return true;
 }

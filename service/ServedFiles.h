@@ -65,11 +65,12 @@ private:
         std::string content;                // the one served
         std::optional<std::string> pending; // read, not yet served
     };
-    // Reads `file` again where it changed (or `always`) into its `pending`; false where it could
-    // not be read whole, or was refused, and says so in the log.
-    bool Refresh(Watched& file, bool always);
-    // Serves what was read; false (and the last good version stays) when it is refused.
-    bool Publish(bool asked);
+    // Reads `file` again where it changed (or `always`) into its `pending`; where it cannot be
+    // read (whole, or yet), the log says so.
+    void Refresh(Watched& file, bool always);
+    // Serves what was read, unless it is refused: then the last good version stays, and the log
+    // says why.
+    void Publish(bool asked);
 
     unsigned settleSeconds_;
     unsigned leastSharePercent_;

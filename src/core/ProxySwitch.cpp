@@ -107,12 +107,12 @@ bool ProgramProxyInUse(const ProxyState& state, const std::u16string& address)
            IsNonZeroDword(state.enable) && !state.autoConfigUrl;
 }
 
-std::optional<ProxyPlan> PlanSwitchOn(const ProxyState& state, const std::u16string& address)
+namespace {
+
+// The user's settings to keep while `address` is in place: in the copy while a proxy of the
+// program's is (or may still be) in place, otherwise as they stand; `address` among the applied.
+SavedProxy UsersSettingsFor(const ProxyState& state, const std::u16string& address)
 {
-    if (state.copyPresent && !state.copy)
-        return std::nullopt;
-    // The user's settings: in the copy while a proxy of the program's is (or may still be) in
-    // place, otherwise as they stand.
     SavedProxy saved;
     if (state.copy && (state.copy->restoring || ProgramProxyInPlace(state))) {
         saved = *state.copy;
@@ -131,7 +131,16 @@ std::optional<ProxyPlan> PlanSwitchOn(const ProxyState& state, const std::u16str
     }
     if (!Holds(saved.applied, address))
         saved.applied.push_back(address);
+    return saved;
+}
 
+} // namespace
+
+std::optional<ProxyPlan> PlanSwitchOn(const ProxyState& state, const std::u16string& address)
+{
+    if (state.copyPresent && !state.copy)
+        return std::nullopt;
+    SavedProxy saved = UsersSettingsFor(state, address);
     const std::u16string bypass = BypassWithLocalAddresses(saved.bypass);
     const std::u16string usersScript = saved.connection ? saved.connection->autoConfigUrl : std::u16string();
     // The copy first, knowing the new address, so that a run ending at any later point is

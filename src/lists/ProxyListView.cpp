@@ -159,22 +159,28 @@ void ProxyListView::CopySelectedCaption(HWND owner) const
         CopyTextToClipboard(owner, rows_.At(*selected).Caption);
 }
 
+namespace {
+
+// Puts `lines` on the clipboard, one a line; nothing when there are none.
+void CopyLines(HWND owner, const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "\r\n") + line;
+    if (!text.empty())
+        CopyTextToClipboard(owner, text);
+}
+
+} // namespace
+
 void ProxyListView::CopyWorkingProxies(HWND owner) const
 {
-    std::string lines;
-    for (const std::string& proxy : WorkingProxies(rows_))
-        lines += (lines.empty() ? "" : "\r\n") + proxy;
-    if (!lines.empty())
-        CopyTextToClipboard(owner, lines);
+    CopyLines(owner, WorkingProxies(rows_));
 }
 
 void ProxyListView::CopyWorkingProxyDetails(HWND owner) const
 {
-    std::string lines;
-    for (const std::string& line : WorkingProxyDetails(rows_))
-        lines += (lines.empty() ? "" : "\r\n") + line;
-    if (!lines.empty())
-        CopyTextToClipboard(owner, lines);
+    CopyLines(owner, WorkingProxyDetails(rows_));
 }
 
 std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)

@@ -16,22 +16,15 @@
 namespace {
 
 using service::Folder;
+using service::ProxyLines;
 using service::RawClient;
 using service::ServiceProcess;
-
-std::string Proxies(int count, int port)
-{
-    std::string lines;
-    for (int i = 0; i < count; ++i)
-        lines += "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":" + std::to_string(port) + "\n";
-    return lines;
-}
 
 class AbuseTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        folder.Write("proxies.txt", Proxies(100, 8080));
+        folder.Write("proxies.txt", ProxyLines(100, 8080));
         folder.Write("useragent.txt", "");
     }
 
@@ -72,6 +65,15 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
+    }
+
+    // The list that `service` serves alice now, line by line; none where it serves none.
+    static std::vector<std::string> ServedList(const ServiceProcess& service)
+    {
+        httplib::Client client("127.0.0.1", service.Port());
+        client.set_basic_auth("alice", ServicePassword);
+        const auto list = client.Get(ProxyListPath);
+        return list && list->status == 200 ? SplitLines(DecodeProxyList(list->body)) : std::vector<std::string>();
     }
 
     // Replaces a file as operators are told to: written aside, then moved into place.
@@ -215,12 +217,7 @@ TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
     folder.Write("accounts.txt", "alice\n");
     const auto service = Start("accounts = accounts.txt\nreload_interval = 1\nsettle_time = 0\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
-    const auto served = [&] {
-        httplib::Client client("127.0.0.1", service->Port());
-        client.set_basic_auth("alice", ServicePassword);
-        const auto list = client.Get(ProxyListPath);
-        return list && list->status == 200 ? SplitLines(DecodeProxyList(list->body)).size() : 0;
-    };
+    const auto served = [&] { return ServedList(*service).size(); };
     ASSERT_EQ(served(), 100u);
     EXPECT_NE(service->Log().find("serving " + (folder.Path() / "proxies.txt").string() + ": 100 proxies, 0 lines skipped "
                                   "(not address:port); " + (folder.Path() / "accounts.txt").string() + ": 1 accounts"),
@@ -229,17 +226,17 @@ TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
     for (const auto& [name, text, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
              {"proxies.txt", "<html>garbage</html>\n\x01\x02\n", "it has no proxy"},
              {"proxies.txt", "", "it has no proxy"},
-             {"proxies.txt", Proxies(40, 8080), "it has fewer than 50 % of the 100 proxies served"},
+             {"proxies.txt", ProxyLines(40, 8080), "it has fewer than 50 % of the 100 proxies served"},
              {"accounts.txt", "\n# nobody\n", "its accounts file names no account"}}) {
         SCOPED_TRACE(why);
         Replace(name, text);
         EXPECT_TRUE(AwaitLog(*service, "refused the new version", ++refusals)) << service->Log();
         EXPECT_NE(service->Log().find(why), std::string::npos);
         EXPECT_EQ(served(), 100u);
-        Replace(name, name == "proxies.txt" ? Proxies(100, 8080) : "alice\n");
+        Replace(name, name == "proxies.txt" ? ProxyLines(100, 8080) : "alice\n");
     }
     // The operator asks for a much shorter list: it is taken.
-    Replace("proxies.txt", Proxies(40, 8080));
+    Replace("proxies.txt", ProxyLines(40, 8080));
     service->Signal(SIGHUP);
     EXPECT_TRUE(AwaitLog(*service, "serving " + (folder.Path() / "proxies.txt").string() + ": 40 proxies"));
     EXPECT_EQ(served(), 40u);
@@ -250,15 +247,12 @@ TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItHasSettled)
     const auto service = Start("reload_interval = 1\nsettle_time = 3\nrate_limit = 1000\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
     const auto firstLine = [&] {
-        httplib::Client client("127.0.0.1", service->Port());
-        client.set_basic_auth("alice", ServicePassword);
-        const auto list = client.Get(ProxyListPath);
-        const std::vector<std::string> lines = SplitLines(DecodeProxyList(list ? list->body : ""));
+        const std::vector<std::string> lines = ServedList(*service);
         return std::to_string(lines.size()) + " " + (lines.empty() ? "" : lines.back());
     };
     const std::string before = firstLine();
     // Written in place, with a pause halfway, as a slow copy writes it.
-    const std::string next = Proxies(100, 3128);
+    const std::string next = ProxyLines(100, 3128);
     {
         std::ofstream file(folder.Path() / "proxies.txt", std::ios::binary | std::ios::trunc);
         file << next.substr(0, next.size() / 2 + 3) << std::flush;
@@ -276,7 +270,8 @@ TEST_F(AbuseTest, AListThatChangesWhileItIsReadIsNotTaken)
 {
     // A long list, then bytes added to it without a pause while the service looks at it twice:
     // each look reads it while it changes.
-    folder.Write("proxies.txt", Proxies(62500, 8080) + Proxies(62500, 8080) + Proxies(62500, 8080) + Proxies(62500, 8080));
+    const std::string quarter = ProxyLines(62500, 8080);
+    folder.Write("proxies.txt", quarter + quarter + quarter + quarter);
     const auto service = Start("reload_interval = 1\nsettle_time = 0\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
     std::ofstream file(folder.Path() / "proxies.txt", std::ios::binary | std::ios::app);

@@ -38,6 +38,16 @@ inline std::string FileText(const fs::path& path)
     return text.str();
 }
 
+// `count` proxy lines on distinct loopback addresses, each with `port` and, where given, `country`.
+inline std::string ProxyLines(int count, int port, const std::string& country = "")
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "127.0." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250 + 1) + ":" + std::to_string(port) +
+                 (country.empty() ? "" : ";" + country) + "\n";
+    return lines;
+}
+
 // A loopback port that nothing listens on now.
 inline int FreePort()
 {
@@ -212,7 +222,6 @@ public:
     ~RawClient() { close(socket_); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
-    bool Connected() const { return connected_; }
     // Whether the service has closed the connection (without a word), looking without waiting.
     bool ClosedByPeer() const
     {

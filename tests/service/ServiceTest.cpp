@@ -20,13 +20,10 @@ using service::Folder;
 using service::RawClient;
 using service::ServiceProcess;
 
+// The list of version `version`: its port tells it.
 std::string Lines(int count, int version)
 {
-    std::string lines;
-    for (int i = 0; i < count; ++i)
-        lines += "127.0." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250 + 1) + ":" +
-                 std::to_string(1000 + version) + ";Germany\n";
-    return lines;
+    return service::ProxyLines(count, 1000 + version, "Germany");
 }
 
 class ServiceTest : public testing::Test {
