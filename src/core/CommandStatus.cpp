@@ -15,7 +15,8 @@ std::string GroupedNumber(std::size_t number, const NumberStyle& style)
     return grouped;
 }
 
-void CommandTally::Count(bool web, const std::optional<Anonymity>& anonymity, bool tunnel)
+void CommandTally::Count(bool web, const std::optional<Anonymity>& anonymity, bool tunnel,
+                         std::optional<ProxyKind> kind)
 {
     ++checked;
     https += tunnel;
@@ -25,6 +26,8 @@ void CommandTally::Count(bool web, const std::optional<Anonymity>& anonymity, bo
     elite += anonymity == Anonymity::Elite;
     this->anonymous += anonymity == Anonymity::Anonymous;
     transparent += anonymity == Anonymity::Transparent;
+    socks5 += kind == ProxyKind::Socks5;
+    socks4 += kind == ProxyKind::Socks4;
 }
 
 std::string ProbingText(const CommandTally& tally, const NumberStyle& style)
@@ -39,6 +42,18 @@ std::string CheckingText(const CommandTally& tally, const NumberStyle& style)
            " listed proxies checked, " + GroupedNumber(tally.working, style) + " work";
 }
 
+namespace {
+
+std::string KindsText(const CommandTally& tally, const NumberStyle& style)
+{
+    if (tally.socks5 + tally.socks4 == 0)
+        return {};
+    return "; by type " + GroupedNumber(tally.working - tally.socks5 - tally.socks4, style) + " HTTP, " +
+           GroupedNumber(tally.socks5, style) + " SOCKS5, " + GroupedNumber(tally.socks4, style) + " SOCKS4";
+}
+
+} // namespace
+
 std::string SummaryText(const CommandTally& tally, double seconds, const NumberStyle& style)
 {
     const long tenths = std::lround(seconds * 10);
@@ -50,7 +65,7 @@ std::string SummaryText(const CommandTally& tally, double seconds, const NumberS
     return probed + ": " + GroupedNumber(tally.answered, style) + " answered, " + GroupedNumber(tally.working, style) +
            " work (" + GroupedNumber(tally.elite, style) + " elite, " + GroupedNumber(tally.anonymous, style) +
            " anonymous, " + GroupedNumber(tally.transparent, style) + " transparent), " +
-           GroupedNumber(tally.https, style) + " carry HTTPS";
+           GroupedNumber(tally.https, style) + " carry HTTPS" + KindsText(tally, style);
 }
 
 std::string ListNotFetchedText(const std::string& reason)

@@ -4,6 +4,7 @@
 // summary that stays until the next command. Numbers in the user's digit grouping.
 
 #include "core/IpCheckPage.h"
+#include "core/ProxyHandshake.h"
 
 #include <cstddef>
 #include <optional>
@@ -31,9 +32,13 @@ struct CommandTally {
     std::size_t anonymous = 0;
     std::size_t transparent = 0;
     std::size_t https = 0;    // the tunnel worked
+    std::size_t socks5 = 0;   // of the working ones
+    std::size_t socks4 = 0;
 
-    // Counts one verdict: whether the page came, with which anonymity, and the tunnel.
-    void Count(bool web, const std::optional<Anonymity>& anonymity, bool tunnel);
+    // Counts one verdict: whether the page came, with which anonymity, the tunnel, and the kind
+    // of proxy.
+    void Count(bool web, const std::optional<Anonymity>& anonymity, bool tunnel,
+               std::optional<ProxyKind> kind = std::nullopt);
 };
 
 // "1,234 of 10,000 probed, 56 listed", while the probes run.
@@ -41,8 +46,8 @@ std::string ProbingText(const CommandTally& tally, const NumberStyle& style);
 // "40 of 812 listed proxies checked, 12 work", while the checks run.
 std::string CheckingText(const CommandTally& tally, const NumberStyle& style);
 // Once the command has ended, `seconds` after it began: "10,000 probed in 16.5 s: 812 answered,
-// 95 work (12 elite, 40 anonymous, 31 transparent), 23 carry HTTPS", or "No proxy answered" and
-// how many were probed.
+// 95 work (12 elite, 40 anonymous, 31 transparent), 23 carry HTTPS", and where SOCKS proxies
+// work "; by type 80 HTTP, 12 SOCKS5, 3 SOCKS4", or "No proxy answered" and how many were probed.
 std::string SummaryText(const CommandTally& tally, double seconds, const NumberStyle& style);
 // What a command that dropped the earlier one says first.
 inline constexpr const char* kEarlierCommandDropped = "The earlier command was dropped and a new one began. ";

@@ -240,7 +240,11 @@ std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows)
 std::vector<std::string> WorkingProxies(const ListRows& rows)
 {
     std::vector<std::string> proxies;
-    for (const std::size_t position : WorkingRowsBestFirst(rows))
-        proxies.push_back(ProxyLineAddress(rows.At(position).Caption));
+    for (const std::size_t position : WorkingRowsBestFirst(rows)) {
+        const ListRow& row = rows.At(position);
+        const std::string kind = row.Checks.size() > kProxyKindCell ? row.Checks[kProxyKindCell] : std::string();
+        const std::string scheme = kind == "SOCKS5" ? "socks5://" : kind == "SOCKS4" ? "socks4://" : "";
+        proxies.push_back(scheme + ProxyLineAddress(row.Caption));
+    }
     return proxies;
 }

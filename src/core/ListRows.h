@@ -38,6 +38,10 @@ bool IsWorking(const ListRow& row);
 // `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
 inline constexpr int kCheckColumnData = 1000;
 
+// The check cell that holds the kind of the row's proxy ("HTTP", "SOCKS5", "SOCKS4"), empty where
+// it is not known.
+inline constexpr std::size_t kProxyKindCell = 5;
+
 // The list order: negative when `item1` goes first. `data` 0 compares the captions, k >= 1
 // sub-item k - 1, kCheckColumnData + k check cell k (all with CompareCells), and rows equal there
 // are ordered by their captions as text. A row without the compared cell counts as equal to the
@@ -109,6 +113,6 @@ private:
 std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows);
 
 // The proxies of the working rows as "address:port" (the caption up to its ";", without blanks
-// around it), best first: elite before anonymous before transparent before unknown, HTTPS
+// around it), a SOCKS proxy as "socks5://address:port" or "socks4://address:port", best first: elite before anonymous before transparent before unknown, HTTPS
 // before none, then the lower web time; rows equal in all of these keep their order.
 std::vector<std::string> WorkingProxies(const ListRows& rows);

@@ -63,7 +63,7 @@ void CommandProgress::Probed(bool answered)
 
 void CommandProgress::Verdict(const ProxyVerdict& verdict)
 {
-    tally_.Count(verdict.webMs.has_value(), verdict.anonymity, verdict.https);
+    tally_.Count(verdict.webMs.has_value(), verdict.anonymity, verdict.https, verdict.kind);
 }
 
 void CommandProgress::Show()

@@ -31,6 +31,13 @@ bool IsUserInput(UINT message)
 }
 
 // The keyboard's menu key (asked for on its release) and Shift+F10.
+// The check cell that the check column `checkColumn` shows: "Exit" shows two (the exit address's
+// cell stands for both), and the kind comes after them.
+std::size_t CheckCellOf(int checkColumn)
+{
+    return checkColumn == 4 ? kProxyKindCell : static_cast<std::size_t>(checkColumn);
+}
+
 bool IsMenuKey(UINT message, WPARAM key)
 {
     return ((message == WM_KEYDOWN || message == WM_KEYUP) && key == VK_APPS) ||
@@ -40,7 +47,7 @@ bool IsMenuKey(UINT message, WPARAM key)
 } // namespace
 
 void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, int countryItem,
-                          const int (&checkWidths)[4], Commands commands)
+                          const int (&checkWidths)[5], Commands commands)
 {
     commands_ = std::move(commands);
     countryItem_ = countryItem;
@@ -49,8 +56,8 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
     for (const Column& column : columns)
         AddColumn(column.caption, column.width);
     listColumns_ = static_cast<int>(columns.size());
-    const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity", "Exit"};
-    for (int i = 0; i < 4; ++i)
+    const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity", "Exit", "Type"};
+    for (int i = 0; i < 5; ++i)
         AddColumn(checkCaptions[i], checkWidths[i]);
     hint_.Attach(window.Handle(), hwnd_, kHint);
 
@@ -203,7 +210,7 @@ void ProxyListView::SetChecks(std::uint64_t id, std::vector<std::string> cells)
 
 void ProxyListView::SortByColumn(int column)
 {
-    Sort(column < listColumns_ ? column : kCheckColumnData + column - listColumns_);
+    Sort(column < listColumns_ ? column : kCheckColumnData + static_cast<int>(CheckCellOf(column - listColumns_)));
 }
 
 void ProxyListView::Sort(int data)
@@ -283,7 +290,7 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
     if (column == 0)
         return row.Caption;
     if (column >= listColumns_) {
-        const auto check = static_cast<std::size_t>(column - listColumns_);
+        const std::size_t check = CheckCellOf(column - listColumns_);
         if (check == kExitAddressCell)
             return ExitText(row);
         return check < row.Checks.size() ? row.Checks[check] : std::string();

@@ -38,7 +38,7 @@ public:
     static constexpr DWORD kStyle =
         WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
     // Once the control exists: grid lines, whole-row selection, the columns (the list's own, then
-    // the check columns "Web (ms)", "HTTPS", "Anonymity", "Exit", `checkWidths` wide; the
+    // the check columns "Web (ms)", "HTTPS", "Anonymity", "Exit", "Type", `checkWidths` wide; the
     // sub-item `countryItem` (-1: none) shows where the user appears, see ShownCountry), the hint "Double
     // or Right click here to Hide Your IP", and the context menu PopupMenu1 ("Delete", "Use This
     // Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its column
@@ -46,7 +46,7 @@ public:
     // Working Proxies" and "Copy Working Proxies with Details", greyed while no row's proxy has
     // passed its web check. Rows whose proxy
     // failed both checks are drawn grey, transparent ones red.
-    void SetUp(Window& window, std::initializer_list<Column> columns, int countryItem, const int (&checkWidths)[4],
+    void SetUp(Window& window, std::initializer_list<Column> columns, int countryItem, const int (&checkWidths)[5],
                Commands commands);
 
     // The commands of a window whose handlers have the names both windows give them: Delete1Click,

@@ -20,7 +20,7 @@ std::atomic<std::size_t> peakRunning{0};
 
 // How long the engine's thread waits for its sockets before it looks for new checks.
 constexpr DWORD kLongestWaitMs = 10;
-constexpr std::size_t kMostPartsPerCheck = 2;
+constexpr std::size_t kMostPartsPerCheck = 6;
 
 // A set of sockets for `select`, larger than the platform's default of 64 (the platform reads as
 // many as the count says).
@@ -28,7 +28,11 @@ struct SocketSet {
     u_int fd_count = 0;
     SOCKET fd_array[CheckEngine::kMostAtOnce * kMostPartsPerCheck];
 
-    void Add(SOCKET socket) { fd_array[fd_count++] = socket; }
+    void Add(SOCKET socket)
+    {
+        if (fd_count < CheckEngine::kMostAtOnce * kMostPartsPerCheck)
+            fd_array[fd_count++] = socket;
+    }
     fd_set* Get() { return reinterpret_cast<fd_set*>(this); }
 };
 
@@ -101,8 +105,10 @@ private:
         ULONGLONG start;
         std::vector<std::unique_ptr<HttpExchange>> exchanges; // null while its address is looked up
         std::vector<PartResult> results;
+        std::vector<bool> started;
         std::vector<bool> ended;
         std::vector<bool> connected;
+        int provenKind = 0;
     };
 
     // New checks, and addresses looked up; false once the engine is ending.
@@ -144,10 +150,12 @@ private:
             check.start = GetTickCount64();
             check.exchanges.resize(parts);
             check.results.resize(parts);
+            check.started.resize(parts, false);
             check.ended.resize(parts, false);
             check.connected.resize(parts, false);
             for (std::size_t part = 0; part < parts; ++part)
-                StartPart(check, part);
+                if (check.job.parts[part].startsAfter < 0)
+                    StartPart(check, part);
         }
         if (running_.size() > peakRunning.load())
             peakRunning = running_.size();
@@ -155,6 +163,7 @@ private:
 
     void StartPart(Running& check, std::size_t part)
     {
+        check.started[part] = true;
         const HostPort target = SplitHostPort(check.job.parts[part].target, 0);
         if (const auto address = Resolve(target.host, target.port, true)) {
             Connect(check, part, address);
@@ -176,14 +185,17 @@ private:
             return;
         }
         const CheckPart& plan = check.job.parts[part];
-        ExchangePlan exchange{address->address, address->length, plan.tunnelRequest, plan.request};
+        ExchangePlan exchange{address->address, address->length, plan.handshake, plan.request};
         check.exchanges[part] = std::make_unique<HttpExchange>(std::move(exchange));
         check.exchanges[part]->Start(); // one that fails at once is done, and told as refused
     }
 
     void WaitForSockets()
     {
-        SocketSet readable, writable, failed;
+        SocketSet& readable = sets_[0];
+        SocketSet& writable = sets_[1];
+        SocketSet& failed = sets_[2];
+        readable.fd_count = writable.fd_count = failed.fd_count = 0;
         std::unordered_map<SOCKET, HttpExchange*> bySocket;
         ULONGLONG nearest = ~0ull;
         for (Running& check : running_) {
@@ -233,6 +245,32 @@ private:
         return any;
     }
 
+    // The kind that proved itself ends the parts of the other kinds; a part that waits for another
+    // starts or ends as its CheckPart says.
+    void Settle(Running& check)
+    {
+        const std::vector<CheckPart>& parts = check.job.parts;
+        for (std::size_t part = 0; part < parts.size() && !check.provenKind; ++part)
+            if (parts[part].kind && check.exchanges[part] && check.exchanges[part]->Proved())
+                check.provenKind = parts[part].kind;
+        for (std::size_t part = 0; part < parts.size(); ++part) {
+            if (check.ended[part])
+                continue;
+            if (check.provenKind && parts[part].kind && parts[part].kind != check.provenKind) {
+                check.exchanges[part].reset();
+                check.started[part] = check.ended[part] = true;
+            } else if (!check.started[part]) {
+                const auto after = static_cast<std::size_t>(parts[part].startsAfter);
+                const HttpExchange* earlier = check.exchanges[after].get();
+                const bool failed = check.ended[after] && !(earlier && earlier->Proved());
+                if (parts[part].ifFailed ? failed : earlier && earlier->Answered())
+                    StartPart(check, part);
+                else if (check.ended[after])
+                    check.started[part] = check.ended[part] = true;
+            }
+        }
+    }
+
     void FinishEnded()
     {
         const ULONGLONG now = GetTickCount64();
@@ -242,9 +280,11 @@ private:
                 const HttpExchange* exchange = check->exchanges[part].get();
                 if (!check->ended[part] && exchange && exchange->Done()) {
                     check->ended[part] = true;
-                    check->results[part] = {exchange->Answer(), static_cast<unsigned>(now - check->start)};
+                    check->results[part] = {exchange->Answer(), static_cast<unsigned>(now - check->start),
+                                            exchange->Proved()};
                 }
             }
+            Settle(*check);
             const bool allEnded = std::all_of(check->ended.begin(), check->ended.end(), [](bool ended) { return ended; });
             const bool cancelled = Cancelled(check->job);
             const bool connected = NoteConnections(*check, now);
@@ -281,6 +321,7 @@ private:
     std::list<Running> running_;
     std::uint64_t serial_ = 0;
     ConnectTimes connectTimes_;
+    SocketSet sets_[3]; // readable, writable, failed
 };
 
 unsigned WINAPI RunLoop(void* loop)

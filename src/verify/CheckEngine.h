@@ -17,17 +17,27 @@
 #include <string>
 #include <vector>
 
-// One exchange of a check: to `target` ("host:port", the host a name or an address), first a
-// tunnel where `tunnelRequest` asks for one, then `request`.
+// One exchange of a check: to `target` ("host:port", the host a name or an address), first the
+// `handshake` that opens the way through a proxy, then `request`.
 struct CheckPart {
     std::string target;
-    std::string tunnelRequest;
+    std::vector<HandshakeStep> handshake;
     std::string request;
+    // Where the kind of proxy at `target` is not known, a check asks in each kind at once: once a
+    // part of one kind (not 0) has proved itself (HttpExchange::Proved), the parts of the other
+    // kinds end, failed.
+    int kind = 0;
+    // Where not -1, the part waits for that earlier part: it starts once that one's first step
+    // was answered (HttpExchange::Answered), and ends, failed, where that one ended without; with
+    // `ifFailed`, it starts once that one ended without proving itself instead.
+    int startsAfter = -1;
+    bool ifFailed = false;
 };
 
 struct PartResult {
     HttpAnswer answer;         // complete only where a whole answer came in time
     unsigned milliseconds = 0; // from the check's start to the whole answer
+    bool proved = false;       // HttpExchange::Proved
 };
 
 struct CheckJob {
@@ -45,7 +55,7 @@ struct CheckJob {
 
 class CheckEngine {
 public:
-    // Two sockets each, well within the 64 K that one wait of the platform's watches; a thousand
+    // Six sockets each at most, well within the 64 K that one wait of the platform's watches; a thousand
     // connections being made at once are far from what a home router keeps track of.
     static constexpr std::size_t kMostAtOnce = 1024;
 

@@ -8,13 +8,6 @@ namespace {
 constexpr std::size_t kMostHeadBytes = 16 * 1024;
 constexpr std::size_t kMostBodyBytes = 64 * 1024;
 
-// Where a head ends (after its empty line); npos while it has not.
-std::size_t HeadEnd(const std::string& text)
-{
-    const std::size_t end = text.find("\r\n\r\n");
-    return end == std::string::npos ? end : end + 4;
-}
-
 // The value of a "Content-Length" line of `head`; -1 where it has none.
 long long ContentLength(const std::string& head)
 {
@@ -27,17 +20,6 @@ long long ContentLength(const std::string& head)
 }
 
 } // namespace
-
-int StatusOf(const std::string& head)
-{
-    // "HTTP/1.x NNN"
-    if (head.size() < 12 || head.compare(0, 7, "HTTP/1.") != 0 || head[8] != ' ')
-        return 0;
-    for (int digit = 9; digit < 12; ++digit)
-        if (head[digit] < '0' || head[digit] > '9')
-            return 0;
-    return std::atoi(head.substr(9, 3).c_str());
-}
 
 HttpExchange::HttpExchange(ExchangePlan plan) : plan_(std::move(plan)) {}
 
@@ -66,7 +48,7 @@ bool HttpExchange::Start()
 
 bool HttpExchange::WantsWrite() const
 {
-    return phase_ == Phase::Connecting || phase_ == Phase::SendingTunnelRequest || phase_ == Phase::SendingRequest;
+    return phase_ == Phase::Connecting || phase_ == Phase::SendingStep || phase_ == Phase::SendingRequest;
 }
 
 void HttpExchange::Advance(bool readable, bool writable, bool failed)
@@ -79,17 +61,22 @@ void HttpExchange::Advance(bool readable, bool writable, bool failed)
     }
     if (phase_ == Phase::Connecting && writable) {
         connected_ = true;
-        const bool tunnel = !plan_.tunnelRequest.empty();
-        outgoing_ = tunnel ? plan_.tunnelRequest : plan_.request;
-        phase_ = tunnel ? Phase::SendingTunnelRequest : Phase::SendingRequest;
-        sent_ = 0;
+        SendNext();
     }
-    if (phase_ == Phase::SendingTunnelRequest && writable)
-        Send(Phase::ReadingTunnelHead);
+    if (phase_ == Phase::SendingStep && writable)
+        Send(Phase::ReadingStep);
     else if (phase_ == Phase::SendingRequest && writable)
         Send(Phase::ReadingAnswer);
-    else if ((phase_ == Phase::ReadingTunnelHead || phase_ == Phase::ReadingAnswer) && readable)
+    else if ((phase_ == Phase::ReadingStep || phase_ == Phase::ReadingAnswer) && readable)
         Receive();
+}
+
+void HttpExchange::SendNext()
+{
+    const bool stepsLeft = step_ < plan_.handshake.size();
+    outgoing_ = stepsLeft ? plan_.handshake[step_].request : plan_.request;
+    phase_ = stepsLeft ? Phase::SendingStep : Phase::SendingRequest;
+    sent_ = 0;
 }
 
 void HttpExchange::Fail()
@@ -127,34 +114,31 @@ void HttpExchange::Receive()
     }
     incoming_.append(buffer, static_cast<std::size_t>(count));
     bytesReceived_ += static_cast<std::size_t>(count);
-    if (phase_ == Phase::ReadingTunnelHead && count == 0)
-        Fail(); // closed before the tunnel was granted: a socket at its end stays readable
-    else if (phase_ == Phase::ReadingTunnelHead)
-        TunnelHeadRead();
+    if (phase_ == Phase::ReadingStep)
+        StepRead(count == 0);
     else
         AnswerRead(count == 0);
 }
 
-void HttpExchange::TunnelHeadRead()
+void HttpExchange::StepRead(bool ended)
 {
-    const std::size_t end = HeadEnd(incoming_);
-    if (end == std::string::npos) {
-        if (incoming_.size() > kMostHeadBytes)
+    const StepReply reply = plan_.handshake[step_].read(incoming_);
+    if (step_ == 0 && (reply.state == StepReply::Granted || reply.state == StepReply::Refused))
+        answered_ = true;
+    if (reply.state != StepReply::Granted) {
+        if (reply.state != StepReply::More || ended) // a socket at its end stays readable
             Fail();
         return;
     }
-    if (end > kMostHeadBytes || StatusOf(incoming_) / 100 != 2) {
-        Fail();
-        return;
-    }
-    incoming_.erase(0, end); // what follows came through the tunnel
-    outgoing_ = plan_.request;
-    sent_ = 0;
-    phase_ = Phase::SendingRequest;
+    incoming_.erase(0, reply.length); // what follows came from the far end
+    proved_ = ++step_ == plan_.handshake.size();
+    SendNext();
 }
 
 void HttpExchange::AnswerRead(bool ended)
 {
+    if (plan_.handshake.empty() && StatusOf(incoming_) != 0)
+        proved_ = true;
     const std::size_t end = HeadEnd(incoming_);
     if (end == std::string::npos || end > kMostHeadBytes) {
         if (ended || incoming_.size() > kMostHeadBytes)

@@ -1,12 +1,17 @@
 #pragma once
 // One HTTP/1.0 exchange on a non-blocking socket of its own, driven by its owner's wait for the
-// socket: connect, ask a proxy for a tunnel first where the plan says so, send the request, and
-// read the answer whole. Nothing in it blocks and nothing of it outlives the object: the owner
-// holds the deadline and drops the exchange when it passes. The answer's head is capped at
-// 16 KB (tunnel's and page's each) and its body at 64 KB; beyond that the exchange fails.
+// socket: connect, open the way through a proxy first where the plan says so (an HTTP tunnel, a
+// SOCKS connection), send the request, and read the answer whole. Nothing in it blocks and
+// nothing of it outlives the object: the owner holds the deadline and drops the exchange when it
+// passes. The answer's head is capped at 16 KB (a tunnel's and the page's each) and its body at
+// 64 KB; beyond that the exchange fails.
+
+#include "core/ProxyHandshake.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <vector>
 
 #include <string>
 
@@ -22,8 +27,8 @@ struct HttpAnswer {
 struct ExchangePlan {
     sockaddr_storage address{}; // where to connect: the server, or the proxy
     int addressLength = 0;
-    std::string tunnelRequest;  // where not empty, a proxy's "CONNECT": sent first, going on only on a 2xx
-    std::string request;        // the request, sent to the server or through the tunnel
+    std::vector<HandshakeStep> handshake; // sent first, one step after another, going on only where granted
+    std::string request;        // the request, sent to the server or through the way opened
 };
 
 class HttpExchange {
@@ -40,6 +45,12 @@ public:
     bool Done() const { return phase_ == Phase::Finished; }
     // Its connection was made (and may have ended since).
     bool Connected() const { return connected_; }
+    // The other end answered the handshake's first step in the protocol asked of it, granted or
+    // not.
+    bool Answered() const { return answered_; }
+    // The other end is a proxy of the kind asked: it granted the whole handshake, or, without a
+    // handshake, its answer began as HTTP's do.
+    bool Proved() const { return proved_; }
     // What the exchange waits for: to write (connecting, sending) or to read.
     bool WantsWrite() const;
 
@@ -50,18 +61,23 @@ public:
     const HttpAnswer& Answer() const { return answer_; }
 
 private:
-    enum class Phase { Idle, Connecting, SendingTunnelRequest, ReadingTunnelHead, SendingRequest, ReadingAnswer, Finished };
+    enum class Phase { Idle, Connecting, SendingStep, ReadingStep, SendingRequest, ReadingAnswer, Finished };
 
     void Fail();
     void Send(Phase next);
     void Receive();
-    void TunnelHeadRead();
+    // The next step of the handshake is sent, or the request once none is left.
+    void SendNext();
+    void StepRead(bool ended);
     void AnswerRead(bool ended);
 
     ExchangePlan plan_;
     SOCKET socket_ = INVALID_SOCKET;
     Phase phase_ = Phase::Idle;
     bool connected_ = false;
+    bool answered_ = false;
+    bool proved_ = false;
+    std::size_t step_ = 0;
     std::string outgoing_;
     std::size_t sent_ = 0;
     std::string incoming_;
@@ -69,6 +85,3 @@ private:
     std::size_t bytesReceived_ = 0;
     HttpAnswer answer_;
 };
-
-// The status of a head's status line "HTTP/1.x NNN ..."; 0 when it is none.
-int StatusOf(const std::string& head);

@@ -45,34 +45,108 @@ std::optional<IpStatement> Statement(const PartResult& result, const std::string
 
 } // namespace
 
+namespace {
+
+// The parts that ask for the page, and for it through the tunnel, in one kind of proxy.
+struct KindParts {
+    ProxyKind kind;
+    int web = -1;
+    int tunnel = -1;
+};
+
+// Adds to `job` the parts that check `order.proxy` as a proxy of `kind`; in a job that asks in
+// several kinds, each kind's parts are its group.
+KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, bool grouped,
+                       const std::string& webToken, const std::string& tunnelToken)
+{
+    const HostPort service = SplitHostPort(order.service, 80);
+    const std::string farEnd = UrlHost(service.host);
+    const std::string tunnelEnd = farEnd + ":" + std::to_string(kTunnelPort);
+    const int group = grouped ? static_cast<int>(kind) + 1 : 0;
+    const std::string tunnelRequest = GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent);
+    KindParts parts{kind};
+    parts.web = static_cast<int>(job.parts.size());
+    if (kind == ProxyKind::Http) {
+        job.parts.push_back({order.proxy, {},
+                             GetRequest("http://" + order.service + PageTarget(webToken, true), order.service,
+                                        order.userAgent),
+                             group});
+        if (order.tunnel) {
+            parts.tunnel = static_cast<int>(job.parts.size());
+            job.parts.push_back({order.proxy,
+                                 {TunnelStep("CONNECT " + tunnelEnd + " HTTP/1.0\r\nHost: " + tunnelEnd +
+                                             "\r\nUser-Agent: " + order.userAgent + "\r\n\r\n")},
+                                 tunnelRequest, group});
+        }
+        return parts;
+    }
+    job.parts.push_back({order.proxy, SocksSteps(kind, service.host, service.port),
+                         GetRequest(PageTarget(webToken, true), order.service, order.userAgent), group});
+    return parts;
+}
+
+// A SOCKS proxy's tunnel is asked for once the proxy has answered the page's part in its kind.
+void AddSocksTunnel(CheckJob& job, const CheckOrder& order, KindParts& parts, const std::string& tunnelToken)
+{
+    if (parts.kind == ProxyKind::Http || !order.tunnel)
+        return;
+    const CheckPart& web = job.parts[static_cast<std::size_t>(parts.web)];
+    const std::string farEnd = UrlHost(SplitHostPort(order.service, 80).host);
+    parts.tunnel = static_cast<int>(job.parts.size());
+    job.parts.push_back({order.proxy, SocksSteps(parts.kind, SplitHostPort(order.service, 80).host, kTunnelPort),
+                         GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent), web.kind, parts.web});
+}
+
+} // namespace
+
 CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVerdict&)> onVerdict)
 {
     const std::string webToken = FreshToken();
     const std::string tunnelToken = FreshToken();
-    const std::string farEnd = UrlHost(SplitHostPort(order.service, 80).host);
-    const std::string tunnelEnd = farEnd + ":" + std::to_string(kTunnelPort);
     CheckJob job;
     job.limitMs = order.limitMs;
-    job.parts.push_back(
-        {order.proxy, {}, GetRequest("http://" + order.service + PageTarget(webToken, true), order.service, order.userAgent)});
-    if (order.tunnel)
-        job.parts.push_back({order.proxy,
-                             "CONNECT " + tunnelEnd + " HTTP/1.0\r\nHost: " + tunnelEnd + "\r\nUser-Agent: " +
-                                 order.userAgent + "\r\n\r\n",
-                             GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent)});
-    job.done = [webToken, tunnelToken, users = order.usersAddresses, limitMs = order.limitMs,
+    std::vector<KindParts> kinds;
+    const bool grouped = !order.kind;
+    for (const ProxyKind kind : {ProxyKind::Http, ProxyKind::Socks5, ProxyKind::Socks4})
+        if (!order.kind || order.kind == kind)
+            kinds.push_back(AddKindParts(job, order, kind, grouped, webToken, tunnelToken));
+    // SOCKS 4 is asked only where SOCKS 5 failed: a server of both kinds is used in the later one,
+    // which names the far end to the proxy in every form.
+    if (grouped) {
+        CheckPart& socks4 = job.parts[static_cast<std::size_t>(kinds[2].web)];
+        socks4.startsAfter = kinds[1].web;
+        socks4.ifFailed = true;
+    }
+    for (KindParts& parts : kinds)
+        AddSocksTunnel(job, order, parts, tunnelToken);
+    job.done = [webToken, tunnelToken, kinds, users = order.usersAddresses, limitMs = order.limitMs,
                 onVerdict = std::move(onVerdict)](const std::vector<PartResult>& results) {
+        // The kind that answered in its own protocol; the first asked where none did.
+        const auto provedBy = [&](const KindParts& parts) {
+            return results[static_cast<std::size_t>(parts.web)].proved ||
+                   (parts.tunnel >= 0 && results[static_cast<std::size_t>(parts.tunnel)].proved);
+        };
+        const KindParts* chosen = &kinds.front();
+        for (const KindParts& parts : kinds)
+            if (provedBy(parts)) {
+                chosen = &parts;
+                break;
+            }
+        const PartResult& web = results[static_cast<std::size_t>(chosen->web)];
         ProxyVerdict verdict;
-        const auto statement = Statement(results[0], webToken, kWebSide);
-        if (statement && Works(results[0].milliseconds, limitMs)) {
-            verdict.webMs = results[0].milliseconds;
+        const auto statement = Statement(web, webToken, kWebSide);
+        if (statement && Works(web.milliseconds, limitMs)) {
+            verdict.webMs = web.milliseconds;
             verdict.anonymity = JudgeAnonymity(*statement, users);
             verdict.exitAddress = statement->callerAddress;
             verdict.exitCountry = statement->country;
             verdict.exitNetwork = statement->network;
         }
-        verdict.refused = results[0].answer.refused;
-        verdict.https = results.size() > 1 && Statement(results[1], tunnelToken, kTunnelSide).has_value();
+        verdict.refused = web.answer.refused;
+        verdict.https = chosen->tunnel >= 0 &&
+                        Statement(results[static_cast<std::size_t>(chosen->tunnel)], tunnelToken, kTunnelSide).has_value();
+        if (provedBy(*chosen))
+            verdict.kind = chosen->kind;
         onVerdict(verdict);
     };
     return job;
@@ -162,6 +236,8 @@ std::optional<std::string> UsersAddressTheWay(const std::string& service, const 
 
 std::vector<std::string> VerdictCells(const ProxyVerdict& verdict)
 {
+    const bool passed = verdict.webMs || verdict.https;
     return {verdict.webMs ? std::to_string(*verdict.webMs) : "fails", verdict.https ? "yes" : "no",
-            verdict.anonymity ? AnonymityText(*verdict.anonymity) : "", verdict.exitAddress, verdict.exitCountry};
+            verdict.anonymity ? AnonymityText(*verdict.anonymity) : "", verdict.exitAddress, verdict.exitCountry,
+            passed && verdict.kind ? ProxyKindText(*verdict.kind) : ""};
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The check of one proxy through its own port, as jobs of the check engine: the service's
 // what-is-my-IP page asked through the proxy, and the same page asked through a tunnel that the
-// proxy opens to the service's HTTPS port, each with a fresh token. Only the service's signed
+// proxy opens to the service's HTTPS port, each with a fresh token. A proxy whose kind is not
+// known is asked as an HTTP proxy, a SOCKS 5 one and a SOCKS 4 one at once, and the kind that
+// answers in its own protocol first is the proxy's (a SOCKS proxy's "HTTPS" is the connection it
+// opens to that port). Only the service's signed
 // statement for that token counts (core/IpCheckPage.h): a proxy that answers by itself, replays
 // an old page or changes one gets no verdict it did not earn. No check carries anything of the
 // user's but the address the proxy sees: not the account, not the password, not the program's
@@ -10,6 +13,7 @@
 // their proxies) and the way the program's own requests go.
 
 #include "core/IpCheckPage.h"
+#include "core/ProxyHandshake.h"
 #include "core/ProxyWorks.h"
 #include "core/RequestWay.h"
 #include "verify/CheckEngine.h"
@@ -30,6 +34,7 @@ struct ProxyVerdict {
     std::string exitAddress;
     std::string exitCountry;
     std::string exitNetwork;
+    std::optional<ProxyKind> kind; // the protocol it answered in
 };
 
 // What a check asks, and of whom.
@@ -40,6 +45,7 @@ struct CheckOrder {
     std::vector<std::string> usersAddresses; // none: not known
     unsigned limitMs = kProxyCheckLimitMs;
     bool tunnel = true; // also ask for the tunnel
+    std::optional<ProxyKind> kind; // nullopt: find it out
 };
 
 // The job that checks `order.proxy`; `onVerdict` gets the verdict on the engine's thread.
@@ -62,5 +68,6 @@ std::optional<std::string> UsersAddressTheWay(const std::string& service, const 
 
 // The verdict as the list shows it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
 // "Anonymity" its text, empty where the page failed; then the exit address and country
-// (core/ExitPlace.h), empty where unknown.
+// (core/ExitPlace.h), empty where unknown; then the kind ("HTTP", "SOCKS5", "SOCKS4") where the
+// page or the tunnel came through the proxy.
 std::vector<std::string> VerdictCells(const ProxyVerdict& verdict);

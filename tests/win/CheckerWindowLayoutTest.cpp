@@ -62,7 +62,7 @@ TEST_F(CheckerWindowLayoutTest, TheInputWrapsAndTheListHasItsColumnsAndMenu)
     EXPECT_TRUE(checker.HostNames.Style() & ES_WANTRETURN);
     EXPECT_FALSE(checker.HostNames.Style() & (ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL | ES_READONLY));
 
-    EXPECT_EQ(checker.ListView1.ColumnCount(), 6); // the specified columns, then the check's
+    EXPECT_EQ(checker.ListView1.ColumnCount(), 7); // the specified columns, then the check's
     EXPECT_EQ(checker.ListView1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(checker.ListView1.ColumnWidth(0), 186);
     EXPECT_EQ(checker.ListView1.ColumnCaption(1), "Ping (ms)");

@@ -37,6 +37,17 @@ inline std::string Environment(const char* name)
     return value;
 }
 
+// The Linux path of a Windows path on drive Z: ("Z:\\tmp\\x" is "/tmp/x").
+inline std::string UnixPath(std::string windowsPath)
+{
+    if (windowsPath.rfind("Z:", 0) == 0)
+        windowsPath.erase(0, 2);
+    for (char& c : windowsPath)
+        if (c == '\\')
+            c = '/';
+    return windowsPath;
+}
+
 inline bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -231,34 +242,29 @@ private:
     std::string address_;
 };
 
-// Debian's tinyproxy on `address`:`port`, leaving from `address`, with more lines of its
-// configuration where given ("DisableViaHeader Yes"). Ready when constructed; ended when the
-// object goes.
-class Tinyproxy {
+// A Linux server program of a test, listening on `address`:`port`: ready when constructed, ended
+// when the object goes.
+class ListeningServer {
 public:
-    Tinyproxy(const std::string& address, int port, std::vector<std::string> configuration = {})
-        : proxy_("tinyproxy", ToolPath("tinyproxy"), Arguments(address, port, std::move(configuration))),
-          host_(address + ":" + std::to_string(port))
+    ListeningServer(const std::string& what, const std::string& program, const std::vector<std::string>& arguments,
+                    const std::string& address, int port)
+        : server_(what, program, arguments), host_(address + ":" + std::to_string(port))
     {
-        for (int i = 0; i < 500 && !proxy_.Ended() && !Accepts(address, port); ++i)
+        for (int i = 0; i < 500 && !server_.Ended() && !Accepts(address, port); ++i)
             Sleep(10);
         // One that could not listen has ended: what answers then is not this test's.
-        if (proxy_.Ended() || !Accepts(address, port))
-            throw std::runtime_error("tinyproxy does not listen on " + address + ":\n" + proxy_.Log());
+        if (server_.Ended() || !Accepts(address, port))
+            throw std::runtime_error(what + " does not listen on " + host_ + ":\n" + server_.Log());
     }
 
     // "address:port"
     const std::string& Host() const { return host_; }
     // Stops it where it stands: it still takes connections (the system does), and answers none.
-    void Pause() const { proxy_.Signal("STOP"); }
+    void Pause() const { server_.Signal("STOP"); }
+    // Ends it now.
+    bool Stop() { return server_.Stop(); }
 
 private:
-    static std::vector<std::string> Arguments(const std::string& address, int port, std::vector<std::string> lines)
-    {
-        lines.insert(lines.begin(), {address, std::to_string(port)});
-        return lines;
-    }
-
     static bool Accepts(const std::string& address, int port)
     {
         const WinsockSession winsock(MAKEWORD(2, 2));
@@ -272,8 +278,61 @@ private:
         return connected;
     }
 
-    Helper proxy_;
+    Helper server_;
     std::string host_;
+};
+
+// Debian's tinyproxy on `address`:`port`, leaving from `address`, with more lines of its
+// configuration where given ("DisableViaHeader Yes").
+class Tinyproxy : public ListeningServer {
+public:
+    Tinyproxy(const std::string& address, int port, std::vector<std::string> configuration = {})
+        : ListeningServer("tinyproxy", ToolPath("tinyproxy"), Arguments(address, port, std::move(configuration)),
+                          address, port)
+    {
+    }
+
+private:
+    static std::vector<std::string> Arguments(const std::string& address, int port, std::vector<std::string> lines)
+    {
+        lines.insert(lines.begin(), {address, std::to_string(port)});
+        return lines;
+    }
+};
+
+// Debian's dante: SOCKS 5 and SOCKS 4 (or SOCKS 4 only) without authentication on
+// `address`:`port`, leaving from `address`; with `hostsFile` (a Windows path), looking names up in
+// that file only.
+class Dante : public ListeningServer {
+public:
+    enum Versions { Socks4And5, Socks4Only };
+
+    Dante(const std::string& address, int port, Versions versions = Socks4And5, const std::string& hostsFile = {})
+        : ListeningServer("dante", ToolPath("dante"), Arguments(address, port, versions, hostsFile), address, port)
+    {
+    }
+
+private:
+    static std::vector<std::string> Arguments(const std::string& address, int port, Versions versions,
+                                              const std::string& hostsFile)
+    {
+        std::vector<std::string> arguments{address, std::to_string(port),
+                                           versions == Socks4Only ? "socks_v4" : "socks_v4 socks_v5"};
+        if (!hostsFile.empty())
+            arguments.push_back(UnixPath(hostsFile));
+        return arguments;
+    }
+};
+
+// Debian's microsocks: SOCKS 5 only, without authentication, on `address`:`port`, leaving from
+// `address`.
+class Microsocks : public ListeningServer {
+public:
+    Microsocks(const std::string& address, int port)
+        : ListeningServer("microsocks", "/usr/bin/microsocks", {"-i", address, "-p", std::to_string(port), "-b", address},
+                          address, port)
+    {
+    }
 };
 
 // The emulated internet of `emulated-internet`: a network namespace of the test's own in which

@@ -24,8 +24,8 @@ inline void CatchUp(ProxyListView& list)
     PumpMessagesUntil([&] { return list.ItemCount() == static_cast<int>(list.Count()); }, 5000);
 }
 
-// The columns of the check, after the list's own: the verdict's three, then "Exit".
-constexpr int kCheckColumns = 4;
+// The columns of the check, after the list's own: the verdict's three, then "Exit" and "Type".
+constexpr int kCheckColumns = 5;
 
 // Whether every row has its verdict; read from the rows, not from the control, so that looking
 // costs the probes' completions nothing.
@@ -71,7 +71,7 @@ inline Rows ListedRows(ProxyListView& list)
 // Every row's caption and verdict cells ("Web (ms)", "HTTPS", "Anonymity").
 inline Rows ListedVerdicts(ProxyListView& list)
 {
-    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount() - 1);
+    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount() - kCheckColumns + 3);
     for (int item = 0; item < static_cast<int>(rows.size()); ++item)
         rows[item].insert(rows[item].begin(), list.ItemText(item, 0));
     return rows;

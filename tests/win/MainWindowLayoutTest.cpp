@@ -136,7 +136,7 @@ TEST_F(MainWindowLayoutTest, TheHelpTextIsReadOnlyWhiteOnRed)
 TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
 {
     // The specified columns, then the check's.
-    EXPECT_EQ(main.listrep1.ColumnCount(), 7);
+    EXPECT_EQ(main.listrep1.ColumnCount(), 8);
     EXPECT_EQ(main.listrep1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(main.listrep1.ColumnCaption(1), "IP Country");
     EXPECT_EQ(main.listrep1.ColumnCaption(2), "Ping (ms)");

@@ -76,6 +76,9 @@ TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
         EXPECT_EQ(verdict.webMs.has_value(), c.web);
         EXPECT_EQ(verdict.https, c.https);
         EXPECT_EQ(verdict.anonymity, c.anonymity);
+        if (c.web) {
+            EXPECT_EQ(verdict.kind, ProxyKind::Http);
+        }
     }
     EXPECT_EQ(Check(engine, {"127.0.0.81:8888", service.Host(), "Mozilla/5.0 (Test)", {}, kLimitMs}).anonymity,
               Anonymity::Unknown);
@@ -94,6 +97,46 @@ TEST(ProxyCheck, EachKindOfProxyGetsTheVerdictItEarnsWithinTheLimit)
             EXPECT_EQ(request.userAgent, "Mozilla/5.0 (Test)") << request.path;
         }
     }
+}
+
+// SOCKS proxies are found on their ports within the same limit and judged in their kind, their
+// "HTTPS" the connection they open to that port: SOCKS 5, a server of both kinds as SOCKS 5,
+// SOCKS 4 where that is all a server speaks. A check asked in one kind asks in that kind only.
+TEST(ProxyCheck, SocksProxiesAreFoundAndJudgedInTheirKind)
+{
+    CheckEngine engine;
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::Microsocks socks5{"127.0.0.101", 1080};
+    const host::Dante both{"127.0.0.102", 1080};
+    const host::Dante socks4{"127.0.0.103", 1080, host::Dante::Socks4Only};
+    const host::Tinyproxy http{"127.0.0.104", 8888, {"DisableViaHeader Yes"}};
+    const std::vector<std::string> users = UsersAddresses(engine, service.Host());
+
+    struct Case {
+        std::string proxy;
+        ProxyKind kind;
+    };
+    for (const Case& c : {Case{socks5.Host(), ProxyKind::Socks5}, Case{both.Host(), ProxyKind::Socks5},
+                          Case{socks4.Host(), ProxyKind::Socks4}, Case{http.Host(), ProxyKind::Http}}) {
+        SCOPED_TRACE(c.proxy);
+        const ULONGLONG start = GetTickCount64();
+        const ProxyVerdict verdict = Check(engine, {c.proxy, service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs});
+        // Once the proxy's kind answered, the others' connections, which it holds unanswered, end.
+        EXPECT_LT(GetTickCount64() - start, kLimitMs) << "the check waited for its limit";
+        EXPECT_TRUE(verdict.webMs.has_value());
+        EXPECT_TRUE(verdict.https);
+        EXPECT_EQ(verdict.anonymity, Anonymity::Elite);
+        EXPECT_EQ(verdict.kind, c.kind);
+        EXPECT_EQ(verdict.exitAddress, c.proxy.substr(0, c.proxy.find(':')));
+        EXPECT_EQ(VerdictCells(verdict).back(), ProxyKindText(c.kind));
+    }
+    const auto checkAs = [&](const std::string& proxy, ProxyKind kind) {
+        return Check(engine, {proxy, service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs, true, kind});
+    };
+    EXPECT_EQ(checkAs(both.Host(), ProxyKind::Socks4).kind, ProxyKind::Socks4);
+    EXPECT_FALSE(checkAs(socks4.Host(), ProxyKind::Socks5).webMs.has_value());
+    EXPECT_FALSE(checkAs(socks5.Host(), ProxyKind::Http).webMs.has_value());
+    EXPECT_FALSE(checkAs(http.Host(), ProxyKind::Socks5).webMs.has_value());
 }
 
 // A proxy that reads the request and closes the connection, CONNECT included, fails its check at

@@ -80,6 +80,7 @@ protected:
             }
             EXPECT_EQ(row[2], web && kind != "no tunnel" ? "yes" : "no");
             EXPECT_EQ(row[3], !web ? "" : kind == "no tunnel" ? "anonymous" : kind);
+            EXPECT_EQ(list.ItemText(item, list.ColumnCount() - 1), web ? "HTTP" : "") << "its type";
             const COLORREF colour = RowColour(window, list, item);
             EXPECT_EQ(colour, !web ? GetSysColor(COLOR_GRAYTEXT) : kind == "transparent" ? RGB(192, 0, 0) : CLR_DEFAULT);
         }
@@ -150,7 +151,7 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     const Rows bad = ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount());
     const auto badRow = std::find_if(bad.begin(), bad.end(), [](const auto& row) { return row[1] == "BAD PROXY"; });
     ASSERT_NE(badRow, bad.end());
-    EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", "", ""}));
+    EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", "", "", ""}));
     checker.ListView1.Delete(static_cast<std::size_t>(badRow - bad.begin()));
     ExpectVerdicts(checker.Handle(), checker.ListView1, kRows);
     EXPECT_TRUE(errors.empty());
@@ -234,6 +235,31 @@ TEST_F(VerdictTest, APassedOnAddressIsSeenThroughWhereTheUserHasAProxyOfTheirOwn
         EXPECT_EQ(ListedVerdicts(*list)[0][3], "transparent");
         EXPECT_EQ(RowColour(window, *list, 0), RGB(192, 0, 0));
     }
+    EXPECT_TRUE(errors.empty());
+}
+
+// SOCKS proxies among pasted lines: each row says its proxy's type, the copy names the SOCKS
+// ones with their scheme, and the summary counts the types.
+TEST_F(VerdictTest, SocksProxiesShowTheirTypeInTheCopyAndTheSummary)
+{
+    const host::Microsocks socks5{"127.0.0.101", 1080};
+    const host::Dante socks4{"127.0.0.103", 1080, host::Dante::Socks4Only};
+    checker.HostNames.SetText(socks5.Host() + "\r\n" + socks4.Host() + "\r\n" + elite.Host() + "\r\n");
+    checker.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(checker.ListView1) && checker.ListView1.Count() == 3; }, 30000));
+    std::map<std::string, std::string> types;
+    for (const auto& row : ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount()))
+        types[row[0]] = row.back();
+    EXPECT_EQ(types, (std::map<std::string, std::string>{
+                         {socks5.Host(), "SOCKS5"}, {socks4.Host(), "SOCKS4"}, {elite.Host(), "HTTP"}}));
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Copy Working Proxies");
+    const std::string copied = ClipboardText();
+    for (const std::string& line : {"socks5://" + socks5.Host(), "socks4://" + socks4.Host(), elite.Host()})
+        EXPECT_NE(("\r\n" + copied + "\r\n").find("\r\n" + line + "\r\n"), std::string::npos) << copied;
+    const std::regex summary(".*: 3 answered, 3 work \\(3 elite, 0 anonymous, 0 transparent\\), 3 carry HTTPS; "
+                             "by type 1 HTTP, 1 SOCKS5, 1 SOCKS4");
+    EXPECT_TRUE(PumpMessagesUntil([&] { return std::regex_match(checker.StatusBar1.Text(), summary); }, 2000))
+        << checker.StatusBar1.Text();
     EXPECT_TRUE(errors.empty());
 }
 

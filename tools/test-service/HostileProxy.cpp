@@ -243,11 +243,15 @@ void Answer(int connection, const HostileOptions& options, const std::filesystem
         FarRelay(connection, options);
         return;
     }
-    const std::string head = ReadHead(connection);
-    if (kind == "hangup") {
+    if (kind == "hangup") { // whatever comes first, in any protocol
+        timeval wait{1, 0};
+        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char first[4096];
+        recv(connection, first, sizeof first, 0);
         close(connection);
         return;
     }
+    const std::string head = ReadHead(connection);
     if (kind == "drip" || kind == "flood")
         EndlessHead(connection, kind);
     else if (kind == "redirect" || kind == "binary" || kind == "huge")

@@ -1,0 +1,158 @@
+#include "core/ProxyHandshake.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::size_t kMostHeadBytes = 16 * 1024;
+
+// The four bytes of a dotted IPv4 address; nullopt for anything else.
+std::optional<std::string> Ipv4Bytes(const std::string& host)
+{
+    std::string bytes;
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= host.size() || host[at] != '.')
+                return std::nullopt;
+            ++at;
+        }
+        unsigned value = 0;
+        const std::size_t start = at;
+        while (at < host.size() && host[at] >= '0' && host[at] <= '9' && at - start < 3)
+            value = value * 10 + static_cast<unsigned>(host[at++] - '0');
+        if (at == start || value > 255)
+            return std::nullopt;
+        bytes += static_cast<char>(value);
+    }
+    return at == host.size() ? std::optional<std::string>(bytes) : std::nullopt;
+}
+
+std::string PortBytes(unsigned short port)
+{
+    return {static_cast<char>(port >> 8), static_cast<char>(port & 0xFF)};
+}
+
+unsigned char Byte(std::string_view text, std::size_t at)
+{
+    return static_cast<unsigned char>(text[at]);
+}
+
+StepReply ReadSocks5Choice(std::string_view received)
+{
+    if (received.empty())
+        return {};
+    if (Byte(received, 0) != 5)
+        return {StepReply::Garbled};
+    if (received.size() < 2)
+        return {};
+    return {Byte(received, 1) == 0 ? StepReply::Granted : StepReply::Refused, 2};
+}
+
+StepReply ReadSocks5Reply(std::string_view received)
+{
+    if (received.empty())
+        return {};
+    if (Byte(received, 0) != 5)
+        return {StepReply::Garbled};
+    if (received.size() < 5)
+        return {};
+    std::size_t address = 0;
+    switch (Byte(received, 3)) {
+    case 1: address = 4; break;
+    case 3: address = 1 + Byte(received, 4); break;
+    case 4: address = 16; break;
+    default: return {StepReply::Garbled};
+    }
+    const std::size_t length = 4 + address + 2;
+    if (received.size() < length)
+        return {};
+    return {Byte(received, 1) == 0 ? StepReply::Granted : StepReply::Refused, length};
+}
+
+StepReply ReadSocks4Reply(std::string_view received)
+{
+    if (received.empty())
+        return {};
+    if (Byte(received, 0) != 0 || (received.size() > 1 && (Byte(received, 1) < 0x5A || Byte(received, 1) > 0x5D)))
+        return {StepReply::Garbled};
+    if (received.size() < 8)
+        return {};
+    return {Byte(received, 1) == 0x5A ? StepReply::Granted : StepReply::Refused, 8};
+}
+
+StepReply ReadTunnelAnswer(std::string_view received)
+{
+    if (received.size() >= 12 && StatusOf(received) == 0)
+        return {StepReply::Garbled};
+    const std::size_t end = HeadEnd(received);
+    if (end == std::string_view::npos)
+        return {received.size() > kMostHeadBytes ? StepReply::Garbled : StepReply::More};
+    if (end > kMostHeadBytes || StatusOf(received) == 0)
+        return {StepReply::Garbled};
+    return {StatusOf(received) / 100 == 2 ? StepReply::Granted : StepReply::Refused, end};
+}
+
+} // namespace
+
+const char* ProxyKindText(ProxyKind kind)
+{
+    switch (kind) {
+    case ProxyKind::Socks5: return "SOCKS5";
+    case ProxyKind::Socks4: return "SOCKS4";
+    default: return "HTTP";
+    }
+}
+
+std::optional<ProxyKind> ProxyKindOf(std::string_view text)
+{
+    for (const ProxyKind kind : {ProxyKind::Http, ProxyKind::Socks5, ProxyKind::Socks4})
+        if (text == ProxyKindText(kind))
+            return kind;
+    return std::nullopt;
+}
+
+std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port)
+{
+    const std::optional<std::string> ipv4 = Ipv4Bytes(host);
+    if (kind == ProxyKind::Socks5) {
+        if (!ipv4 && (host.empty() || host.size() > 255))
+            return {};
+        // An IPv6 address goes as a name: the proxy reads it as one.
+        const std::string address =
+            ipv4 ? std::string(1, '\x01') + *ipv4 : std::string(1, '\x03') + static_cast<char>(host.size()) + host;
+        return {{std::string("\x05\x01\x00", 3), &ReadSocks5Choice},
+                {std::string("\x05\x01\x00", 3) + address + PortBytes(port), &ReadSocks5Reply}};
+    }
+    if (kind != ProxyKind::Socks4 || host.empty() || host.size() > 255 || host.find(':') != std::string::npos)
+        return {};
+    // No user id; a name follows the address 0.0.0.1 (4a).
+    std::string request = std::string("\x04\x01", 2) + PortBytes(port) +
+                          (ipv4 ? *ipv4 + '\0' : std::string("\0\0\0\x01\0", 5) + host + '\0');
+    return {{std::move(request), &ReadSocks4Reply}};
+}
+
+HandshakeStep TunnelStep(std::string request)
+{
+    return {std::move(request), &ReadTunnelAnswer};
+}
+
+int StatusOf(std::string_view head)
+{
+    // "HTTP/1.x NNN"
+    if (head.size() < 12 || head.compare(0, 7, "HTTP/1.") != 0 || head[8] != ' ')
+        return 0;
+    int status = 0;
+    for (std::size_t digit = 9; digit < 12; ++digit) {
+        if (head[digit] < '0' || head[digit] > '9')
+            return 0;
+        status = status * 10 + (head[digit] - '0');
+    }
+    return status;
+}
+
+std::size_t HeadEnd(std::string_view text)
+{
+    const std::size_t end = text.find("\r\n\r\n");
+    return end == std::string_view::npos ? end : end + 4;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The kinds of proxy that public lists hold, and how a connection through one is opened: the
+// bytes a client sends and the replies it waits for, step by step, for an HTTP proxy's tunnel
+// ("CONNECT"), SOCKS 5 without authentication and SOCKS 4 (4a for a name). A name goes to the
+// proxy, which looks it up: nothing is looked up on the client's side.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ProxyKind { Http, Socks5, Socks4 };
+
+// "HTTP", "SOCKS5", "SOCKS4".
+const char* ProxyKindText(ProxyKind kind);
+// The kind that ProxyKindText gives `text`; nullopt for any other text.
+std::optional<ProxyKind> ProxyKindOf(std::string_view text);
+
+// How far the reply to a step has come.
+struct StepReply {
+    enum State {
+        More,    // not whole yet
+        Granted, // the proxy did what was asked; what follows the reply's `length` bytes came from the far end
+        Refused, // a reply of the protocol that says no
+        Garbled, // no reply of this protocol: the proxy speaks another, or none
+    };
+    State state = More;
+    std::size_t length = 0;
+};
+using ReplyReader = StepReply (*)(std::string_view received);
+
+struct HandshakeStep {
+    std::string request;
+    ReplyReader read = nullptr;
+};
+
+// The steps that open a connection to `host`:`port` (an address or a name) through a SOCKS proxy
+// of `kind` (Socks5 or Socks4); none where the host cannot be named to it (a name of more than
+// 255 bytes, or an IPv6 address to SOCKS 4).
+std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port);
+
+// The step that asks an HTTP proxy for a tunnel with `request` ("CONNECT ..."): granted for a 2xx
+// answer, whose head may take at most 16 KB.
+HandshakeStep TunnelStep(std::string request);
+
+// The status of a head's status line "HTTP/1.x NNN ..."; 0 when it is none.
+int StatusOf(std::string_view head);
+
+// Where a head ends (after its empty line); npos while it has not.
+std::size_t HeadEnd(std::string_view text);

@@ -1,0 +1,68 @@
+#include "core/ProxyHandshake.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string bytes;
+    for (const int value : values)
+        bytes += static_cast<char>(value);
+    return bytes;
+}
+
+StepReply Read(const HandshakeStep& step, const std::string& received)
+{
+    return step.read(received);
+}
+
+} // namespace
+
+// What goes to a SOCKS proxy names the far end as it was given: an address as one, a name as a
+// name for the proxy to look up.
+TEST(ProxyHandshake, SocksRequestsNameTheFarEndForTheProxy)
+{
+    const auto socks5 = SocksSteps(ProxyKind::Socks5, "zarnu.example", 443);
+    ASSERT_EQ(socks5.size(), 2u);
+    EXPECT_EQ(socks5[0].request, Bytes({5, 1, 0}));
+    EXPECT_EQ(socks5[1].request, Bytes({5, 1, 0, 3, 13}) + "zarnu.example" + Bytes({1, 0xBB}));
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "10.1.2.3", 80)[1].request, Bytes({5, 1, 0, 1, 10, 1, 2, 3, 0, 80}));
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks4, "10.1.2.3", 80)[0].request, Bytes({4, 1, 0, 80, 10, 1, 2, 3, 0}));
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks4, "zarnu.example", 80)[0].request,
+              Bytes({4, 1, 0, 80, 0, 0, 0, 1, 0}) + "zarnu.example" + Bytes({0}));
+    // "1.2.3" and "1.2.3.4.5" are names, not addresses.
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "1.2.3.4.5", 80)[1].request[3], 3);
+    EXPECT_TRUE(SocksSteps(ProxyKind::Socks5, std::string(256, 'a'), 80).empty());
+    EXPECT_TRUE(SocksSteps(ProxyKind::Socks4, "2001:db8::1", 80).empty());
+}
+
+// A reply is whole only with every byte of its bound address; what follows it is the far end's.
+TEST(ProxyHandshake, RepliesAreReadWholeAndTellTheirProtocol)
+{
+    const auto socks5 = SocksSteps(ProxyKind::Socks5, "zarnu.example", 80);
+    EXPECT_EQ(Read(socks5[0], Bytes({5})).state, StepReply::More);
+    EXPECT_EQ(Read(socks5[0], Bytes({5, 0})).state, StepReply::Granted);
+    EXPECT_EQ(Read(socks5[0], Bytes({5, 0xFF})).state, StepReply::Refused);
+    EXPECT_EQ(Read(socks5[0], "HTTP/1.0 400 Bad Request\r\n").state, StepReply::Garbled);
+    const std::string named = Bytes({5, 0, 0, 3, 4}) + "host" + Bytes({0, 80});
+    EXPECT_EQ(Read(socks5[1], named.substr(0, named.size() - 1)).state, StepReply::More);
+    const StepReply whole = Read(socks5[1], named + "HTTP/1.0 200 OK");
+    EXPECT_EQ(whole.state, StepReply::Granted);
+    EXPECT_EQ(whole.length, named.size());
+    EXPECT_EQ(Read(socks5[1], Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})).state, StepReply::Refused);
+    EXPECT_EQ(Read(socks5[1], Bytes({5, 0, 0, 9, 0})).state, StepReply::Garbled);
+
+    const auto socks4 = SocksSteps(ProxyKind::Socks4, "10.1.2.3", 80);
+    EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5A, 0, 0, 0, 0, 0})).state, StepReply::More);
+    EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0})).state, StepReply::Granted);
+    EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0})).state, StepReply::Refused);
+    EXPECT_EQ(Read(socks4[0], Bytes({5, 0})).state, StepReply::Garbled);
+
+    const HandshakeStep tunnel = TunnelStep("CONNECT a:443 HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 Connection established\r\n").state, StepReply::More);
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 Connection established\r\n\r\nx").length, 39u);
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 403 Forbidden\r\n\r\n").state, StepReply::Refused);
+    EXPECT_EQ(Read(tunnel, Bytes({5, 0}) + std::string(20, 'x')).state, StepReply::Garbled);
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 OK\r\n" + std::string(17000, 'x')).state, StepReply::Garbled);
+}
