@@ -2,6 +2,7 @@
 
 #include "core/ProxyWorks.h"
 #include "core/ServiceUrl.h"
+#include "win/SocketSet.h"
 #include "win/StartThread.h"
 #include "win/WinsockSession.h"
 
@@ -22,19 +23,7 @@ std::atomic<std::size_t> peakRunning{0};
 constexpr DWORD kLongestWaitMs = 10;
 constexpr std::size_t kMostPartsPerCheck = 6;
 
-// A set of sockets for `select`, larger than the platform's default of 64 (the platform reads as
-// many as the count says).
-struct SocketSet {
-    u_int fd_count = 0;
-    SOCKET fd_array[CheckEngine::kMostAtOnce * kMostPartsPerCheck];
-
-    void Add(SOCKET socket)
-    {
-        if (fd_count < CheckEngine::kMostAtOnce * kMostPartsPerCheck)
-            fd_array[fd_count++] = socket;
-    }
-    fd_set* Get() { return reinterpret_cast<fd_set*>(this); }
-};
+using CheckSockets = SocketSet<CheckEngine::kMostAtOnce * kMostPartsPerCheck>;
 
 struct Address {
     sockaddr_storage address{};
@@ -192,10 +181,12 @@ private:
 
     void WaitForSockets()
     {
-        SocketSet& readable = sets_[0];
-        SocketSet& writable = sets_[1];
-        SocketSet& failed = sets_[2];
-        readable.fd_count = writable.fd_count = failed.fd_count = 0;
+        CheckSockets& readable = sets_[0];
+        CheckSockets& writable = sets_[1];
+        CheckSockets& failed = sets_[2];
+        readable.Clear();
+        writable.Clear();
+        failed.Clear();
         std::unordered_map<SOCKET, HttpExchange*> bySocket;
         ULONGLONG nearest = ~0ull;
         for (Running& check : running_) {
@@ -321,7 +312,7 @@ private:
     std::list<Running> running_;
     std::uint64_t serial_ = 0;
     ConnectTimes connectTimes_;
-    SocketSet sets_[3]; // readable, writable, failed
+    CheckSockets sets_[3]; // readable, writable, failed
 };
 
 unsigned WINAPI RunLoop(void* loop)

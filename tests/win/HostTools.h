@@ -263,6 +263,8 @@ public:
     void Pause() const { server_.Signal("STOP"); }
     // Ends it now.
     bool Stop() { return server_.Stop(); }
+    // What it wrote.
+    std::string Log() const { return server_.Log(); }
 
 private:
     static bool Accepts(const std::string& address, int port)

@@ -236,11 +236,43 @@ void FarRelay(int connection, const HostileOptions& options)
     close(connection);
 }
 
+// "socks-garble": a SOCKS 5 proxy that opens a connection to port 443 (to `relayTo`, whatever the
+// host asked) and answers any other with bytes of no protocol.
+void GarblingSocks(int connection, const HostileOptions& options)
+{
+    timeval wait{5, 0};
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    unsigned char request[262];
+    if (recv(connection, request, 3, MSG_WAITALL) != 3 || request[0] != 5 || !SendAll(connection, std::string("\x05\x00", 2)) ||
+        recv(connection, request, 5, MSG_WAITALL) != 5)
+        return;
+    const std::size_t rest = (request[3] == 1 ? 4 : request[3] == 3 ? request[4] + 1 : 16) + 2 - 1;
+    if (recv(connection, request + 5, rest, MSG_WAITALL) != static_cast<ssize_t>(rest))
+        return;
+    const unsigned port = request[5 + rest - 2] << 8 | request[5 + rest - 1];
+    const int upstream = port == 443 ? ConnectTo(options.relayTo) : -1;
+    if (upstream < 0) {
+        SendAll(connection, "\x17\x03\x03 no protocol at all\r\n\r\n");
+        return;
+    }
+    if (SendAll(connection, std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x01\xbb", 10))) {
+        std::thread down(DelayedPipe, upstream, connection, std::chrono::milliseconds(0));
+        DelayedPipe(connection, upstream, std::chrono::milliseconds(0));
+        down.join();
+    }
+    close(upstream);
+}
+
 void Answer(int connection, const HostileOptions& options, const std::filesystem::path& root)
 {
     const std::string& kind = options.kind;
     if (kind == "far") {
         FarRelay(connection, options);
+        return;
+    }
+    if (kind == "socks-garble") {
+        GarblingSocks(connection, options);
+        close(connection);
         return;
     }
     if (kind == "hangup") { // whatever comes first, in any protocol

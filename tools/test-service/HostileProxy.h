@@ -17,6 +17,8 @@
 //   replay    every request answered with 200 and `root`/replay.page, a page recorded earlier
 //   rewrite   a real proxy (CONNECT too) that changes the caller's address in the page it relays
 //   hangup    every request, CONNECT included, read and the connection closed unanswered
+//   socks-garble  a SOCKS 5 proxy that connects any request for port 443 to `relayTo` and
+//             answers any other with bytes of no protocol
 //   far       a relay to `relayTo` (address:port, a real proxy) that passes every chunk on, each
 //             way, `delayMs` after it came: a proxy far away
 // Returns 1 when it cannot listen.

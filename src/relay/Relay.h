@@ -1,0 +1,53 @@
+#pragma once
+// The program's own proxy for the browser, on 127.0.0.1: it speaks HTTP proxy to the browser
+// (plain requests and CONNECT) and goes on through the upstream proxy in use, in that proxy's
+// kind (RelayLink), so that the system settings, which cannot carry a SOCKS 5 proxy, name only the
+// relay. The upstream can change without the browser noticing: the connections through the one
+// left are closed at once, so that the browser opens new ones, which go through the new one.
+//
+// One thread of its own waits for every socket; no thread per connection. At most kMostLinks
+// connections at once, from this machine's loopback only: any other caller, and any beyond the
+// bound, is closed at once. Created and destroyed on one thread; the rest from any.
+
+#include "relay/RelayLink.h"
+#include "win/UniqueHandle.h"
+#include "win/UniqueSocket.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class Relay {
+public:
+    static constexpr std::size_t kMostLinks = 512;
+
+    // Runs on the relay's thread, for each connection whose way through `proxy` could not be
+    // opened.
+    using OpeningFailed = std::function<void(const std::string& proxy)>;
+
+    // Listens on 127.0.0.1:`port` (0: a port the system picks). Raises std::runtime_error when it
+    // cannot listen or no thread can be had.
+    explicit Relay(OpeningFailed openingFailed = {}, unsigned short port = 0);
+    // Closes every connection and waits for the thread.
+    ~Relay();
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    unsigned short Port() const { return port_; }
+    // "127.0.0.1:port", as the system settings name it.
+    std::string Address() const;
+
+    // New requests go through `proxy` ("address:port"; a name is looked up here, blocking) of
+    // `kind` from now on, and the connections through any other are closed. False, with nothing
+    // changed, where `proxy` names no address.
+    bool SetUpstream(const std::string& proxy, ProxyKind kind);
+    // No upstream: every connection is closed, and requests are answered 502.
+    void ClearUpstream();
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+    unsigned short port_ = 0;
+    UniqueKernelHandle thread_;
+};

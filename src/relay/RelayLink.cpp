@@ -1,0 +1,262 @@
+#include "relay/RelayLink.h"
+
+namespace {
+
+constexpr std::size_t kMostHeadBytes = 16 * 1024;
+constexpr std::size_t kMostWaiting = 64 * 1024;
+constexpr const char* kTunnelOpen = "HTTP/1.1 200 Connection established\r\n\r\n";
+
+bool WouldBlock()
+{
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+} // namespace
+
+RelayLink::RelayLink(UniqueSocket browser, ULONGLONG now) : browser_(std::move(browser)), deadline_(now + kHeadMs) {}
+
+unsigned RelayLink::BrowserWants() const
+{
+    switch (phase_) {
+    case Phase::ReadingHead: return kRead;
+    case Phase::Answering: return kWrite;
+    case Phase::Passing:
+        return (!browserEnded_ && fromBrowser_.size() < kMostWaiting ? kRead : 0) | (fromUpstream_.empty() ? 0 : kWrite);
+    default: return 0;
+    }
+}
+
+unsigned RelayLink::UpstreamWants() const
+{
+    switch (phase_) {
+    case Phase::Connecting: return kWrite;
+    case Phase::Opening: return fromBrowser_.empty() ? kRead : kWrite;
+    case Phase::Passing:
+        return (!upstreamEnded_ && fromUpstream_.size() < kMostWaiting ? kRead : 0) | (fromBrowser_.empty() ? 0 : kWrite);
+    default: return 0;
+    }
+}
+
+ULONGLONG RelayLink::Deadline() const
+{
+    return phase_ == Phase::Passing || phase_ == Phase::Ended ? ~0ull : deadline_;
+}
+
+void RelayLink::Advance(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable,
+                        bool upstreamFailed, const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+{
+    switch (phase_) {
+    case Phase::ReadingHead:
+        if (browserReadable) {
+            bool ended = false, failed = false;
+            ReadInto(browser_.get(), fromBrowser_, ended, failed);
+            if (ended || failed)
+                Close();
+            else
+                HeadRead(current, now);
+        }
+        break;
+    case Phase::Connecting:
+        if (upstreamFailed)
+            FailOpening("502 Bad Gateway");
+        else if (upstreamWritable)
+            Connected();
+        break;
+    case Phase::Opening:
+        if (upstreamFailed)
+            FailOpening("502 Bad Gateway");
+        else if (!fromBrowser_.empty() && upstreamWritable && !WriteFrom(upstream_.get(), fromBrowser_))
+            FailOpening("502 Bad Gateway");
+        else if (fromBrowser_.empty() && upstreamReadable)
+            StepRead();
+        break;
+    case Phase::Passing:
+        Pass(browserReadable, browserWritable, upstreamReadable, upstreamWritable);
+        break;
+    case Phase::Answering:
+        if (browserWritable && (!WriteFrom(browser_.get(), fromUpstream_) || fromUpstream_.empty()))
+            Close();
+        break;
+    case Phase::Ended: break;
+    }
+}
+
+void RelayLink::Expire(ULONGLONG now)
+{
+    if (now < Deadline())
+        return;
+    if (phase_ == Phase::Connecting || phase_ == Phase::Opening)
+        FailOpening("504 Gateway Timeout");
+    else
+        Close();
+}
+
+void RelayLink::Close()
+{
+    phase_ = Phase::Ended;
+    upstream_.reset();
+    browser_.reset();
+}
+
+void RelayLink::HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+{
+    const std::size_t end = HeadEnd(fromBrowser_);
+    if (end == std::string::npos) {
+        if (fromBrowser_.size() > kMostHeadBytes)
+            Answer("431 Request Header Fields Too Large");
+        return;
+    }
+    if (end > kMostHeadBytes) {
+        Answer("431 Request Header Fields Too Large");
+        return;
+    }
+    request_ = ReadRelayRequest(std::string_view(fromBrowser_).substr(0, end));
+    if (!request_) {
+        Answer("400 Bad Request");
+        return;
+    }
+    if (!current) {
+        Answer("502 Bad Gateway");
+        return;
+    }
+    through_ = current;
+    if (through_->kind != ProxyKind::Http) {
+        steps_ = SocksSteps(through_->kind, request_->host, request_->port);
+        if (steps_.empty()) {
+            Answer("502 Bad Gateway"); // a host that this kind of proxy cannot be told
+            return;
+        }
+        // The head goes no further as it came: a tunnel's is answered here, a request's goes in
+        // a server's form.
+        fromBrowser_.erase(0, end);
+        if (!request_->tunnel)
+            fromBrowser_.insert(0, request_->serverHead);
+    }
+    deadline_ = now + kOpeningMs;
+    upstream_.reset(socket(through_->address.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    if (!upstream_ || ioctlsocket(upstream_.get(), FIONBIO, &nonBlocking) != 0) {
+        Answer("502 Bad Gateway");
+        return;
+    }
+    phase_ = Phase::Connecting;
+    if (connect(upstream_.get(), reinterpret_cast<const sockaddr*>(&through_->address), through_->addressLength) != 0 &&
+        !WouldBlock())
+        FailOpening("502 Bad Gateway");
+}
+
+void RelayLink::Connected()
+{
+    if (through_->kind == ProxyKind::Http) {
+        phase_ = Phase::Passing; // the browser's bytes as they came, the answers as they come
+        return;
+    }
+    phase_ = Phase::Opening;
+    // The browser's bytes wait behind the handshake.
+    fromUpstream_.swap(fromBrowser_);
+    fromBrowser_ = steps_[0].request;
+}
+
+void RelayLink::StepRead()
+{
+    bool ended = false, failed = false;
+    std::string& received = replies_;
+    ReadInto(upstream_.get(), received, ended, failed);
+    const StepReply read = failed ? StepReply{StepReply::Garbled} : steps_[step_].read(received);
+    if (read.state == StepReply::More && !ended)
+        return;
+    if (read.state != StepReply::Granted) {
+        FailOpening("502 Bad Gateway");
+        return;
+    }
+    received.erase(0, read.length);
+    if (++step_ < steps_.size()) {
+        fromBrowser_ = steps_[step_].request;
+        return;
+    }
+    WayOpen();
+}
+
+void RelayLink::WayOpen()
+{
+    // What came after the last reply is the far end's; what the browser sent waits in
+    // fromUpstream_ since the handshake began.
+    std::string toUpstream;
+    toUpstream.swap(fromUpstream_);
+    fromBrowser_ = std::move(toUpstream);
+    fromUpstream_ = (request_->tunnel ? std::string(kTunnelOpen) : std::string()) + replies_;
+    replies_.clear();
+    upstreamSpoke_ = true;
+    phase_ = Phase::Passing;
+}
+
+void RelayLink::Answer(const char* status)
+{
+    upstream_.reset();
+    fromUpstream_ = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    phase_ = Phase::Answering;
+}
+
+void RelayLink::FailOpening(const char* status)
+{
+    openingFailed_ = true;
+    Answer(status);
+}
+
+void RelayLink::Pass(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable)
+{
+    bool failed = false;
+    if (browserReadable && !browserEnded_)
+        ReadInto(browser_.get(), fromBrowser_, browserEnded_, failed);
+    if (upstreamWritable && !fromBrowser_.empty())
+        failed = !WriteFrom(upstream_.get(), fromBrowser_) || failed;
+    if (upstreamReadable && !upstreamEnded_) {
+        const std::size_t before = fromUpstream_.size();
+        bool upstreamFailed = false;
+        ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, upstreamFailed);
+        upstreamSpoke_ = upstreamSpoke_ || fromUpstream_.size() > before;
+        if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_) {
+            FailOpening("502 Bad Gateway"); // an HTTP proxy that hung up unanswered
+            return;
+        }
+        failed = failed || upstreamFailed;
+    }
+    if (browserWritable && !fromUpstream_.empty())
+        failed = !WriteFrom(browser_.get(), fromUpstream_) || failed;
+    if (failed) {
+        Close();
+        return;
+    }
+    if (browserEnded_ && fromBrowser_.empty() && !upstreamShut_) {
+        shutdown(upstream_.get(), SD_SEND);
+        upstreamShut_ = true;
+    }
+    // The far end has said all: once the browser has it, the link ends.
+    if (upstreamEnded_ && fromUpstream_.empty())
+        Close();
+}
+
+bool RelayLink::ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed)
+{
+    const std::size_t room = kMostWaiting > into.size() ? kMostWaiting - into.size() : 0;
+    if (room == 0)
+        return true;
+    const std::size_t before = into.size();
+    into.resize(before + room);
+    const int count = recv(from, into.data() + before, static_cast<int>(room), 0);
+    into.resize(before + (count > 0 ? static_cast<std::size_t>(count) : 0));
+    if (count == 0)
+        ended = true;
+    else if (count < 0 && !WouldBlock())
+        failed = true;
+    return count > 0;
+}
+
+bool RelayLink::WriteFrom(SOCKET to, std::string& from)
+{
+    const int count = send(to, from.data(), static_cast<int>(from.size()), 0);
+    if (count < 0)
+        return WouldBlock();
+    from.erase(0, static_cast<std::size_t>(count));
+    return true;
+}

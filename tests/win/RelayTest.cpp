@@ -1,0 +1,200 @@
+#include "HostTools.h"
+#include "TestService.h"
+
+#include "relay/Relay.h"
+#include "win/UniqueHandle.h"
+
+#include <wininet.h>
+
+#include <mutex>
+
+namespace {
+
+// The names that whatever on this side looks up are asked of the test's own name server.
+class NameServer {
+public:
+    NameServer() : observer_("dns", host::ToolPath("dns-observer"), {})
+    {
+        for (int i = 0; i < 500 && !observer_.Ended() && observer_.Log().find("listening") == std::string::npos; ++i)
+            Sleep(10);
+        if (observer_.Log().find("listening") == std::string::npos)
+            throw std::runtime_error("the name server did not start:\n" + observer_.Log());
+    }
+    std::string Asked() const { return host::FileText(observer_.Folder().File("asked")); }
+
+private:
+    host::Helper observer_;
+};
+
+struct Page {
+    DWORD status = 0;
+    std::string body;
+};
+
+// What WinINet, as a browser set to `proxy`, fetches of `url`.
+Page FetchThrough(const std::string& proxy, const std::string& url)
+{
+    const UniqueHInternet internet(
+        InternetOpenA("Mozilla/5.0 (Test)", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0));
+    const UniqueHInternet request(
+        internet ? InternetOpenUrlA(internet.get(), url.c_str(), nullptr, 0,
+                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                 : nullptr);
+    Page page;
+    DWORD size = sizeof page.status;
+    if (!request ||
+        !HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &page.status, &size, nullptr))
+        return page;
+    char buffer[4096];
+    for (DWORD count = 0; InternetReadFile(request.get(), buffer, sizeof buffer, &count) && count > 0;)
+        page.body.append(buffer, count);
+    return page;
+}
+
+// A browser's connection of its own to the relay, from `from` where given; its reads wait at
+// most 5 s.
+class Browser {
+public:
+    explicit Browser(unsigned short port, const char* from = nullptr) : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
+    {
+        DWORD waitMs = 5000;
+        setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&waitMs), sizeof waitMs);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        if (from) {
+            address.sin_addr.s_addr = inet_addr(from);
+            EXPECT_EQ(bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        }
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+
+    void Send(const std::string& bytes) { send(socket_.get(), bytes.data(), static_cast<int>(bytes.size()), 0); }
+    // What comes until `end` has come, the connection ends, or 5 s pass.
+    std::string ReadUntil(const std::string& end = {})
+    {
+        std::string read;
+        char buffer[4096];
+        while (end.empty() || read.find(end) == std::string::npos) {
+            const int count = recv(socket_.get(), buffer, sizeof buffer, 0);
+            if (count <= 0)
+                break;
+            read.append(buffer, static_cast<std::size_t>(count));
+        }
+        return read;
+    }
+private:
+    WinsockSession winsock_{MAKEWORD(2, 2)};
+    UniqueSocket socket_;
+};
+
+std::string PortOf(const std::string& host)
+{
+    return host.substr(host.rfind(':') + 1);
+}
+
+std::string Caller(const std::string& page)
+{
+    const std::size_t start = page.find("REMOTE_ADDR = ");
+    return start == std::string::npos ? "" : page.substr(start + 14, page.find('\n', start) - start - 14);
+}
+
+} // namespace
+
+// A SOCKS proxy carries the browser's requests and tunnels. SOCKS 5 looks their names up itself:
+// the test's name server is never asked the name. SOCKS 4 gets them as 4a (this dante knows
+// addresses only).
+TEST(Relay, ASocksProxyCarriesTheBrowserAndLooksTheNamesUpItself)
+{
+    const NameServer names;
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::OwnFolder hosts("hosts");
+    std::ofstream(hosts.File("hosts")) << "127.0.0.1 zarnu-service.test\n";
+    const host::Dante socks{"127.0.0.111", 1080, host::Dante::Socks4And5, hosts.File("hosts")};
+    Relay relay;
+    for (const auto& [kind, host] : {std::pair{ProxyKind::Socks5, "zarnu-service.test"}, {ProxyKind::Socks4, "127.0.0.1"}}) {
+        SCOPED_TRACE(ProxyKindText(kind));
+        ASSERT_TRUE(relay.SetUpstream(socks.Host(), kind));
+        const Page page = FetchThrough(relay.Address(), "http://" + std::string(host) + ":" + PortOf(service.Host()) +
+                                                            "/whatismyip.php");
+        EXPECT_EQ(page.status, 200u) << socks.Log();
+        EXPECT_EQ(Caller(page.body), "127.0.0.111");
+        Browser browser(relay.Port());
+        browser.Send("CONNECT " + std::string(host) + ":443 HTTP/1.1\r\nHost: " + host + ":443\r\n\r\n");
+        EXPECT_EQ(browser.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+        browser.Send("GET /whatismyip.php HTTP/1.0\r\nHost: " + std::string(host) + "\r\n\r\n");
+        EXPECT_EQ(Caller(browser.ReadUntil()), "127.0.0.111");
+    }
+    EXPECT_EQ(names.Asked().find("zarnu-service"), std::string::npos) << names.Asked();
+}
+
+// An HTTP proxy gets the browser's requests as they came; a new upstream closes the connections through the one left at once, and the next request goes
+// through the new one.
+TEST(Relay, AnHttpProxyCarriesTheBrowserUntilAnotherTakesOver)
+{
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::Tinyproxy first{"127.0.0.112", 8888};
+    const host::Tinyproxy second{"127.0.0.113", 8888};
+    Relay relay;
+    ASSERT_TRUE(relay.SetUpstream(first.Host(), ProxyKind::Http));
+    const std::string url = "http://" + service.Host() + "/whatismyip.php";
+    EXPECT_EQ(Caller(FetchThrough(relay.Address(), url).body), "127.0.0.112");
+    Browser tunnel(relay.Port());
+    tunnel.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\nHost: 127.0.0.1:443\r\n\r\n");
+    EXPECT_NE(tunnel.ReadUntil("\r\n\r\n").find(" 200 "), std::string::npos);
+
+    ASSERT_TRUE(relay.SetUpstream(second.Host(), ProxyKind::Http));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(tunnel.ReadUntil(), "") << "the tunnel through the proxy left is closed";
+    EXPECT_LT(GetTickCount64() - start, 2000u);
+    EXPECT_EQ(Caller(FetchThrough(relay.Address(), url).body), "127.0.0.113");
+}
+
+// Bad input from the browser's side or the proxy's ends that connection and nothing else, and a
+// way that could not be opened is told; callers from elsewhere than this machine's loopback are
+// closed unanswered.
+TEST(Relay, BadInputEndsOnlyItsOwnConnectionAndOnlyLoopbackIsServed)
+{
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const TestService garbling{"127.0.0.114", {"--hostile", "socks-garble", "--relay-to", "127.0.0.1:443"}};
+    std::mutex lock;
+    std::vector<std::string> failed; // on the relay's thread, before the browser is answered
+    Relay relay([&](const std::string& proxy) {
+        const std::lock_guard<std::mutex> hold(lock);
+        failed.push_back(proxy);
+    });
+    const auto failures = [&] {
+        const std::lock_guard<std::mutex> hold(lock);
+        return failed;
+    };
+    ASSERT_TRUE(relay.SetUpstream(garbling.Host(), ProxyKind::Socks5));
+    Browser steady(relay.Port());
+    steady.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(steady.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+
+    Browser garbled(relay.Port()); // the proxy answers its request with no protocol
+    garbled.Send("GET http://127.0.0.1:80/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(garbled.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
+    Browser nonsense(relay.Port());
+    nonsense.Send(std::string("\x16\x03\x01\x02\0 hello\r\n\r\n", 15));
+    EXPECT_EQ(nonsense.ReadUntil().rfind("HTTP/1.1 400 ", 0), 0u);
+    Browser huge(relay.Port());
+    huge.Send("GET http://127.0.0.1/ HTTP/1.1\r\nX-Fill: " + std::string(20000, 'x') + "\r\n\r\n");
+    EXPECT_EQ(huge.ReadUntil().rfind("HTTP/1.1 431 ", 0), 0u);
+    const host::PrivateAddress elsewhere("10.77.0.5");
+    Browser stranger(relay.Port(), "10.77.0.5");
+    stranger.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(stranger.ReadUntil(), "") << "a caller from another address is not served";
+
+    steady.Send("GET /whatismyip.php HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_EQ(Caller(steady.ReadUntil()), "127.0.0.1") << "the steady connection goes on";
+    EXPECT_EQ(failures(), std::vector<std::string>{garbling.Host()});
+
+    // No proxy at the upstream's address: the browser is told, and so is the relay's owner.
+    ASSERT_TRUE(relay.SetUpstream("127.0.0.115:1080", ProxyKind::Socks5));
+    Browser refused(relay.Port(), "127.0.0.5");
+    refused.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(refused.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
+    EXPECT_EQ(failures(), (std::vector<std::string>{garbling.Host(), "127.0.0.115:1080"}));
+}
