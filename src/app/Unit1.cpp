@@ -18,6 +18,9 @@ constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
 // Whether the watch switches by itself: a DWORD beside the two settings, 1 (the default) or 0.
 constexpr const char* kAutoSwitchValue = "Zarnuautoswitch";
 constexpr UINT kSwitchAutomaticallyCommand = 2000;
+// Whether HTTP proxies go through the relay too: a DWORD beside them, 0 (the default) or 1.
+constexpr const char* kRouteThroughZarnuValue = "Zarnurelay";
+constexpr UINT kRouteThroughZarnuCommand = 2001;
 constexpr const char* kHelpText =
     "How to use?\r\n"
     "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
@@ -49,7 +52,7 @@ void TForm1::Create()
 
 void TForm1::CreateChecker(TForm2& checker)
 {
-    checker.Create(Handle(), [this] { return edtBrowser.Text(); }, watch_);
+    checker.Create(Handle(), [this] { return edtBrowser.Text(); }, watch_, route_);
     checker_ = &checker;
 }
 
@@ -94,6 +97,8 @@ void TForm1::BindEvents()
     PopupMenu1.Add(kSwitchAutomaticallyCommand, "Switch Automatically");
     OnMenuCommand(kSwitchAutomaticallyCommand, [this] { SwitchAutomatically1Click(); });
     ShowSwitchAutomatically(true);
+    PopupMenu1.Add(kRouteThroughZarnuCommand, "Route Through Zarnu");
+    OnMenuCommand(kRouteThroughZarnuCommand, [this] { RouteThroughZarnu1Click(); });
     // Every close command of the window system: the main window closes only by ending the program.
     OnClose([this] {
         FormClose();
@@ -119,6 +124,9 @@ void TForm1::FormCreate()
     // Anything but a stored 0 leaves it on.
     const auto autoSwitch = registry.LoadValue(kAutoSwitchValue);
     ShowSwitchAutomatically(!(autoSwitch && autoSwitch->type == REG_DWORD && autoSwitch->data == std::string(4, '\0')));
+    // Only a stored 1 turns it on.
+    const auto relay = registry.LoadValue(kRouteThroughZarnuValue);
+    ShowRouteThroughZarnu(relay && relay->type == REG_DWORD && relay->data == std::string("\1\0\0\0", 4));
 }
 
 void TForm1::ShowSwitchAutomatically(bool on)
@@ -134,6 +142,21 @@ void TForm1::SwitchAutomatically1Click()
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);
     registry.StoreNumber(kAutoSwitchValue, on ? 1 : 0);
+}
+
+void TForm1::ShowRouteThroughZarnu(bool on)
+{
+    PopupMenu1.Check(kRouteThroughZarnuCommand, on);
+    route_.SetThroughRelay(on);
+}
+
+void TForm1::RouteThroughZarnu1Click()
+{
+    const bool on = !PopupMenu1.Checked(kRouteThroughZarnuCommand);
+    ShowRouteThroughZarnu(on);
+    TRegistry registry;
+    registry.OpenOrCreateUserKey(SettingsKey);
+    registry.StoreNumber(kRouteThroughZarnuValue, on ? 1 : 0);
 }
 
 void TForm1::WatchPicked(const std::string& address)
@@ -218,7 +241,7 @@ void TForm1::listrep1DblClick()
     const ListRow& row = listrep1.Row(*selected);
     Label1.SetText(row.Caption);
     Label2.SetText(AppearsIn(row, 0)); // the exit country, once the check found it
-    ApplySystemProxy(Label1.Text());
+    route_.Use(Label1.Text(), KindOf(row));
     WatchPicked(Label1.Text());
 }
 
@@ -233,7 +256,7 @@ void TForm1::SelectProxy1Click()
         subItems += (item == 0 ? AppearsIn(row, 0) : row.SubItems[item]) + "\r\n";
     Label1.SetText(row.Caption);
     Label2.SetText(subItems);
-    ApplySystemProxy(Label1.Text());
+    route_.Use(Label1.Text(), KindOf(row));
     WatchPicked(Label1.Text());
 }
 
@@ -241,7 +264,7 @@ void TForm1::StopHideMyIP1Click()
 {
     watch_.Stop();
     ShowNoProxy();
-    ClearSystemProxy();
+    route_.Off();
 }
 
 void TForm1::ShowNoProxy()
@@ -257,7 +280,7 @@ void TForm1::ExitCleanup()
         return;
     // The proxy first: a failure to store the settings must not leave a public proxy on.
     watch_.Stop();
-    ClearSystemProxy();
+    route_.Off();
     TRegistry registry;
     registry.OpenOrCreateUserKey(SettingsKey);
     registry.StoreText("Zarnuinfo", txtRegEmail.Text());

@@ -5,6 +5,7 @@
 #include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
 #include "lists/ProxyWatch.h"
+#include "settings/ProxyRoute.h"
 #include "win/Controls.h"
 #include "win/Form.h"
 #include "win/OpenFileDialog.h"
@@ -75,6 +76,9 @@ public:
     // "Switch Automatically": whether the watch over the proxy in use may put another in its
     // place when it dies; kept in the registry.
     void SwitchAutomatically1Click();
+    // "Route Through Zarnu": whether HTTP proxies picked from now on go through the program's
+    // relay too, as SOCKS ones always do; kept in the registry, off by default.
+    void RouteThroughZarnu1Click();
     // Switches the system proxy off, saves the two settings and removes the browser identity
     // override. Raises ERegistryException; the steps before the failing one stay done and a
     // later call runs the whole sequence again. Once it has succeeded, later calls do nothing
@@ -90,10 +94,12 @@ private:
     // The labels of the proxy in use once none is.
     void ShowNoProxy();
     void ShowSwitchAutomatically(bool on);
+    void ShowRouteThroughZarnu(bool on);
 
     TForm2* checker_ = nullptr;
     ListCommand refresh_; // the refresh's probes, checks and progress
-    ProxyWatch watch_;    // over the proxy in use, picked here or in the checker
+    ProxyRoute route_;           // how the browser reaches the proxy in use
+    ProxyWatch watch_{route_};   // over the proxy in use, picked here or in the checker
     UINT switchAutomaticallyCommand_ = 0;
     // The settings change count at which the exit sequence last put the user's settings back.
     std::optional<unsigned> settingsBackAt_;

@@ -200,6 +200,11 @@ void ListRows::Select(std::optional<std::size_t> position)
     selected_ = position && *position < rows_.size() ? position : std::nullopt;
 }
 
+std::optional<ProxyKind> KindOf(const ListRow& row)
+{
+    return row.Checks.size() > kProxyKindCell ? ProxyKindOf(row.Checks[kProxyKindCell]) : std::nullopt;
+}
+
 bool IsWorking(const ListRow& row)
 {
     return !row.Checks.empty() && !row.Checks[0].empty() &&
@@ -242,8 +247,8 @@ std::vector<std::string> WorkingProxies(const ListRows& rows)
     std::vector<std::string> proxies;
     for (const std::size_t position : WorkingRowsBestFirst(rows)) {
         const ListRow& row = rows.At(position);
-        const std::string kind = row.Checks.size() > kProxyKindCell ? row.Checks[kProxyKindCell] : std::string();
-        const std::string scheme = kind == "SOCKS5" ? "socks5://" : kind == "SOCKS4" ? "socks4://" : "";
+        const auto kind = KindOf(row);
+        const std::string scheme = kind == ProxyKind::Socks5 ? "socks5://" : kind == ProxyKind::Socks4 ? "socks4://" : "";
         proxies.push_back(scheme + ProxyLineAddress(row.Caption));
     }
     return proxies;

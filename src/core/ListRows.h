@@ -3,6 +3,8 @@
 // selected row, which follows its row through inserts, deletes and sorts. Position 0 is the top;
 // rows stay where they are put until a sort is asked for.
 
+#include "core/ProxyHandshake.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,6 +43,9 @@ inline constexpr int kCheckColumnData = 1000;
 // The check cell that holds the kind of the row's proxy ("HTTP", "SOCKS5", "SOCKS4"), empty where
 // it is not known.
 inline constexpr std::size_t kProxyKindCell = 5;
+
+// The kind of the row's proxy as its check found it; nullopt where it did not.
+std::optional<ProxyKind> KindOf(const ListRow& row);
 
 // The list order: negative when `item1` goes first. `data` 0 compares the captions, k >= 1
 // sub-item k - 1, kCheckColumnData + k check cell k (all with CompareCells), and rows equal there

@@ -51,6 +51,7 @@ std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem)
     proxy.anonymity = row.Checks.size() > 2 ? AnonymityOf(row.Checks[2]) : std::nullopt;
     proxy.https = row.Checks.size() > 1 && row.Checks[1] == "yes";
     proxy.webMs = static_cast<unsigned>(std::stoul(row.Checks[0].substr(0, 9)));
+    proxy.kind = KindOf(row);
     return proxy;
 }
 

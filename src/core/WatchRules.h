@@ -4,6 +4,7 @@
 // and the lines it tells the user. Times are milliseconds of a steady clock.
 
 #include "core/IpCheckPage.h"
+#include "core/ProxyHandshake.h"
 
 #include <cstdint>
 #include <deque>
@@ -19,6 +20,7 @@ struct CheckedProxy {
     std::optional<Anonymity> anonymity; // nullopt: its check has not told
     bool https = false;
     unsigned webMs = 0;
+    std::optional<ProxyKind> kind; // nullopt: not known
 };
 
 struct ListRow;

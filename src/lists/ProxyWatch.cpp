@@ -50,8 +50,14 @@ ProxyWatch::Times ProxyWatch::UseTimes(const Times& use)
     return std::exchange(times, use);
 }
 
+ProxyWatch::ProxyWatch(ProxyRoute& route) : route_(route)
+{
+    route_.OnOpeningFailed([this](const std::string& proxy) { OpeningFailed(proxy); });
+}
+
 ProxyWatch::~ProxyWatch()
 {
+    route_.OnOpeningFailed({});
     if (cancelled_)
         *cancelled_ = true;
 }
@@ -78,6 +84,7 @@ void ProxyWatch::Watch(const std::string& address, Picker picker, RequestWay way
     if (const auto position = RowOf(*picker_.list, current_.address)) {
         const ListRow& row = picker_.list->Row(*position);
         current_.country = AppearsIn(row, picker_.countryItem);
+        current_.kind = KindOf(row);
         if (const auto checked = CheckedProxyOf(row, picker_.countryItem)) {
             current_ = *checked;
             httpsKnown_ = true;
@@ -110,11 +117,11 @@ void ProxyWatch::SwitchAutomatically(bool on)
         NotSwitched(kSwitchingOffWhy);
 }
 
-void ProxyWatch::Check(const std::string& proxy, unsigned limitMs, bool tunnel,
+void ProxyWatch::Check(const std::string& proxy, std::optional<ProxyKind> kind, unsigned limitMs, bool tunnel,
                        std::function<void(const ProxyVerdict&)> came)
 {
     Machinery& machinery = *machinery_;
-    CheckJob job = ProxyCheckJob(CheckOrder{proxy, service_, userAgent_, usersAddresses_, limitMs, tunnel},
+    CheckJob job = ProxyCheckJob(CheckOrder{proxy, service_, userAgent_, usersAddresses_, limitMs, tunnel, kind},
                                  [&machinery, cancelled = cancelled_, came](const ProxyVerdict& verdict) {
                                      machinery.mailbox.Post([cancelled, came, verdict] {
                                          if (!cancelled->load())
@@ -123,6 +130,12 @@ void ProxyWatch::Check(const std::string& proxy, unsigned limitMs, bool tunnel,
                                  });
     job.cancelled = cancelled_;
     machinery.engine.Submit(std::move(job));
+}
+
+void ProxyWatch::OpeningFailed(const std::string& proxy)
+{
+    if (watching_ && proxy == current_.address)
+        StartCycle(); // unless one runs: the death is noticed now, not at the next cycle
 }
 
 void ProxyWatch::LearnUsersAddresses()
@@ -175,7 +188,7 @@ void ProxyWatch::StartCycle()
             httpsKnown_ = true;
         }
     };
-    Check(current_.address, cycleTimes_.limitMs, tunnel, came);
+    Check(current_.address, current_.kind, cycleTimes_.limitMs, tunnel, came);
     doubtTimer_.Start(cycleTimes_.doubtMs, [this] {
         doubtTimer_.Stop();
         if (inCycle_ && !joined_)
@@ -193,7 +206,7 @@ void ProxyWatch::JoinChecks(int more)
     cycleChecks_ += more;
     const std::uint64_t cycle = cycle_;
     for (int check = 0; check < more; ++check)
-        Check(current_.address, static_cast<unsigned>(cycleTimes_.limitMs - elapsed), false,
+        Check(current_.address, current_.kind, static_cast<unsigned>(cycleTimes_.limitMs - elapsed), false,
               [this, cycle](const ProxyVerdict& verdict) {
                   if (inCycle_ && cycle_ == cycle)
                       CycleCheckCame(verdict, false);
@@ -337,7 +350,7 @@ void ProxyWatch::TryNext()
     successors_.erase(successors_.begin());
     ++tried_;
     const std::uint64_t takeover = takeover_;
-    Check(candidate.address, TimesFor(candidate.webMs).limitMs, current_.https,
+    Check(candidate.address, candidate.kind, TimesFor(candidate.webMs).limitMs, current_.https,
           [this, candidate, takeover](const ProxyVerdict& verdict) {
               if (takingOver_ && takeover_ == takeover)
                   Tried(candidate, verdict);
@@ -364,8 +377,8 @@ void ProxyWatch::SwitchTo(const CheckedProxy& successor)
     if (!StillInUse())
         return;
     try {
-        ApplySystemProxy(successor.address); // the switch from proxy to proxy that keeps the user's settings safe
-    } catch (const ERegistryException& error) {
+        route_.SwitchTo(successor.address, successor.kind); // keeps the user's settings safe
+    } catch (const std::runtime_error& error) {
         if (leaking_)
             SwitchOff(kNoSuccessorWhy);
         else
@@ -410,7 +423,7 @@ void ProxyWatch::SwitchOff(const std::string& why)
         return;
     const std::string proxy = current_.address;
     try {
-        ClearSystemProxy();
+        route_.Off();
     } catch (const ERegistryException& error) {
         Notice(LeakNotSwitchedOffText(LocalTime(), proxy, error.what()));
         return;
@@ -441,7 +454,7 @@ bool ProxyWatch::StillInUse()
 {
     bool inUse = false;
     try {
-        inUse = SystemProxyInUse(current_.address);
+        inUse = route_.InUse(current_.address);
     } catch (const ERegistryException&) {
         // unreadable: nothing is written
     }

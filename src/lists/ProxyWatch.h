@@ -26,12 +26,15 @@
 //
 // The watch writes the system settings only while they still route through the proxy it watches,
 // put there by this program: once the user has switched it off, or anyone has set another proxy,
-// the watch ends and says so. A registry error in a switch of its own is told, not raised.
-// UI thread only.
+// the watch ends and says so. A registry error in a switch of its own is told, not raised. Where
+// the browser goes through the program's relay, a switch changes the relay's upstream only
+// (settings/ProxyRoute.h), and a browser connection that could not be opened through the proxy
+// starts a check at once, without waiting for the next one. UI thread only.
 
 #include "core/ProxyWorks.h"
 #include "core/WatchRules.h"
 #include "lists/ProxyListView.h"
+#include "settings/ProxyRoute.h"
 #include "verify/CheckEngine.h"
 #include "verify/ProxyCheck.h"
 #include "win/StatusBar.h"
@@ -67,7 +70,8 @@ public:
     };
     static Times UseTimes(const Times& times); // the previous ones
 
-    ProxyWatch() = default;
+    // Switches through `route`, which outlives the watch.
+    explicit ProxyWatch(ProxyRoute& route);
     ProxyWatch(const ProxyWatch&) = delete;
     ProxyWatch& operator=(const ProxyWatch&) = delete;
     // Ends the watch; the picking window, which may have gone, is not touched.
@@ -96,7 +100,10 @@ private:
     };
     // One check of `proxy` within `limitMs` (the tunnel too where `tunnel`); `came` gets its
     // verdict on the UI thread, unless the watch has ended.
-    void Check(const std::string& proxy, unsigned limitMs, bool tunnel, std::function<void(const ProxyVerdict&)> came);
+    void Check(const std::string& proxy, std::optional<ProxyKind> kind, unsigned limitMs, bool tunnel,
+               std::function<void(const ProxyVerdict&)> came);
+    // A browser connection could not be opened through `proxy`.
+    void OpeningFailed(const std::string& proxy);
     void LearnUsersAddresses();
     void UsersAddressesCame(std::uint64_t learning, const std::vector<std::string>& addresses);
 
@@ -127,6 +134,7 @@ private:
     void Flash() const;
     std::uint64_t Now() const;
 
+    ProxyRoute& route_;
     std::unique_ptr<Machinery> machinery_;
     std::shared_ptr<std::atomic<bool>> cancelled_; // the current watch's
     bool watching_ = false;
@@ -135,7 +143,7 @@ private:
     RequestWay way_;
     std::string userAgent_;
     std::string service_;
-    // The proxy in use as its latest check tells it.
+    // The proxy in use as its latest check tells it (the kind as the list's check found it).
     CheckedProxy current_;
     bool httpsKnown_ = false;
     std::optional<unsigned> lastPassMs_;

@@ -17,10 +17,11 @@ constexpr int kGroupTop = 0;
 
 } // namespace
 
-void TForm2::Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch)
+void TForm2::Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch, ProxyRoute& route)
 {
     browserPath_ = std::move(browserPath);
     watch_ = &watch;
+    route_ = &route;
     CreateForm(Frame{"TForm2", "Zarnu Proxy Checker", 568, 417,
                      WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME},
                owner);
@@ -97,7 +98,7 @@ void TForm2::SelectProxy1Click()
     if (!selected)
         return;
     Label2.SetText(ListView1.Row(*selected).Caption);
-    ApplySystemProxy(Label2.Text());
+    route_->Use(Label2.Text(), KindOf(ListView1.Row(*selected)));
     watch_->Watch(ProxyLineAddress(Label2.Text()),
                   {Handle(), &StatusBar1, &ListView1, -1,
                    [this](const CheckedProxy& proxy) { Label2.SetText(proxy.address); },
@@ -109,5 +110,5 @@ void TForm2::StopHideMyIP1Click()
 {
     watch_->Stop();
     Label2.SetText("[unknown]");
-    ClearSystemProxy();
+    route_->Off();
 }

@@ -26,8 +26,9 @@ public:
     using BrowserPathSource = std::function<std::string()>;
 
     // Creates the window hidden, owned by `owner`, which it disables while it is shown. A proxy
-    // used from its list is watched by `watch`, the program's one watch.
-    void Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch);
+    // used from its list is put in place through `route` and watched by `watch`, the program's
+    // one route and one watch.
+    void Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch, ProxyRoute& route);
 
     Control GroupBox1;
     Label Label11, Label1, Label2;
@@ -60,5 +61,6 @@ private:
 
     BrowserPathSource browserPath_;
     ProxyWatch* watch_ = nullptr;
+    ProxyRoute* route_ = nullptr;
     ListCommand check_; // the check's probes, checks and progress
 };

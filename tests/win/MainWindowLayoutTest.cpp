@@ -153,7 +153,7 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
 
-    ASSERT_EQ(main.PopupMenu1.Count(), 7);
+    ASSERT_EQ(main.PopupMenu1.Count(), 8);
     EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
@@ -164,6 +164,8 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_FALSE(main.PopupMenu1.ItemEnabled(5));
     EXPECT_EQ(main.PopupMenu1.ItemCaption(6), "Switch Automatically");
     EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(6)));
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(7), "Route Through Zarnu");
+    EXPECT_FALSE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(7)));
 }
 
 TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)

@@ -1,3 +1,4 @@
+#include "BrowserClient.h"
 #include "HostTools.h"
 #include "ListTestSupport.h"
 #include "TestService.h"
@@ -39,6 +40,7 @@ protected:
         ProxyWatch::UseTimes(previousTimes);
         ProxyCheckPool::LimitChecksTo(previousLimit);
         raw::RemoveValue(SettingsKey, "Zarnuautoswitch");
+        raw::RemoveValue(SettingsKey, "Zarnurelay");
     }
 
     // An elite proxy (or a transparent one) on 127.0.0.10N:8888.
@@ -72,6 +74,21 @@ protected:
         SelectItem(main.listrep1, static_cast<int>(row - rows.begin()));
         DoubleClickItem(main.listrep1, static_cast<int>(row - rows.begin()));
         ASSERT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), host);
+    }
+
+    // Uses the main list's row of `host` with a double click, through the program's relay: the
+    // settings name the relay; returns its address.
+    std::string UseThroughRelay(const std::string& host)
+    {
+        const Rows rows = ListedRows(main.listrep1);
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const auto& cells) { return cells[0] == host; });
+        EXPECT_NE(row, rows.end()) << host;
+        SelectItem(main.listrep1, static_cast<int>(row - rows.begin()));
+        DoubleClickItem(main.listrep1, static_cast<int>(row - rows.begin()));
+        const std::string relay = raw::GetText(SettingsKey, "ProxyServer").value_or("");
+        EXPECT_EQ(relay.rfind("127.0.0.1:", 0), 0u) << relay;
+        EXPECT_EQ(main.Label1.Text(), host) << "the label names the proxy, not the relay";
+        return relay;
     }
 
     // Waits until the system proxy is one of `hosts` (or, with none, until the status bar says
@@ -239,6 +256,63 @@ TEST_F(WatchTest, AProxyPickedInTheCheckerIsReplacedFromTheCheckersList)
     EXPECT_TRUE(PumpMessagesUntil([&] { return (server = raw::GetText(SettingsKey, "ProxyServer").value_or("")) == Host(2); }, 20000));
     EXPECT_EQ(checker.Label2.Text(), Host(2));
     EXPECT_NE(checker.StatusBar1.Text().find("now " + Host(2)), std::string::npos) << checker.StatusBar1.Text();
+}
+
+// A SOCKS proxy found in the list is used through the relay. When it is killed under a browser
+// that holds a tunnel through it, the browser's next request goes through its successor: the
+// failed connection starts the check at once (the watch's own cycle is a minute here), the relay
+// changes its upstream, and the settings are not written. "Stop Hide My IP" then puts the user's
+// own settings back.
+TEST_F(WatchTest, ASocksProxysDeathMovesTheBrowserInsideTheRelayAtOnce)
+{
+    ProxyWatch::UseTimes({60000, 1000, 300, 600000, 600000});
+    SetUsersOwnSettings();
+    auto dying = std::make_unique<host::Microsocks>(Address(1), 1080);
+    const host::Dante successor{Address(2), 1080};
+    const std::string first = Address(1) + ":1080", second = Address(2) + ":1080";
+    Refresh(first + ";DE\r\n" + second + ";DE\r\n", 2);
+    for (int item = 0; item < 2; ++item)
+        EXPECT_EQ(main.listrep1.ItemText(item, main.listrep1.ColumnCount() - 1), "SOCKS5");
+    const std::string relay = UseThroughRelay(first);
+    const std::string page = "http://" + service->Host() + "/whatismyip.php";
+    EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, page).body), Address(1));
+    browser::Browser downloading(static_cast<unsigned short>(std::stoi(browser::PortOf(relay))));
+    downloading.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(downloading.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+
+    const ULONGLONG killed = GetTickCount64();
+    dying.reset();
+    EXPECT_EQ(downloading.ReadUntil(), "") << "the tunnel through the dead proxy ends";
+    EXPECT_NE(browser::FetchThrough(relay, page).status, 200u) << "no proxy to reach the page through yet";
+    EXPECT_TRUE(AwaitStatus("now " + second, 5000));
+    const browser::Page next = browser::FetchThrough(relay, page);
+    std::cout << "the next request went through the successor " << GetTickCount64() - killed << " ms after the kill\n";
+    EXPECT_EQ(browser::Caller(next.body), Address(2));
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), relay);
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), std::optional<DWORD>(1));
+    EXPECT_EQ(main.Label1.Text(), second);
+
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
+    ExpectUsersOwnSettings();
+    EXPECT_NE(browser::FetchThrough(relay, page).status, 200u) << "the relay carries nobody once switched off";
+    EXPECT_TRUE(errors.empty());
+}
+
+// With "Route Through Zarnu" on, an HTTP proxy goes through the relay too; the choice is kept.
+TEST_F(WatchTest, RouteThroughZarnuPutsAnHttpProxyBehindTheRelay)
+{
+    Proxy(1);
+    Refresh(Host(1) + ";DE\r\n", 1);
+    EXPECT_EQ(main.listrep1.ItemText(0, main.listrep1.ColumnCount() - 1), "HTTP");
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnurelay"), std::optional<DWORD>(1));
+    const std::string relay = UseThroughRelay(Host(1));
+    EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, "http://" + service->Host() + "/whatismyip.php").body),
+              Address(1));
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnurelay"), std::optional<DWORD>(0));
+    Use(Host(1)); // as before: the settings name the proxy itself
+    EXPECT_TRUE(errors.empty());
 }
 
 // Nothing is checked once the proxy is switched off, by "Stop Hide My IP" or by leaving.

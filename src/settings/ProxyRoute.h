@@ -1,0 +1,61 @@
+#pragma once
+// How the browser reaches the proxy in use: named in the system settings as it is, or through
+// the program's relay (relay/Relay.h), which the settings name instead. A SOCKS proxy always goes
+// through the relay, since the settings cannot carry one that browsers use safely; an HTTP proxy
+// does where "Route Through Zarnu" is on. While the relay is in place, the watch's switch to
+// another proxy changes only the relay's upstream: the settings stay as they are, and the
+// browser's connections through the proxy left are closed, so that it opens new ones. The user's
+// own settings are saved and put back as with any proxy of the program's (settings/SystemProxy.h):
+// the relay's address is one of those the saved copy knows, so a start after a killed run repairs
+// it. The relay starts on first use, on a port the system picks. UI thread only.
+
+#include "core/ProxyHandshake.h"
+#include "relay/Relay.h"
+#include "win/UiMailbox.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class ProxyRoute {
+public:
+    ProxyRoute() = default;
+    // The relay ends with it: its connections close.
+    ~ProxyRoute();
+    ProxyRoute(const ProxyRoute&) = delete;
+    ProxyRoute& operator=(const ProxyRoute&) = delete;
+
+    // "Route Through Zarnu": HTTP proxies picked from now on go through the relay too.
+    void SetThroughRelay(bool on) { throughRelay_ = on; }
+
+    // Puts `proxy` (address:port, as a list's line names it) of `kind` (nullopt: HTTP) in place,
+    // as the user picked it. Raises ERegistryException as ApplySystemProxy does, and
+    // std::runtime_error where the relay cannot listen or the proxy's address cannot be found.
+    void Use(const std::string& proxy, std::optional<ProxyKind> kind);
+    // The watch's switch to `proxy`: inside the relay where it is in place, otherwise as Use.
+    void SwitchTo(const std::string& proxy, std::optional<ProxyKind> kind);
+    // No proxy of the program's: the user's own settings come back (ClearSystemProxy) and the
+    // relay's connections close. Raises ERegistryException.
+    void Off();
+    // Whether the browser still goes through `proxy`: the settings name it (or the relay, whose
+    // upstream it is). Raises ERegistryException.
+    bool InUse(const std::string& proxy);
+    // The proxy the relay carries the browser to; empty where the settings name the proxy itself.
+    const std::string& Relayed() const { return relayed_; }
+    // The relay's address, once it runs; empty before.
+    std::string RelayAddress() const { return relay_ ? relay_->Address() : std::string(); }
+
+    // Runs on the UI thread for each browser connection whose way through `proxy` could not be
+    // opened.
+    void OnOpeningFailed(std::function<void(const std::string& proxy)> failed) { openingFailed_ = std::move(failed); }
+
+private:
+    void Relay(const std::string& proxy, ProxyKind kind);
+
+    std::function<void(const std::string& proxy)> openingFailed_;
+    std::unique_ptr<UiMailbox> mailbox_; // outlives the relay, whose thread posts to it
+    std::unique_ptr<::Relay> relay_;
+    std::string relayed_;
+    bool throughRelay_ = false;
+};
