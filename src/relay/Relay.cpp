@@ -190,6 +190,8 @@ private:
                 ioctlsocket(browser.get(), FIONBIO, &nonBlocking) != 0)
                 continue; // closed unanswered
             links_.push_back(std::make_unique<RelayLink>(std::move(browser), now));
+            // A browser sends its request with the connection: it is read now, not after a wait.
+            links_.back()->Advance(true, true, false, false, false, current_, now);
         }
     }
 

@@ -6,6 +6,13 @@ constexpr std::size_t kMostHeadBytes = 16 * 1024;
 constexpr std::size_t kMostWaiting = 64 * 1024;
 constexpr const char* kTunnelOpen = "HTTP/1.1 200 Connection established\r\n\r\n";
 
+// Bytes are passed on as they come: no small write waits for the one before it to be acknowledged.
+void SendAtOnce(SOCKET socket)
+{
+    BOOL noDelay = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+}
+
 bool WouldBlock()
 {
     return WSAGetLastError() == WSAEWOULDBLOCK;
@@ -13,7 +20,10 @@ bool WouldBlock()
 
 } // namespace
 
-RelayLink::RelayLink(UniqueSocket browser, ULONGLONG now) : browser_(std::move(browser)), deadline_(now + kHeadMs) {}
+RelayLink::RelayLink(UniqueSocket browser, ULONGLONG now) : browser_(std::move(browser)), deadline_(now + kHeadMs)
+{
+    SendAtOnce(browser_.get());
+}
 
 unsigned RelayLink::BrowserWants() const
 {
@@ -45,40 +55,41 @@ ULONGLONG RelayLink::Deadline() const
 void RelayLink::Advance(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable,
                         bool upstreamFailed, const std::shared_ptr<const Upstream>& current, ULONGLONG now)
 {
-    switch (phase_) {
-    case Phase::ReadingHead:
-        if (browserReadable) {
-            bool ended = false, failed = false;
-            ReadInto(browser_.get(), fromBrowser_, ended, failed);
-            if (ended || failed)
-                Close();
-            else
-                HeadRead(current, now);
+    // Each phase goes on into the next at once where it can: a socket has room to write far more
+    // often than not, and trying costs less than another wait.
+    if (phase_ == Phase::ReadingHead) {
+        if (!browserReadable)
+            return;
+        bool ended = false, failed = false;
+        ReadInto(browser_.get(), fromBrowser_, ended, failed);
+        if (ended || failed) {
+            Close();
+            return;
         }
-        break;
-    case Phase::Connecting:
-        if (upstreamFailed)
+        HeadRead(current, now);
+        upstreamReadable = false;
+    }
+    if (phase_ == Phase::Connecting) {
+        if (upstreamFailed) {
             FailOpening("502 Bad Gateway");
-        else if (upstreamWritable)
+        } else if (upstreamWritable) {
             Connected();
-        break;
-    case Phase::Opening:
+            upstreamReadable = false;
+        }
+    }
+    if (phase_ == Phase::Opening) {
         if (upstreamFailed)
-            FailOpening("502 Bad Gateway");
-        else if (!fromBrowser_.empty() && upstreamWritable && !WriteFrom(upstream_.get(), fromBrowser_))
             FailOpening("502 Bad Gateway");
         else if (fromBrowser_.empty() && upstreamReadable)
             StepRead();
-        break;
-    case Phase::Passing:
-        Pass(browserReadable, browserWritable, upstreamReadable, upstreamWritable);
-        break;
-    case Phase::Answering:
-        if (browserWritable && (!WriteFrom(browser_.get(), fromUpstream_) || fromUpstream_.empty()))
-            Close();
-        break;
-    case Phase::Ended: break;
+        if (phase_ == Phase::Opening && !fromBrowser_.empty() && !WriteFrom(upstream_.get(), fromBrowser_))
+            FailOpening("502 Bad Gateway");
     }
+    if (phase_ == Phase::Passing)
+        Pass(browserReadable, upstreamReadable);
+    if (phase_ == Phase::Answering && (browserWritable || !fromUpstream_.empty()) &&
+        (!WriteFrom(browser_.get(), fromUpstream_) || fromUpstream_.empty()))
+        Close();
 }
 
 void RelayLink::Expire(ULONGLONG now)
@@ -139,10 +150,22 @@ void RelayLink::HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLO
         Answer("502 Bad Gateway");
         return;
     }
+    SendAtOnce(upstream_.get());
     phase_ = Phase::Connecting;
     if (connect(upstream_.get(), reinterpret_cast<const sockaddr*>(&through_->address), through_->addressLength) != 0 &&
-        !WouldBlock())
+        !WouldBlock()) {
         FailOpening("502 Bad Gateway");
+        return;
+    }
+    // A near proxy has often taken the connection already: the way goes on without a wait.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(upstream_.get(), &writable);
+    FD_SET(upstream_.get(), &failed);
+    timeval atOnce{0, 0};
+    if (select(0, nullptr, &writable, &failed, &atOnce) > 0 && !FD_ISSET(upstream_.get(), &failed))
+        Connected();
 }
 
 void RelayLink::Connected()
@@ -203,26 +226,36 @@ void RelayLink::FailOpening(const char* status)
     Answer(status);
 }
 
-void RelayLink::Pass(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable)
+void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
 {
+    // Until nothing moves: a side read from while it has more, every write tried while bytes wait.
     bool failed = false;
-    if (browserReadable && !browserEnded_)
-        ReadInto(browser_.get(), fromBrowser_, browserEnded_, failed);
-    if (upstreamWritable && !fromBrowser_.empty())
-        failed = !WriteFrom(upstream_.get(), fromBrowser_) || failed;
-    if (upstreamReadable && !upstreamEnded_) {
-        const std::size_t before = fromUpstream_.size();
-        bool upstreamFailed = false;
-        ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, upstreamFailed);
-        upstreamSpoke_ = upstreamSpoke_ || fromUpstream_.size() > before;
-        if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_) {
-            FailOpening("502 Bad Gateway"); // an HTTP proxy that hung up unanswered
-            return;
+    for (bool moved = true; moved && !failed;) {
+        moved = false;
+        if (browserReadable && !browserEnded_ && fromBrowser_.size() < kMostWaiting)
+            moved = browserReadable = ReadInto(browser_.get(), fromBrowser_, browserEnded_, failed);
+        if (!fromBrowser_.empty()) {
+            const std::size_t before = fromBrowser_.size();
+            failed = !WriteFrom(upstream_.get(), fromBrowser_) || failed;
+            moved = moved || fromBrowser_.size() < before;
         }
-        failed = failed || upstreamFailed;
+        if (upstreamReadable && !upstreamEnded_ && fromUpstream_.size() < kMostWaiting) {
+            bool upstreamFailed = false;
+            upstreamReadable = ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, upstreamFailed);
+            upstreamSpoke_ = upstreamSpoke_ || upstreamReadable;
+            if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_) {
+                FailOpening("502 Bad Gateway"); // an HTTP proxy that hung up unanswered
+                return;
+            }
+            moved = moved || upstreamReadable;
+            failed = failed || upstreamFailed;
+        }
+        if (!fromUpstream_.empty()) {
+            const std::size_t before = fromUpstream_.size();
+            failed = !WriteFrom(browser_.get(), fromUpstream_) || failed;
+            moved = moved || fromUpstream_.size() < before;
+        }
     }
-    if (browserWritable && !fromUpstream_.empty())
-        failed = !WriteFrom(browser_.get(), fromUpstream_) || failed;
     if (failed) {
         Close();
         return;

@@ -73,7 +73,7 @@ private:
     // The browser is told `status` (a full status line's code and text) and the link ends.
     void Answer(const char* status);
     void FailOpening(const char* status);
-    void Pass(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable);
+    void Pass(bool browserReadable, bool upstreamReadable);
     // Reads what `from` has into `into` (up to the limit); false at its end or on an error.
     static bool ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed);
     // Writes what `from` holds; false on an error.

@@ -96,26 +96,36 @@ std::unique_ptr<TestService> ServiceOfOneProxy()
     return service;
 }
 
+// Also where the settings name the program's relay, which ended with it.
 TEST(ProgramEnd, AKilledRunIsRepairedBeforeTheNextStartShowsItsWindow)
 {
-    const auto service = ServiceOfOneProxy();
-    {
-        RunningProgram killed(*service);
-        ASSERT_TRUE(killed.UseFirstListedProxy());
-        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080");
-        EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
-        TerminateProcess(killed.Process(), 9);
-        ASSERT_EQ(WaitForSingleObject(killed.Process(), 10000), WAIT_OBJECT_0);
-    }
-    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "127.0.0.1:8080"); // nothing ran at the end
+    for (const bool relayed : {false, true}) {
+        SCOPED_TRACE(relayed ? "through the relay" : "the proxy itself");
+        const auto service = ServiceOfOneProxy();
+        raw::SetNumber(SettingsKey, "Zarnurelay", relayed ? 1 : 0);
+        {
+            RunningProgram killed(*service);
+            ASSERT_TRUE(killed.UseFirstListedProxy());
+            const std::string server = raw::GetText(SettingsKey, "ProxyServer").value_or("");
+            if (relayed)
+                EXPECT_TRUE(server.rfind("127.0.0.1:", 0) == 0 && server != "127.0.0.1:8080") << server;
+            else
+                EXPECT_EQ(server, "127.0.0.1:8080");
+            EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 1u);
+            TerminateProcess(killed.Process(), 9);
+            ASSERT_EQ(WaitForSingleObject(killed.Process(), 10000), WAIT_OBJECT_0);
+        }
+        EXPECT_NE(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128"); // nothing ran at the end
 
-    RunningProgram next(*service); // returns once the window shows
-    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
-    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
-    EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
-    PostMessageA(next.Window(), WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(next.Process(), 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+        RunningProgram next(*service); // returns once the window shows
+        EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), 0u);
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+        EXPECT_FALSE(raw::Get(SettingsKey, SavedProxyValue));
+        PostMessageA(next.Window(), WM_CLOSE, 0, 0);
+        ASSERT_EQ(WaitForSingleObject(next.Process(), 10000), WAIT_OBJECT_0);
+        EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), "corp:3128");
+    }
+    raw::RemoveValue(SettingsKey, "Zarnurelay");
 }
 
 TEST(ProgramEnd, ASecondStartChangesNothingAndBringsTheRunningWindowToTheFront)
