@@ -1,9 +1,9 @@
 // What the program's relay costs a browser: a 10 MB download from the local service through a
 // local tinyproxy, and many small requests (a connection each, as a browser's first request to a
 // server), each straight to tinyproxy and through the relay in front of it, rounds taken in turn
-// in the same run; then the same through the relay to a SOCKS 5 proxy (microsocks); and small
-// requests on one kept connection (a browser's usual), through a tunnel that microsocks opens,
-// asked of it straight and through the relay.
+// in the same run; then the same through the relay to a SOCKS 5 proxy (microsocks); and, for the
+// cost of one hop through a thread of the program's, the relay answering by itself beside a bare
+// blocking thread that does the same.
 //   relay_benchmark [DOWNLOADS [REQUESTS]]   (default 7 and 500)
 // Needs ZARNU_TEST_SERVICE (the service program) and ZARNU_TEST_HOST_TOOLS.
 
@@ -49,64 +49,48 @@ struct Way {
     unsigned short port;
 };
 
-// A connection to `address`:`port`; INVALID_SOCKET where none could be made.
-SOCKET ConnectTo(const std::string& address, unsigned short port)
-{
-    SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = inet_addr(address.c_str());
-    BOOL noDelay = TRUE;
-    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-    if (connect(connection, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-        closesocket(connection);
-        return INVALID_SOCKET;
+// A thread of the benchmark's own that answers every connection on 127.0.0.1 with the relay's
+// 502, blocking, one connection after another: what one hop through a thread of this process
+// costs, without the relay.
+class BareAnswerer {
+public:
+    BareAnswerer() : listener_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        listen(listener_, SOMAXCONN);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = CreateThread(nullptr, 0, &Serve, this, 0, nullptr);
     }
-    return connection;
-}
-
-// Sends `bytes` and reads until `done` says the bytes read are whole; false where the connection
-// failed first.
-template <typename Done>
-bool Exchange(SOCKET connection, const std::string& bytes, Done done)
-{
-    if (send(connection, bytes.data(), static_cast<int>(bytes.size()), 0) != static_cast<int>(bytes.size()))
-        return false;
-    std::string read;
-    char buffer[16384];
-    while (!done(read)) {
-        const int count = recv(connection, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return false;
-        read.append(buffer, static_cast<std::size_t>(count));
+    ~BareAnswerer()
+    {
+        closesocket(listener_); // its accept fails, and the thread ends
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
     }
-    return true;
-}
+    unsigned short Port() const { return port_; }
 
-// A whole HTTP answer with a Content-Length.
-bool WholeAnswer(const std::string& read)
-{
-    const std::size_t end = read.find("\r\n\r\n");
-    const std::size_t length = read.find("Content-Length: ");
-    return end != std::string::npos && length != std::string::npos &&
-           read.size() >= end + 4 + std::stoul(read.substr(length + 16));
-}
-
-// The time each of `requests` requests takes on one connection through a tunnel to the
-// service's `port` that `open` opened on `connection`.
-double KeptRequestMs(SOCKET connection, unsigned short port, int requests)
-{
-    const std::string request = "GET " + std::string(IpCheckPagePath) + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                std::to_string(port) + "\r\n\r\n";
-    const LARGE_INTEGER start = Now();
-    for (int i = 0; i < requests; ++i)
-        if (!Exchange(connection, request, WholeAnswer)) {
-            std::cerr << "a kept connection failed after " << i << " requests\n";
-            return 0;
+private:
+    static DWORD WINAPI Serve(void* self)
+    {
+        const SOCKET listener = static_cast<BareAnswerer*>(self)->listener_;
+        const std::string answer = "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        for (SOCKET browser; (browser = accept(listener, nullptr, nullptr)) != INVALID_SOCKET; closesocket(browser)) {
+            char head[4096];
+            recv(browser, head, sizeof head, 0);
+            send(browser, answer.data(), static_cast<int>(answer.size()), 0);
         }
-    return Milliseconds(start, Now()) / requests;
-}
+        return 0;
+    }
+
+    SOCKET listener_;
+    unsigned short port_ = 0;
+    HANDLE thread_ = nullptr;
+};
 
 double Median(std::vector<double> values)
 {
@@ -133,6 +117,7 @@ int main(int argc, char** argv)
         Relay relay;
         Relay socksRelay;
         Relay idleRelay; // no upstream: it answers every request itself
+        BareAnswerer bare;
         relay.SetUpstream(tinyproxy.Host(), ProxyKind::Http);
         socksRelay.SetUpstream(microsocks.Host(), ProxyKind::Socks5);
 
@@ -143,7 +128,7 @@ int main(int argc, char** argv)
         const Way ways[] = {{"straight to tinyproxy", "127.0.0.121", 8888},
                             {"through the relay to tinyproxy", "127.0.0.1", relay.Port()},
                             {"through the relay to microsocks (SOCKS 5)", "127.0.0.1", socksRelay.Port()}};
-        std::vector<double> downloadMs[3], requestMs[3], ownAnswerMs;
+        std::vector<double> downloadMs[3], requestMs[3], ownAnswerMs, bareAnswerMs;
         for (int round = 0; round < downloads; ++round)
             for (int way = 0; way < 3; ++way) {
                 const LARGE_INTEGER start = Now();
@@ -165,24 +150,11 @@ int main(int argc, char** argv)
             for (int request = 0; request < requests / 5; ++request)
                 Fetch("127.0.0.1", idleRelay.Port(), small);
             ownAnswerMs.push_back(Milliseconds(start, Now()) / (requests / 5));
+            const LARGE_INTEGER bareStart = Now();
+            for (int request = 0; request < requests / 5; ++request)
+                Fetch("127.0.0.1", bare.Port(), small);
+            bareAnswerMs.push_back(Milliseconds(bareStart, Now()) / (requests / 5));
         }
-        // Kept connections: straight through microsocks (its handshake done here), and through
-        // the relay, which is asked for the tunnel as a browser asks.
-        const auto servicePort = static_cast<unsigned short>(std::stoi(host.substr(host.rfind(':') + 1)));
-        std::vector<double> keptMs[2];
-        for (int round = 0; round < 5; ++round) {
-            const SOCKET straight = ConnectTo("127.0.0.122", 1080);
-            for (const HandshakeStep& step : SocksSteps(ProxyKind::Socks5, "127.0.0.1", servicePort))
-                Exchange(straight, step.request, [&](const std::string& read) { return step.read(read).state != StepReply::More; });
-            keptMs[0].push_back(KeptRequestMs(straight, servicePort, requests / 5));
-            closesocket(straight);
-            const SOCKET relayed = ConnectTo("127.0.0.1", socksRelay.Port());
-            Exchange(relayed, "CONNECT 127.0.0.1:" + std::to_string(servicePort) + " HTTP/1.1\r\n\r\n",
-                     [](const std::string& read) { return read.find("\r\n\r\n") != std::string::npos; });
-            keptMs[1].push_back(KeptRequestMs(relayed, servicePort, requests / 5));
-            closesocket(relayed);
-        }
-
         std::printf("a 10 MB download, median of %d:\n", downloads);
         for (int way = 0; way < 3; ++way)
             std::printf("  %-44s %8.1f ms (%+.1f %%)\n", ways[way].name, Median(downloadMs[way]),
@@ -191,12 +163,9 @@ int main(int argc, char** argv)
         for (int way = 0; way < 3; ++way)
             std::printf("  %-44s %8.3f ms (%+.3f ms)\n", ways[way].name, Median(requestMs[way]),
                         Median(requestMs[way]) - Median(requestMs[0]));
-        std::printf("  %-44s %8.3f ms: what the platform's sockets cost a hop, with no proxy\n",
-                    "the relay's own answer (it has no upstream)", Median(ownAnswerMs));
-        std::printf("a small request on one kept connection, through a tunnel of microsocks, %d each:\n", requests);
-        std::printf("  %-44s %8.3f ms\n", "straight to microsocks", Median(keptMs[0]));
-        std::printf("  %-44s %8.3f ms (%+.3f ms)\n", "through the relay to microsocks", Median(keptMs[1]),
-                    Median(keptMs[1]) - Median(keptMs[0]));
+        std::printf("  %-44s %8.3f ms\n", "the relay's own answer (it has no upstream)", Median(ownAnswerMs));
+        std::printf("  %-44s %8.3f ms: one hop through a thread of this process\n",
+                    "the same answer from a bare blocking thread", Median(bareAnswerMs));
     } catch (const std::exception& error) {
         std::cerr << "relay_benchmark: " << error.what() << "\n";
         return 1;

@@ -3,7 +3,9 @@
 namespace {
 
 constexpr std::size_t kMostHeadBytes = 16 * 1024;
-constexpr std::size_t kMostWaiting = 64 * 1024;
+// What waits for a side at most: as much as a socket's buffers hold here, so that a download moves
+// in few calls.
+constexpr std::size_t kMostWaiting = 256 * 1024;
 constexpr const char* kTunnelOpen = "HTTP/1.1 200 Connection established\r\n\r\n";
 
 // Bytes are passed on as they come: no small write waits for the one before it to be acknowledged.
@@ -271,16 +273,17 @@ void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
 
 bool RelayLink::ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed)
 {
+    // Read into one buffer of the relay's thread, so that a link holds only what waits.
+    thread_local std::vector<char> buffer(kMostWaiting);
     const std::size_t room = kMostWaiting > into.size() ? kMostWaiting - into.size() : 0;
     if (room == 0)
         return true;
-    const std::size_t before = into.size();
-    into.resize(before + room);
-    const int count = recv(from, into.data() + before, static_cast<int>(room), 0);
-    into.resize(before + (count > 0 ? static_cast<std::size_t>(count) : 0));
-    if (count == 0)
+    const int count = recv(from, buffer.data(), static_cast<int>(room), 0);
+    if (count > 0)
+        into.append(buffer.data(), static_cast<std::size_t>(count));
+    else if (count == 0)
         ended = true;
-    else if (count < 0 && !WouldBlock())
+    else if (!WouldBlock())
         failed = true;
     return count > 0;
 }

@@ -3,7 +3,7 @@
 // browser's request head is read (at most 16 KB), the upstream is connected and the way through
 // it opened in its kind (an HTTP proxy gets the browser's request as it came; a SOCKS proxy is
 // asked for a connection to the request's host by name, and the browser is answered the tunnel
-// or its request goes on in a server's form), then bytes pass both ways, at most 64 KB waiting
+// or its request goes on in a server's form), then bytes pass both ways, at most 256 KB waiting
 // each way. Non-blocking: driven by the relay's one wait for every socket, on the relay's thread.
 // Bad input from either side ends this link and nothing else; what the browser is told then is
 // an HTTP answer where it still waits for one.

@@ -295,12 +295,6 @@ int main(int argc, char** argv)
     httplib::Server server;
     httplib::Server httpsSide;
     Route(server, httpsSide, service, signer, options.neverAnswer);
-    // A browser keeps its connection for many requests (the relay's benchmark measures them),
-    // each answered without waiting for the acknowledgement of its head.
-    for (httplib::Server* side : {&server, &httpsSide}) {
-        side->set_keep_alive_max_count(1000);
-        side->set_tcp_nodelay(true);
-    }
 
     const int port = Bind(server, options.address, options.port);
     // Bound before the port is told, so that a test finds both ready.
