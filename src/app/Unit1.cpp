@@ -153,10 +153,12 @@ void TForm1::ShowRouteThroughZarnu(bool on)
 void TForm1::RouteThroughZarnu1Click()
 {
     const bool on = !PopupMenu1.Checked(kRouteThroughZarnuCommand);
-    ShowRouteThroughZarnu(on);
-    TRegistry registry;
-    registry.OpenOrCreateUserKey(SettingsKey);
-    registry.StoreNumber(kRouteThroughZarnuValue, on ? 1 : 0);
+    {
+        TRegistry registry;
+        registry.OpenOrCreateUserKey(SettingsKey);
+        registry.StoreNumber(kRouteThroughZarnuValue, on ? 1 : 0);
+    }
+    ShowRouteThroughZarnu(on); // moves an HTTP proxy in use behind the relay, or out again
 }
 
 void TForm1::WatchPicked(const std::string& address)

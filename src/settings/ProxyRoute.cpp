@@ -10,25 +10,37 @@ ProxyRoute::~ProxyRoute()
     relay_.reset(); // before the mailbox it posts to
 }
 
+void ProxyRoute::SetThroughRelay(bool on)
+{
+    throughRelay_ = on;
+    if (!inUse_.empty() && inUseKind_.value_or(ProxyKind::Http) == ProxyKind::Http)
+        Use(inUse_, inUseKind_);
+}
+
 void ProxyRoute::Use(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     const ProxyKind as = kind.value_or(ProxyKind::Http);
     if (as != ProxyKind::Http || throughRelay_) {
         Relay(proxy, as);
-        return;
+    } else {
+        ApplySystemProxy(proxy);
+        relayed_.clear();
+        if (relay_)
+            relay_->ClearUpstream();
     }
-    ApplySystemProxy(proxy);
-    relayed_.clear();
-    if (relay_)
-        relay_->ClearUpstream();
+    inUse_ = proxy;
+    inUseKind_ = kind;
 }
 
 void ProxyRoute::SwitchTo(const std::string& proxy, std::optional<ProxyKind> kind)
 {
-    if (!relayed_.empty())
-        Relay(proxy, kind.value_or(ProxyKind::Http));
-    else
+    if (relayed_.empty()) {
         Use(proxy, kind);
+        return;
+    }
+    Relay(proxy, kind.value_or(ProxyKind::Http));
+    inUse_ = proxy;
+    inUseKind_ = kind;
 }
 
 void ProxyRoute::Relay(const std::string& proxy, ProxyKind kind)
@@ -54,6 +66,7 @@ void ProxyRoute::Relay(const std::string& proxy, ProxyKind kind)
 void ProxyRoute::Off()
 {
     relayed_.clear();
+    inUse_.clear();
     if (relay_)
         relay_->ClearUpstream();
     ClearSystemProxy();

@@ -26,8 +26,9 @@ public:
     ProxyRoute(const ProxyRoute&) = delete;
     ProxyRoute& operator=(const ProxyRoute&) = delete;
 
-    // "Route Through Zarnu": HTTP proxies picked from now on go through the relay too.
-    void SetThroughRelay(bool on) { throughRelay_ = on; }
+    // "Route Through Zarnu": HTTP proxies go through the relay too, from now on and the one in
+    // use at once. Raises as Use does; the choice holds all the same.
+    void SetThroughRelay(bool on);
 
     // Puts `proxy` (address:port, as a list's line names it) of `kind` (nullopt: HTTP) in place,
     // as the user picked it. Raises ERegistryException as ApplySystemProxy does, and
@@ -57,5 +58,8 @@ private:
     std::unique_ptr<UiMailbox> mailbox_; // outlives the relay, whose thread posts to it
     std::unique_ptr<::Relay> relay_;
     std::string relayed_;
+    // The proxy in place and its kind (as Use was told); empty once switched off.
+    std::string inUse_;
+    std::optional<ProxyKind> inUseKind_;
     bool throughRelay_ = false;
 };

@@ -298,7 +298,8 @@ TEST_F(WatchTest, ASocksProxysDeathMovesTheBrowserInsideTheRelayAtOnce)
     EXPECT_TRUE(errors.empty());
 }
 
-// With "Route Through Zarnu" on, an HTTP proxy goes through the relay too; the choice is kept.
+// With "Route Through Zarnu" on, an HTTP proxy goes through the relay too; the choice is kept, and
+// moves the proxy in use behind the relay and out again at once.
 TEST_F(WatchTest, RouteThroughZarnuPutsAnHttpProxyBehindTheRelay)
 {
     Proxy(1);
@@ -307,11 +308,17 @@ TEST_F(WatchTest, RouteThroughZarnuPutsAnHttpProxyBehindTheRelay)
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
     EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnurelay"), std::optional<DWORD>(1));
     const std::string relay = UseThroughRelay(Host(1));
-    EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, "http://" + service->Host() + "/whatismyip.php").body),
-              Address(1));
+    const std::string page = "http://" + service->Host() + "/whatismyip.php";
+    EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, page).body), Address(1));
+
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
     EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnurelay"), std::optional<DWORD>(0));
-    Use(Host(1)); // as before: the settings name the proxy itself
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), std::optional<std::string>(Host(1))) << "out of the relay";
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), std::optional<std::string>(relay)) << "behind it again";
+    EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, page).body), Address(1));
+    const std::size_t before = ChecksThrough(Address(1));
+    EXPECT_TRUE(PumpMessagesUntil([&] { return ChecksThrough(Address(1)) >= before + 2; }, 10000)) << "still watched";
     EXPECT_TRUE(errors.empty());
 }
 
