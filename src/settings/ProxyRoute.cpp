@@ -13,7 +13,9 @@ ProxyRoute::~ProxyRoute()
 void ProxyRoute::SetThroughRelay(bool on)
 {
     throughRelay_ = on;
-    if (!inUse_.empty() && inUseKind_.value_or(ProxyKind::Http) == ProxyKind::Http)
+    // Only while the browser still goes through it: a proxy that the user has switched off or
+    // replaced since stays so.
+    if (!inUse_.empty() && inUseKind_.value_or(ProxyKind::Http) == ProxyKind::Http && InUse(inUse_))
         Use(inUse_, inUseKind_);
 }
 

@@ -27,7 +27,8 @@ public:
     ProxyRoute& operator=(const ProxyRoute&) = delete;
 
     // "Route Through Zarnu": HTTP proxies go through the relay too, from now on and the one in
-    // use at once. Raises as Use does; the choice holds all the same.
+    // use at once (while the browser still goes through it). Raises as Use does; the choice holds
+    // all the same.
     void SetThroughRelay(bool on);
 
     // Puts `proxy` (address:port, as a list's line names it) of `kind` (nullopt: HTTP) in place,

@@ -319,6 +319,12 @@ TEST_F(WatchTest, RouteThroughZarnuPutsAnHttpProxyBehindTheRelay)
     EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, page).body), Address(1));
     const std::size_t before = ChecksThrough(Address(1));
     EXPECT_TRUE(PumpMessagesUntil([&] { return ChecksThrough(Address(1)) >= before + 2; }, 10000)) << "still watched";
+
+    // The user switches the proxy off in the system's settings: the choice no longer moves it.
+    raw::SetNumber(SettingsKey, "ProxyEnable", 0);
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
+    EXPECT_EQ(raw::GetNumber(SettingsKey, "ProxyEnable"), std::optional<DWORD>(0));
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer"), std::optional<std::string>(relay));
     EXPECT_TRUE(errors.empty());
 }
 
