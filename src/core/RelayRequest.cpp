@@ -40,6 +40,47 @@ bool Token(std::string_view text)
     });
 }
 
+// "METHOD target HTTP/1.x", taken apart; nullopt for any other line.
+struct RequestLine {
+    std::string_view method;
+    std::string_view target;
+    std::string_view version;
+};
+std::optional<RequestLine> ReadRequestLine(std::string_view line)
+{
+    const std::size_t firstSpace = line.find(' ');
+    const std::size_t lastSpace = line.rfind(' ');
+    if (firstSpace == std::string_view::npos || lastSpace == firstSpace)
+        return std::nullopt;
+    const RequestLine read{line.substr(0, firstSpace), line.substr(firstSpace + 1, lastSpace - firstSpace - 1),
+                           line.substr(lastSpace + 1)};
+    if (!Token(read.method) || read.target.empty() || read.target.find(' ') != std::string_view::npos ||
+        (read.version != "HTTP/1.0" && read.version != "HTTP/1.1"))
+        return std::nullopt;
+    return read;
+}
+
+// The head as the server at `authority` is asked for `path`: the request line in origin form, the
+// header lines but those meant for a proxy or the connection, a Host line where none came.
+std::string ServerHead(const RequestLine& request, std::string_view path, std::string_view authority,
+                       const std::vector<std::string_view>& lines)
+{
+    std::string head = std::string(request.method) + " " + (path.front() == '?' ? "/" : "") + std::string(path) + " " +
+                       std::string(request.version) + "\r\n";
+    bool hostLine = false;
+    for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
+        const std::string_view text = lines[line];
+        if (StartsWithNoCase(text, "Proxy-") || StartsWithNoCase(text, "Connection:") ||
+            StartsWithNoCase(text, "Keep-Alive:"))
+            continue;
+        hostLine = hostLine || StartsWithNoCase(text, "Host:");
+        head += std::string(text) + "\r\n";
+    }
+    if (!hostLine)
+        head += "Host: " + std::string(authority) + "\r\n";
+    return head + "Connection: close\r\n\r\n";
+}
+
 } // namespace
 
 std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
@@ -47,26 +88,18 @@ std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
     const auto lines = Lines(head);
     if (!lines || lines->size() < 2 || !lines->back().empty())
         return std::nullopt;
-    const std::string_view requestLine = lines->front();
-    const std::size_t firstSpace = requestLine.find(' ');
-    const std::size_t lastSpace = requestLine.rfind(' ');
-    if (firstSpace == std::string_view::npos || lastSpace == firstSpace)
-        return std::nullopt;
-    const std::string_view method = requestLine.substr(0, firstSpace);
-    const std::string_view target = requestLine.substr(firstSpace + 1, lastSpace - firstSpace - 1);
-    const std::string_view version = requestLine.substr(lastSpace + 1);
-    if (!Token(method) || target.empty() || target.find(' ') != std::string_view::npos ||
-        (version != "HTTP/1.0" && version != "HTTP/1.1"))
+    const auto requestLine = ReadRequestLine(lines->front());
+    if (!requestLine)
         return std::nullopt;
 
     RelayRequest request;
-    std::string_view authority = target;
+    std::string_view authority = requestLine->target;
     std::string_view path = "/";
-    request.tunnel = method == "CONNECT";
+    request.tunnel = requestLine->method == "CONNECT";
     if (!request.tunnel) {
-        if (!StartsWithNoCase(target, "http://"))
+        if (!StartsWithNoCase(authority, "http://"))
             return std::nullopt;
-        authority = target.substr(7);
+        authority.remove_prefix(7);
         const std::size_t pathStart = authority.find_first_of("/?");
         if (pathStart != std::string_view::npos) {
             path = authority.substr(pathStart);
@@ -80,22 +113,7 @@ std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
         return std::nullopt;
     request.host = where.host;
     request.port = where.port;
-    if (request.tunnel)
-        return request;
-
-    std::string serverHead = std::string(method) + " " + (path.front() == '?' ? "/" : "") + std::string(path) + " " +
-                             std::string(version) + "\r\n";
-    bool hostLine = false;
-    for (std::size_t line = 1; line + 1 < lines->size(); ++line) {
-        const std::string_view text = (*lines)[line];
-        if (StartsWithNoCase(text, "Proxy-") || StartsWithNoCase(text, "Connection:") ||
-            StartsWithNoCase(text, "Keep-Alive:"))
-            continue;
-        hostLine = hostLine || StartsWithNoCase(text, "Host:");
-        serverHead += std::string(text) + "\r\n";
-    }
-    if (!hostLine)
-        serverHead += "Host: " + std::string(authority) + "\r\n";
-    request.serverHead = serverHead + "Connection: close\r\n\r\n";
+    if (!request.tunnel)
+        request.serverHead = ServerHead(*requestLine, path, authority, *lines);
     return request;
 }

@@ -145,20 +145,19 @@ void RelayLink::HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLO
         if (!request_->tunnel)
             fromBrowser_.insert(0, request_->serverHead);
     }
+    ConnectUpstream(now);
+}
+
+void RelayLink::ConnectUpstream(ULONGLONG now)
+{
     deadline_ = now + kOpeningMs;
-    upstream_.reset(socket(through_->address.ss_family, SOCK_STREAM, IPPROTO_TCP));
-    u_long nonBlocking = 1;
-    if (!upstream_ || ioctlsocket(upstream_.get(), FIONBIO, &nonBlocking) != 0) {
-        Answer("502 Bad Gateway");
-        return;
-    }
-    SendAtOnce(upstream_.get());
     phase_ = Phase::Connecting;
-    if (connect(upstream_.get(), reinterpret_cast<const sockaddr*>(&through_->address), through_->addressLength) != 0 &&
-        !WouldBlock()) {
+    upstream_ = StartConnecting(through_->address, through_->addressLength);
+    if (!upstream_) {
         FailOpening("502 Bad Gateway");
         return;
     }
+    SendAtOnce(upstream_.get());
     // A near proxy has often taken the connection already: the way goes on without a wait.
     fd_set writable, failed;
     FD_ZERO(&writable);

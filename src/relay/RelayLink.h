@@ -66,7 +66,10 @@ public:
 private:
     enum class Phase { ReadingHead, Connecting, Opening, Passing, Answering, Ended };
 
+    // The browser's head, once whole, tells where the link goes through `current`.
     void HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLONG now);
+    // The upstream is connected, without waiting where it can be.
+    void ConnectUpstream(ULONGLONG now);
     void Connected();
     void StepRead();
     void WayOpen();

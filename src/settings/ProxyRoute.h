@@ -43,10 +43,6 @@ public:
     // Whether the browser still goes through `proxy`: the settings name it (or the relay, whose
     // upstream it is). Raises ERegistryException.
     bool InUse(const std::string& proxy);
-    // The proxy the relay carries the browser to; empty where the settings name the proxy itself.
-    const std::string& Relayed() const { return relayed_; }
-    // The relay's address, once it runs; empty before.
-    std::string RelayAddress() const { return relay_ ? relay_->Address() : std::string(); }
 
     // Runs on the UI thread for each browser connection whose way through `proxy` could not be
     // opened.
@@ -58,6 +54,7 @@ private:
     std::function<void(const std::string& proxy)> openingFailed_;
     std::unique_ptr<UiMailbox> mailbox_; // outlives the relay, whose thread posts to it
     std::unique_ptr<::Relay> relay_;
+    // The proxy the relay carries the browser to; empty where the settings name the proxy itself.
     std::string relayed_;
     // The proxy in place and its kind (as Use was told); empty once switched off.
     std::string inUse_;

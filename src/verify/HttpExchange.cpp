@@ -1,5 +1,7 @@
 #include "verify/HttpExchange.h"
 
+#include "win/UniqueSocket.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -31,16 +33,10 @@ HttpExchange::~HttpExchange()
 
 bool HttpExchange::Start()
 {
-    socket_ = socket(plan_.address.ss_family, SOCK_STREAM, IPPROTO_TCP);
-    u_long nonBlocking = 1;
-    if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONBIO, &nonBlocking) != 0) {
-        Fail();
-        return false;
-    }
+    socket_ = StartConnecting(plan_.address, plan_.addressLength).release();
     phase_ = Phase::Connecting;
-    if (connect(socket_, reinterpret_cast<const sockaddr*>(&plan_.address), plan_.addressLength) != 0 &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
-        Fail();
+    if (socket_ == INVALID_SOCKET) {
+        Fail(); // told as refused
         return false;
     }
     return true;

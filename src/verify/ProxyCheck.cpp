@@ -9,6 +9,8 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr unsigned short kTunnelPort = 443;
@@ -43,10 +45,6 @@ std::optional<IpStatement> Statement(const PartResult& result, const std::string
     return AcceptStatement(result.answer.body, token, side, &VerifyServiceSignature);
 }
 
-} // namespace
-
-namespace {
-
 // The parts that ask for the page, and for it through the tunnel, in one kind of proxy.
 struct KindParts {
     ProxyKind kind;
@@ -54,47 +52,83 @@ struct KindParts {
     int tunnel = -1;
 };
 
+// Where the check's parts go: the service's host and port, its host as a Host line names it, and
+// the far end of its tunnel.
+struct FarEnd {
+    HostPort service;
+    std::string host;
+    std::string tunnel;
+};
+
+FarEnd FarEndOf(const std::string& service)
+{
+    FarEnd end{SplitHostPort(service, 80)};
+    end.host = UrlHost(end.service.host);
+    end.tunnel = end.host + ":" + std::to_string(kTunnelPort);
+    return end;
+}
+
 // Adds to `job` the parts that check `order.proxy` as a proxy of `kind`; in a job that asks in
-// several kinds, each kind's parts are its group.
+// several kinds, each kind's parts are its group. A SOCKS proxy's tunnel is asked for once the
+// proxy has answered the page's part in its kind.
 KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, bool grouped,
                        const std::string& webToken, const std::string& tunnelToken)
 {
-    const HostPort service = SplitHostPort(order.service, 80);
-    const std::string farEnd = UrlHost(service.host);
-    const std::string tunnelEnd = farEnd + ":" + std::to_string(kTunnelPort);
+    const FarEnd end = FarEndOf(order.service);
     const int group = grouped ? static_cast<int>(kind) + 1 : 0;
-    const std::string tunnelRequest = GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent);
+    const bool http = kind == ProxyKind::Http;
     KindParts parts{kind};
     parts.web = static_cast<int>(job.parts.size());
-    if (kind == ProxyKind::Http) {
+    if (http)
         job.parts.push_back({order.proxy, {},
                              GetRequest("http://" + order.service + PageTarget(webToken, true), order.service,
                                         order.userAgent),
                              group});
-        if (order.tunnel) {
-            parts.tunnel = static_cast<int>(job.parts.size());
-            job.parts.push_back({order.proxy,
-                                 {TunnelStep("CONNECT " + tunnelEnd + " HTTP/1.0\r\nHost: " + tunnelEnd +
-                                             "\r\nUser-Agent: " + order.userAgent + "\r\n\r\n")},
-                                 tunnelRequest, group});
-        }
+    else
+        job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, end.service.port),
+                             GetRequest(PageTarget(webToken, true), order.service, order.userAgent), group});
+    if (!order.tunnel)
         return parts;
-    }
-    job.parts.push_back({order.proxy, SocksSteps(kind, service.host, service.port),
-                         GetRequest(PageTarget(webToken, true), order.service, order.userAgent), group});
+    parts.tunnel = static_cast<int>(job.parts.size());
+    const std::string tunnelPage = GetRequest(PageTarget(tunnelToken), end.host, order.userAgent);
+    if (http)
+        job.parts.push_back({order.proxy,
+                             {TunnelStep("CONNECT " + end.tunnel + " HTTP/1.0\r\nHost: " + end.tunnel +
+                                         "\r\nUser-Agent: " + order.userAgent + "\r\n\r\n")},
+                             tunnelPage, group});
+    else
+        job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, kTunnelPort), tunnelPage, group, parts.web});
     return parts;
 }
 
-// A SOCKS proxy's tunnel is asked for once the proxy has answered the page's part in its kind.
-void AddSocksTunnel(CheckJob& job, const CheckOrder& order, KindParts& parts, const std::string& tunnelToken)
+// The verdict of the parts' `results`: by the kind that answered in its own protocol, the first
+// asked where none did.
+ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector<KindParts>& kinds,
+                       const std::string& webToken, const std::string& tunnelToken,
+                       const std::vector<std::string>& users, unsigned limitMs)
 {
-    if (parts.kind == ProxyKind::Http || !order.tunnel)
-        return;
-    const CheckPart& web = job.parts[static_cast<std::size_t>(parts.web)];
-    const std::string farEnd = UrlHost(SplitHostPort(order.service, 80).host);
-    parts.tunnel = static_cast<int>(job.parts.size());
-    job.parts.push_back({order.proxy, SocksSteps(parts.kind, SplitHostPort(order.service, 80).host, kTunnelPort),
-                         GetRequest(PageTarget(tunnelToken), farEnd, order.userAgent), web.kind, parts.web});
+    const auto provedBy = [&](const KindParts& parts) {
+        return results[static_cast<std::size_t>(parts.web)].proved ||
+               (parts.tunnel >= 0 && results[static_cast<std::size_t>(parts.tunnel)].proved);
+    };
+    const auto proved = std::find_if(kinds.begin(), kinds.end(), provedBy);
+    const KindParts& chosen = proved != kinds.end() ? *proved : kinds.front();
+    const PartResult& web = results[static_cast<std::size_t>(chosen.web)];
+    ProxyVerdict verdict;
+    const auto statement = Statement(web, webToken, kWebSide);
+    if (statement && Works(web.milliseconds, limitMs)) {
+        verdict.webMs = web.milliseconds;
+        verdict.anonymity = JudgeAnonymity(*statement, users);
+        verdict.exitAddress = statement->callerAddress;
+        verdict.exitCountry = statement->country;
+        verdict.exitNetwork = statement->network;
+    }
+    verdict.refused = web.answer.refused;
+    verdict.https = chosen.tunnel >= 0 &&
+                    Statement(results[static_cast<std::size_t>(chosen.tunnel)], tunnelToken, kTunnelSide).has_value();
+    if (proved != kinds.end())
+        verdict.kind = chosen.kind;
+    return verdict;
 }
 
 } // namespace
@@ -117,37 +151,9 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
         socks4.startsAfter = kinds[1].web;
         socks4.ifFailed = true;
     }
-    for (KindParts& parts : kinds)
-        AddSocksTunnel(job, order, parts, tunnelToken);
     job.done = [webToken, tunnelToken, kinds, users = order.usersAddresses, limitMs = order.limitMs,
                 onVerdict = std::move(onVerdict)](const std::vector<PartResult>& results) {
-        // The kind that answered in its own protocol; the first asked where none did.
-        const auto provedBy = [&](const KindParts& parts) {
-            return results[static_cast<std::size_t>(parts.web)].proved ||
-                   (parts.tunnel >= 0 && results[static_cast<std::size_t>(parts.tunnel)].proved);
-        };
-        const KindParts* chosen = &kinds.front();
-        for (const KindParts& parts : kinds)
-            if (provedBy(parts)) {
-                chosen = &parts;
-                break;
-            }
-        const PartResult& web = results[static_cast<std::size_t>(chosen->web)];
-        ProxyVerdict verdict;
-        const auto statement = Statement(web, webToken, kWebSide);
-        if (statement && Works(web.milliseconds, limitMs)) {
-            verdict.webMs = web.milliseconds;
-            verdict.anonymity = JudgeAnonymity(*statement, users);
-            verdict.exitAddress = statement->callerAddress;
-            verdict.exitCountry = statement->country;
-            verdict.exitNetwork = statement->network;
-        }
-        verdict.refused = web.answer.refused;
-        verdict.https = chosen->tunnel >= 0 &&
-                        Statement(results[static_cast<std::size_t>(chosen->tunnel)], tunnelToken, kTunnelSide).has_value();
-        if (provedBy(*chosen))
-            verdict.kind = chosen->kind;
-        onVerdict(verdict);
+        onVerdict(VerdictOf(results, kinds, webToken, tunnelToken, users, limitMs));
     };
     return job;
 }

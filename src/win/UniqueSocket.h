@@ -2,6 +2,7 @@
 // Move-only owner of one socket, closed when it goes.
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <utility>
 
@@ -37,3 +38,16 @@ public:
 private:
     SOCKET socket_ = INVALID_SOCKET;
 };
+
+// A non-blocking TCP socket that has begun to connect to `address`; none where that failed at
+// once (no socket to be had, or the connection refused before any wait).
+inline UniqueSocket StartConnecting(const sockaddr_storage& address, int length)
+{
+    UniqueSocket connecting(socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    if (!connecting || ioctlsocket(connecting.get(), FIONBIO, &nonBlocking) != 0 ||
+        (connect(connecting.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 &&
+         WSAGetLastError() != WSAEWOULDBLOCK))
+        connecting.reset();
+    return connecting;
+}

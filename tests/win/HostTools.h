@@ -261,8 +261,6 @@ public:
     const std::string& Host() const { return host_; }
     // Stops it where it stands: it still takes connections (the system does), and answers none.
     void Pause() const { server_.Signal("STOP"); }
-    // Ends it now.
-    bool Stop() { return server_.Stop(); }
     // What it wrote.
     std::string Log() const { return server_.Log(); }
 
