@@ -166,6 +166,21 @@ public:
         return piped_;
     }
     std::string Errors() const { return FileText(folder_.Path() / "errors"); }
+    // Waits up to 5 s until the log has `text` `times` times. A request's line is written after
+    // its answer, by the log's own thread: a client that has its answer may not see the line yet.
+    bool AwaitLog(const std::string& text, std::size_t times = 1)
+    {
+        for (int i = 0; i < 500; ++i) {
+            const std::string log = Log();
+            std::size_t found = 0;
+            for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+                ++found;
+            if (found >= times)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
 
     void Signal(int signal) const { kill(pid_, signal); }
     // Its exit status once it has ended; nullopt while it runs.

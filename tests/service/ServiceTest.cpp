@@ -91,7 +91,7 @@ TEST_F(ServiceTest, TheListsGoToAnAllowedAccountEncodedAsTheProgramDecodesThem)
     const auto head = client.Head(ProxyListPath);
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(list->body.size()));
-    EXPECT_NE(service->Log().find("127.0.0.1 alice GET /download/encrypt/paidencrypt.txt 200 "), std::string::npos);
+    EXPECT_TRUE(service->AwaitLog("127.0.0.1 alice GET /download/encrypt/paidencrypt.txt 200 ")) << service->Log();
     EXPECT_EQ(service->Log().find(ServicePassword), std::string::npos) << "the password is never logged";
 
     // The tunnels' far end serves the page only, and names its side.
