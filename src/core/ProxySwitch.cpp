@@ -90,6 +90,44 @@ bool SameEntry(const std::u16string& a, const std::u16string& b)
                                               [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
+// The entries of a bypass list, blanks around them dropped, empty ones left out.
+std::vector<std::u16string> Entries(const std::u16string& list)
+{
+    std::vector<std::u16string> entries;
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t end = std::min(list.find(u';', start), list.size());
+        if (const std::u16string entry = Trimmed(list.substr(start, end - start)); !entry.empty())
+            entries.push_back(entry);
+        start = end + 1;
+    }
+    return entries;
+}
+
+// The user's own bypass list with the entries that they added to "ProxyOverride" (`now`) while
+// the program's proxy was on: those that the program did not write. Unchanged where none was added.
+UserValue WithEntriesAddedMeanwhile(const UserValue& usersBypass, const UserValue& now)
+{
+    const std::vector<std::u16string> written = Entries(BypassWithLocalAddresses(usersBypass));
+    std::u16string merged = TextOr(usersBypass);
+    bool added = false;
+    for (const std::u16string& entry : Entries(TextOr(now))) {
+        if (std::any_of(written.begin(), written.end(), [&](const std::u16string& e) { return SameEntry(e, entry); }))
+            continue;
+        merged += (merged.empty() ? u"" : u";") + entry;
+        added = true;
+    }
+    return added ? UserValue(WideTextValue(merged)) : usersBypass;
+}
+
+// The copy of the user's settings with what they added to the bypass list meanwhile, where the
+// program's proxy is in place.
+SavedProxy WithUsersLatestBypass(SavedProxy saved, const ProxyState& state)
+{
+    if (saved.holdsEverything && ProgramProxyInPlace(state))
+        saved.bypass = WithEntriesAddedMeanwhile(saved.bypass, state.bypass);
+    return saved;
+}
+
 } // namespace
 
 bool ProgramProxyInPlace(const ProxyState& state)
@@ -115,7 +153,7 @@ SavedProxy UsersSettingsFor(const ProxyState& state, const std::u16string& addre
 {
     SavedProxy saved;
     if (state.copy && (state.copy->restoring || ProgramProxyInPlace(state))) {
-        saved = *state.copy;
+        saved = WithUsersLatestBypass(*state.copy, state);
         saved.restoring = false;
     } else {
         saved.enable = state.enable;
@@ -179,7 +217,7 @@ ProxyPlan PlanRepair(const ProxyState& state)
     if (!state.copy)
         return {}; // none, or one this version cannot read: left alone
     if (state.copy->restoring || ProgramProxyInPlace(state))
-        return Restore(*state.copy);
+        return Restore(WithUsersLatestBypass(*state.copy, state));
     return {kDeleteCopy}; // the user has set a proxy of their own since
 }
 
@@ -187,16 +225,11 @@ std::u16string BypassWithLocalAddresses(const UserValue& usersBypass)
 {
     std::vector<std::u16string> entries;
     const auto add = [&](const std::u16string& entry) {
-        if (!entry.empty() && std::none_of(entries.begin(), entries.end(),
-                                           [&](const std::u16string& e) { return SameEntry(e, entry); }))
+        if (std::none_of(entries.begin(), entries.end(), [&](const std::u16string& e) { return SameEntry(e, entry); }))
             entries.push_back(entry);
     };
-    const std::u16string users = TextOr(usersBypass);
-    for (std::size_t start = 0; start <= users.size();) {
-        const std::size_t end = std::min(users.find(u';', start), users.size());
-        add(Trimmed(users.substr(start, end - start)));
-        start = end + 1;
-    }
+    for (const std::u16string& entry : Entries(TextOr(usersBypass)))
+        add(entry);
     for (const char16_t* local : {u"<local>", u"10.*"})
         add(local);
     for (int second = 16; second <= 31; ++second) {

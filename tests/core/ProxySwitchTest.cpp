@@ -223,6 +223,27 @@ TEST(ProxySwitch, AProxyTheUserSetMeanwhileIsLeftAlone)
     EXPECT_EQ(machine, changed);
 }
 
+// Entries the user adds to the bypass list while the program's proxy is on are theirs: a switch to
+// another proxy keeps them, and switching off puts them back with the user's own.
+TEST(ProxySwitch, BypassEntriesAddedMeanwhileSurviveASwitchAndTheEnd)
+{
+    Machine machine = CorporateUser();
+    machine.Run(Plan(Action::OnA, machine.State()));
+    const std::u16string written = WideText(machine.Value(kProxyOverrideName)).value();
+    machine.values[kProxyOverrideName] = WideTextValue(written + u"; *.new.example;192.168.*");
+    machine.Run(Plan(Action::OnB, machine.State()));
+    EXPECT_EQ(machine.Value(kProxyOverrideName), WideTextValue(u"*.corp.example;intranet;*.new.example" + written.substr(written.find(u";<local>"))));
+    machine.Run(Plan(Action::Off, machine.State()));
+    EXPECT_EQ(machine.Value(kProxyOverrideName), WideTextValue(u"*.corp.example;intranet;*.new.example"));
+
+    // A repair after a killed run keeps them too.
+    machine = CorporateUser();
+    machine.Run(Plan(Action::OnA, machine.State()));
+    machine.values[kProxyOverrideName] = WideTextValue(u"printer.local;" + written);
+    machine.Run(Plan(Action::Repair, machine.State()));
+    EXPECT_EQ(machine.Value(kProxyOverrideName), WideTextValue(u"*.corp.example;intranet;printer.local"));
+}
+
 // What the watch over the proxy in use asks before it writes: whether the browser still goes
 // through the program's proxy, or the user (or another program) has changed that since.
 TEST(ProxySwitch, TheProgramsProxyIsInUseOnlyUntilTheSettingsChangeOutsideIt)
