@@ -174,6 +174,23 @@ private:
         return response;
     }
 
+    // The page over the caller's limit: said, and signed for the check's token where the request
+    // names one, so that the check knows the proxy carried it (a proxy's exit address is shared
+    // by all its users); nothing more is stated.
+    Response LimitedPage()
+    {
+        IpStatement statement{caller_, tunnelSide_ ? kTunnelSide : kWebSide, QueryValue(path_, "token").value_or(""), {}};
+        statement.limited = true;
+        std::string page = ServedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
+        Response response = TooMany();
+        if (!page.empty()) {
+            ownBody_ = std::move(page);
+            response.body() = {ownBody_.data(), ownBody_.size()};
+            response.set(http::field::cache_control, "no-store");
+        }
+        return response;
+    }
+
     Response Respond(const Request& request)
     {
         const std::string path = path_.substr(0, path_.find('?'));
@@ -187,7 +204,7 @@ private:
         }
         const std::string caller = CallerKey(caller_);
         if (!list)
-            return shared_->pages.Take(caller) ? Page(request) : TooMany();
+            return shared_->pages.Take(caller) ? Page(request) : LimitedPage();
         if (!shared_->callerRates.Take(caller))
             return TooMany();
         if (!shared_->failures.CanTake(caller)) {

@@ -15,12 +15,6 @@
 namespace {
 
 constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
-// Whether the watch switches by itself: a DWORD beside the two settings, 1 (the default) or 0.
-constexpr const char* kAutoSwitchValue = "Zarnuautoswitch";
-constexpr UINT kSwitchAutomaticallyCommand = 2000;
-// Whether HTTP proxies go through the relay too: a DWORD beside them, 0 (the default) or 1.
-constexpr const char* kRouteThroughZarnuValue = "Zarnurelay";
-constexpr UINT kRouteThroughZarnuCommand = 2001;
 constexpr const char* kHelpText =
     "How to use?\r\n"
     "Click Refresh Proxy List button and select New IP Address. Open new \r\n"
@@ -94,11 +88,7 @@ void TForm1::BindEvents()
     listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}}, 0,
                    {Scale(60), Scale(50), Scale(75), Scale(120), Scale(60)},
                    ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
-    PopupMenu1.Add(kSwitchAutomaticallyCommand, "Switch Automatically");
-    OnMenuCommand(kSwitchAutomaticallyCommand, [this] { SwitchAutomatically1Click(); });
-    ShowSwitchAutomatically(true);
-    PopupMenu1.Add(kRouteThroughZarnuCommand, "Route Through Zarnu");
-    OnMenuCommand(kRouteThroughZarnuCommand, [this] { RouteThroughZarnu1Click(); });
+    choices_.Add(*this, PopupMenu1, watch_, route_);
     // Every close command of the window system: the main window closes only by ending the program.
     OnClose([this] {
         FormClose();
@@ -121,44 +111,7 @@ void TForm1::FormCreate()
     edtBrowser.SetText(registry.LoadText("Zarnubrowser"));
     if (edtBrowser.Text().empty())
         edtBrowser.SetText(DefaultBrowserPath);
-    // Anything but a stored 0 leaves it on.
-    const auto autoSwitch = registry.LoadValue(kAutoSwitchValue);
-    ShowSwitchAutomatically(!(autoSwitch && autoSwitch->type == REG_DWORD && autoSwitch->data == std::string(4, '\0')));
-    // Only a stored 1 turns it on.
-    const auto relay = registry.LoadValue(kRouteThroughZarnuValue);
-    ShowRouteThroughZarnu(relay && relay->type == REG_DWORD && relay->data == std::string("\1\0\0\0", 4));
-}
-
-void TForm1::ShowSwitchAutomatically(bool on)
-{
-    PopupMenu1.Check(kSwitchAutomaticallyCommand, on);
-    watch_.SwitchAutomatically(on);
-}
-
-void TForm1::SwitchAutomatically1Click()
-{
-    const bool on = !PopupMenu1.Checked(kSwitchAutomaticallyCommand);
-    ShowSwitchAutomatically(on);
-    TRegistry registry;
-    registry.OpenOrCreateUserKey(SettingsKey);
-    registry.StoreNumber(kAutoSwitchValue, on ? 1 : 0);
-}
-
-void TForm1::ShowRouteThroughZarnu(bool on)
-{
-    PopupMenu1.Check(kRouteThroughZarnuCommand, on);
-    route_.SetThroughRelay(on);
-}
-
-void TForm1::RouteThroughZarnu1Click()
-{
-    const bool on = !PopupMenu1.Checked(kRouteThroughZarnuCommand);
-    {
-        TRegistry registry;
-        registry.OpenOrCreateUserKey(SettingsKey);
-        registry.StoreNumber(kRouteThroughZarnuValue, on ? 1 : 0);
-    }
-    ShowRouteThroughZarnu(on); // moves an HTTP proxy in use behind the relay, or out again
+    choices_.Load();
 }
 
 void TForm1::WatchPicked(const std::string& address)
@@ -237,14 +190,8 @@ void TForm1::Button1Click()
 
 void TForm1::listrep1DblClick()
 {
-    const auto selected = listrep1.SelectedPosition();
-    if (!selected)
-        return;
-    const ListRow& row = listrep1.Row(*selected);
-    Label1.SetText(row.Caption);
-    Label2.SetText(AppearsIn(row, 0)); // the exit country, once the check found it
-    route_.Use(Label1.Text(), KindOf(row));
-    WatchPicked(Label1.Text());
+    if (const auto selected = listrep1.SelectedPosition())
+        UseRow(listrep1.Row(*selected), AppearsIn(listrep1.Row(*selected), 0)); // the exit country, once checked
 }
 
 void TForm1::SelectProxy1Click()
@@ -256,8 +203,13 @@ void TForm1::SelectProxy1Click()
     std::string subItems;
     for (std::size_t item = 0; item < row.SubItems.size(); ++item)
         subItems += (item == 0 ? AppearsIn(row, 0) : row.SubItems[item]) + "\r\n";
+    UseRow(row, subItems);
+}
+
+void TForm1::UseRow(const ListRow& row, const std::string& about)
+{
     Label1.SetText(row.Caption);
-    Label2.SetText(subItems);
+    Label2.SetText(about);
     route_.Use(Label1.Text(), KindOf(row));
     WatchPicked(Label1.Text());
 }

@@ -5,6 +5,7 @@
 #include "lists/ListCommand.h"
 #include "lists/ProxyListView.h"
 #include "lists/ProxyWatch.h"
+#include "lists/WatchChoices.h"
 #include "settings/ProxyRoute.h"
 #include "win/Controls.h"
 #include "win/Form.h"
@@ -73,12 +74,6 @@ public:
     void listrep1DblClick();
     void SelectProxy1Click();
     void StopHideMyIP1Click();
-    // "Switch Automatically": whether the watch over the proxy in use may put another in its
-    // place when it dies; kept in the registry.
-    void SwitchAutomatically1Click();
-    // "Route Through Zarnu": whether HTTP proxies picked from now on go through the program's
-    // relay too, as SOCKS ones always do; kept in the registry, off by default.
-    void RouteThroughZarnu1Click();
     // Switches the system proxy off, saves the two settings and removes the browser identity
     // override. Raises ERegistryException; the steps before the failing one stay done and a
     // later call runs the whole sequence again. Once it has succeeded, later calls do nothing
@@ -93,14 +88,14 @@ private:
     void WatchPicked(const std::string& address);
     // The labels of the proxy in use once none is.
     void ShowNoProxy();
-    void ShowSwitchAutomatically(bool on);
-    void ShowRouteThroughZarnu(bool on);
+    // Puts the proxy of `row` in place and watches it; the labels name it and tell `about` it.
+    void UseRow(const ListRow& row, const std::string& about);
 
     TForm2* checker_ = nullptr;
     ListCommand refresh_; // the refresh's probes, checks and progress
     ProxyRoute route_;           // how the browser reaches the proxy in use
     ProxyWatch watch_{route_};   // over the proxy in use, picked here or in the checker
-    UINT switchAutomaticallyCommand_ = 0;
+    WatchChoices choices_;       // "Switch Automatically", "Route Through Zarnu"
     // The settings change count at which the exit sequence last put the user's settings back.
     std::optional<unsigned> settingsBackAt_;
 };

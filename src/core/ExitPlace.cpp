@@ -12,6 +12,16 @@ std::string Cell(const ListRow& row, std::size_t cell)
     return cell < row.Checks.size() ? row.Checks[cell] : std::string();
 }
 
+std::string ExitCountry(const ListRow& row)
+{
+    return row.Verdict ? row.Verdict->exitCountry : std::string();
+}
+
+std::string ExitAddress(const ListRow& row)
+{
+    return row.Verdict ? row.Verdict->exitAddress : std::string();
+}
+
 bool EqualIgnoringCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -53,13 +63,13 @@ bool SameCountry(const std::string& listed, const std::string& codeAndName)
 
 std::string AppearsIn(const ListRow& row, int countryItem)
 {
-    const std::string exit = Cell(row, kExitCountryCell);
+    const std::string exit = ExitCountry(row);
     return exit.empty() ? Listed(row, countryItem) : CountryName(exit);
 }
 
 std::string ShownCountry(const ListRow& row, int countryItem)
 {
-    const std::string exit = Cell(row, kExitCountryCell);
+    const std::string exit = ExitCountry(row);
     const std::string listed = Listed(row, countryItem);
     if (exit.empty())
         return listed;
@@ -70,8 +80,8 @@ std::string ShownCountry(const ListRow& row, int countryItem)
 
 std::string ExitText(const ListRow& row)
 {
-    const std::string country = CountryName(Cell(row, kExitCountryCell));
-    const std::string address = Cell(row, kExitAddressCell);
+    const std::string country = CountryName(ExitCountry(row));
+    const std::string address = ExitAddress(row);
     const bool elsewhere = !address.empty() && address != ProxyHost(row);
     if (!elsewhere)
         return country;
@@ -83,8 +93,8 @@ std::vector<std::string> WorkingProxyDetails(const ListRows& rows)
     std::vector<std::string> lines;
     for (const std::size_t position : WorkingRowsBestFirst(rows)) {
         const ListRow& row = rows.At(position);
-        lines.push_back(ProxyLineAddress(row.Caption) + "\t" + Cell(row, kExitAddressCell) + "\t" +
-                        CountryName(Cell(row, kExitCountryCell)) + "\t" + Cell(row, 2) + "\t" + Cell(row, 1) + "\t" +
+        lines.push_back(ProxyLineAddress(row.Caption) + "\t" + ExitAddress(row) + "\t" +
+                        CountryName(ExitCountry(row)) + "\t" + Cell(row, 2) + "\t" + Cell(row, 1) + "\t" +
                         Cell(row, 0));
     }
     return lines;

@@ -8,11 +8,6 @@
 #include <string>
 #include <vector>
 
-// The check cells that hold the exit address and the exit country ("JP Japan": ISO code and
-// English name), after the web time, HTTPS and the anonymity.
-inline constexpr std::size_t kExitAddressCell = 3;
-inline constexpr std::size_t kExitCountryCell = 4;
-
 // The name of a country given as "JP Japan"; empty for empty.
 std::string CountryName(const std::string& codeAndName);
 

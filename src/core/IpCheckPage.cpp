@@ -203,9 +203,11 @@ std::string SignedIpCheckPage(const IpStatement& statement,
 {
     std::string page = "REMOTE_ADDR = " + OneLine(statement.callerAddress) + "\nZARNU_SIDE = " +
                        OneLine(statement.side) + "\n";
-    for (const auto& [name, value] : statement.headers)
+    if (statement.limited)
+        page += "ZARNU_LIMITED = 1\n";
+    for (const auto& [name, value] : statement.limited ? decltype(statement.headers){} : statement.headers)
         page += "HTTP_" + OneLine(VariableName(name)) + " = " + OneLine(value) + "\n";
-    if (statement.placed)
+    if (statement.placed && !statement.limited)
         page += "ZARNU_COUNTRY = " + OneLine(statement.country) + "\nZARNU_NETWORK = " + OneLine(statement.network) + "\n";
     page += "ZARNU_TOKEN = " + OneLine(statement.token) + "\n";
     return page + std::string(kSignatureName) + HexText(sign(StatementMessage(page))) + "\n";
@@ -217,6 +219,8 @@ std::string ServedIpCheckPage(const IpStatement& statement,
     const std::string& token = statement.token;
     if (token.size() >= 32 && token.size() <= 64 && HexBytes(token))
         return SignedIpCheckPage(statement, sign);
+    if (statement.limited)
+        return {};
     std::string page = "REMOTE_ADDR = " + OneLine(statement.callerAddress) + "\n";
     for (const auto& [name, value] : statement.headers)
         page += "HTTP_" + OneLine(VariableName(name)) + " = " + OneLine(value) + "\n";
@@ -266,6 +270,8 @@ std::optional<IpStatement> AcceptStatement(std::string_view page, std::string_vi
         } else if (name == "ZARNU_NETWORK" && !hasNetwork) {
             read.network = value;
             hasNetwork = true;
+        } else if (name == "ZARNU_LIMITED" && value == "1" && !read.limited) {
+            read.limited = true;
         } else if (name.substr(0, 5) == "HTTP_") {
             read.headers.emplace_back(name.substr(5), value);
         } else {

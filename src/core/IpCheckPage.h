@@ -14,6 +14,8 @@
 //   ZARNU_COUNTRY = JP Japan              (asked with "&v=2": the caller's country, ISO code
 //   ZARNU_NETWORK = AS2516 KDDI CORP       and English name, and network; each empty where the
 //                                          service does not know it)
+//   ZARNU_LIMITED = 1                     (only in an answer 429: the caller is over the service's
+//                                          limit; the statement then holds no headers and no place)
 //   ZARNU_TOKEN = <the token>
 //   ZARNU_SIGNATURE = <hex of the signature over StatementMessage(everything above this line)>
 
@@ -54,6 +56,8 @@ struct IpStatement {
     bool placed = false;
     std::string country; // "JP Japan"
     std::string network; // "AS2516 KDDI CORPORATION"
+    // The caller is over the service's limit: the request was seen, and nothing more is stated.
+    bool limited = false;
 };
 
 // What the signature covers: a fixed context line, then the statement's lines.
@@ -66,7 +70,7 @@ std::string SignedIpCheckPage(const IpStatement& statement,
 
 // The page the service serves for `statement`: signed (SignedIpCheckPage) where it names a token
 // of 32 to 64 hex digits; otherwise, for a browser, the same lines without side, token and
-// signature.
+// signature. A limited statement without such a token has no page: empty.
 std::string ServedIpCheckPage(const IpStatement& statement,
                               const std::function<std::string(std::string_view message)>& sign);
 

@@ -101,12 +101,13 @@ ListRow& ListRows::Edit(std::size_t position)
     return rows_[position]->row;
 }
 
-bool ListRows::SetChecks(std::uint64_t id, std::vector<std::string> cells)
+bool ListRows::SetVerdict(std::uint64_t id, const ProxyVerdict& verdict)
 {
     const auto entry = byId_.find(id);
     if (entry == byId_.end())
         return false;
-    entry->second->row.Checks = std::move(cells);
+    entry->second->row.Verdict = verdict;
+    entry->second->row.Checks = VerdictCells(verdict);
     if (inOrderBy_ >= kCheckColumnData)
         inOrderBy_.reset();
     return true;
@@ -202,13 +203,12 @@ void ListRows::Select(std::optional<std::size_t> position)
 
 std::optional<ProxyKind> KindOf(const ListRow& row)
 {
-    return row.Checks.size() > kProxyKindCell ? ProxyKindOf(row.Checks[kProxyKindCell]) : std::nullopt;
+    return row.Verdict && (row.Verdict->webMs || row.Verdict->https) ? row.Verdict->kind : std::nullopt;
 }
 
 bool IsWorking(const ListRow& row)
 {
-    return !row.Checks.empty() && !row.Checks[0].empty() &&
-           row.Checks[0].find_first_not_of("0123456789") == std::string::npos;
+    return row.Verdict && row.Verdict->webMs;
 }
 
 std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows)
@@ -224,10 +224,10 @@ std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows)
         const ListRow& row = rows.At(position);
         if (!IsWorking(row))
             continue;
-        const std::string anonymity = row.Checks.size() > 2 ? row.Checks[2] : std::string();
-        const int rank = anonymity == "elite" ? 0 : anonymity == "anonymous" ? 1 : anonymity == "transparent" ? 2 : 3;
-        working.push_back({rank, row.Checks.size() > 1 && row.Checks[1] == "yes",
-                           static_cast<std::size_t>(std::stoull(row.Checks[0].substr(0, 18))), position});
+        const auto anonymity = row.Verdict->anonymity;
+        const int rank = anonymity == Anonymity::Elite ? 0 : anonymity == Anonymity::Anonymous ? 1
+                       : anonymity == Anonymity::Transparent ? 2 : 3;
+        working.push_back({rank, row.Verdict->https, *row.Verdict->webMs, position});
     }
     std::stable_sort(working.begin(), working.end(), [](const Working& a, const Working& b) {
         if (a.anonymity != b.anonymity)

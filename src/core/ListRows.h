@@ -3,7 +3,7 @@
 // selected row, which follows its row through inserts, deletes and sorts. Position 0 is the top;
 // rows stay where they are put until a sort is asked for.
 
-#include "core/ProxyHandshake.h"
+#include "core/ProxyVerdict.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +16,9 @@
 struct ListRow {
     std::string Caption;
     std::vector<std::string> SubItems;
-    // The cells of the columns after the specified ones: what the check of the row's proxy found
-    // (empty while it runs).
+    // What the check of the row's proxy found (nullopt while it runs), and the cells of the
+    // columns after the specified ones that show it (VerdictCells; empty while it runs).
+    std::optional<ProxyVerdict> Verdict;
     std::vector<std::string> Checks;
 };
 
@@ -33,16 +34,11 @@ int CompareText(const std::string& text1, const std::string& text2);
 // goes before "120"; otherwise as CompareText does.
 int CompareCells(const std::string& cell1, const std::string& cell2);
 
-// True when the check of the row's proxy got the page through it (its first check cell is the
-// web time).
+// True when the check of the row's proxy got the page through it.
 bool IsWorking(const ListRow& row);
 
 // `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
 inline constexpr int kCheckColumnData = 1000;
-
-// The check cell that holds the kind of the row's proxy ("HTTP", "SOCKS5", "SOCKS4"), empty where
-// it is not known.
-inline constexpr std::size_t kProxyKindCell = 5;
 
 // The kind of the row's proxy as its check found it; nullopt where it did not.
 std::optional<ProxyKind> KindOf(const ListRow& row);
@@ -66,8 +62,9 @@ public:
 
     // A row's identity: its own as long as it is in the list, never another's.
     std::uint64_t IdAt(std::size_t position) const { return rows_[position]->id; }
-    // Replaces the check cells of the row `id`, wherever it stands; false when it is gone.
-    bool SetChecks(std::uint64_t id, std::vector<std::string> cells);
+    // Gives the row `id`, wherever it stands, `verdict` and the cells that show it; false when it
+    // is gone.
+    bool SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);
     // The row `id`, wherever it stands; null when it is gone.
     const ListRow* Find(std::uint64_t id) const;
 

@@ -67,7 +67,8 @@ StepReply ReadSocks5Reply(std::string_view received)
     const std::size_t length = 4 + address + 2;
     if (received.size() < length)
         return {};
-    return {Byte(received, 1) == 0 ? StepReply::Granted : StepReply::Refused, length};
+    const unsigned char code = Byte(received, 1);
+    return {code == 0 ? StepReply::Granted : StepReply::Refused, length, code >= 3 && code <= 6};
 }
 
 StepReply ReadSocks4Reply(std::string_view received)
@@ -78,7 +79,7 @@ StepReply ReadSocks4Reply(std::string_view received)
         return {StepReply::Garbled};
     if (received.size() < 8)
         return {};
-    return {Byte(received, 1) == 0x5A ? StepReply::Granted : StepReply::Refused, 8};
+    return {Byte(received, 1) == 0x5A ? StepReply::Granted : StepReply::Refused, 8, Byte(received, 1) == 0x5B};
 }
 
 StepReply ReadTunnelAnswer(std::string_view received)

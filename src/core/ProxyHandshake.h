@@ -27,6 +27,10 @@ struct StepReply {
     };
     State state = More;
     std::size_t length = 0;
+    // Refused because the far end refused the connection or could not be reached (SOCKS 5's
+    // network, host or connection refused or TTL expired; SOCKS 4's "rejected or failed"): the
+    // proxy itself did its part.
+    bool farEnd = false;
 };
 using ReplyReader = StepReply (*)(std::string_view received);
 

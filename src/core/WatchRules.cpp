@@ -31,27 +31,20 @@ std::string Described(const CheckedProxy& proxy)
     return text + AnonymityText(proxy.anonymity.value_or(Anonymity::Unknown)) + ")";
 }
 
-std::optional<Anonymity> AnonymityOf(const std::string& text)
-{
-    for (const Anonymity anonymity : {Anonymity::Elite, Anonymity::Anonymous, Anonymity::Transparent, Anonymity::Unknown})
-        if (text == AnonymityText(anonymity))
-            return anonymity;
-    return std::nullopt;
-}
-
 } // namespace
 
 std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem)
 {
     if (!IsWorking(row))
         return std::nullopt;
+    const ProxyVerdict& verdict = *row.Verdict;
     CheckedProxy proxy;
     proxy.address = ProxyLineAddress(row.Caption);
     proxy.country = AppearsIn(row, countryItem);
-    proxy.anonymity = row.Checks.size() > 2 ? AnonymityOf(row.Checks[2]) : std::nullopt;
-    proxy.https = row.Checks.size() > 1 && row.Checks[1] == "yes";
-    proxy.webMs = static_cast<unsigned>(std::stoul(row.Checks[0].substr(0, 9)));
-    proxy.kind = KindOf(row);
+    proxy.anonymity = verdict.anonymity;
+    proxy.https = verdict.https;
+    proxy.webMs = *verdict.webMs;
+    proxy.kind = verdict.kind;
     return proxy;
 }
 
@@ -97,59 +90,74 @@ std::string FailedChecksReason(int checks, std::uint64_t milliseconds)
            std::to_string(tenths % 10) + " s";
 }
 
-std::string SwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
-                         const CheckedProxy& successor)
+std::string SwitchedText(const std::string& dead, const std::string& reason, const CheckedProxy& successor)
 {
-    return time + " " + dead + " stopped working (" + reason + "); now " + Described(successor);
+    return dead + " stopped working (" + reason + "); now " + Described(successor);
 }
 
-std::string StrandedText(const std::string& time, const std::string& dead, const std::string& reason)
+std::string SearchText(const std::string& dead, const std::string& reason)
 {
-    return time + " " + dead + " stopped working (" + reason +
+    return dead + " stopped working (" + reason + "); Zarnu checks others to take over";
+}
+
+std::string StrandedText(const std::string& dead, const std::string& reason)
+{
+    return dead + " stopped working (" + reason +
            ") and no checked proxy could take over: \"Refresh Proxy List\" for new ones, or \"Stop Hide My IP\" "
            "to browse directly";
 }
 
-std::string NotSwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
-                            const std::string& why)
+std::string NotSwitchedText(const std::string& dead, const std::string& reason, const std::string& why)
 {
-    return time + " " + dead + " stopped working (" + reason + "); " + why +
+    return dead + " stopped working (" + reason + "); " + why +
            ": \"Refresh Proxy List\" or \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
 }
 
-std::string OfflineText(const std::string& time, const std::string& proxy)
+std::string OfflineText(const std::string& proxy)
 {
-    return time + " You are offline: the Zarnu service cannot be reached either. " + proxy +
-           " stays in use; the watch goes on";
+    return "You are offline: the Zarnu service cannot be reached either. " + proxy + " stays in use; the watch goes on";
 }
 
-std::string AnswersAgainText(const std::string& time, const std::string& proxy)
+std::string AnswersAgainText(const std::string& proxy)
 {
-    return time + " " + proxy + " answers again and is in use as before";
+    return proxy + " answers again and is in use as before";
 }
 
-std::string LeakSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& why)
+std::string LeakCutText(const std::string& proxy, bool relayed)
 {
-    return time + " " + proxy + " passed your address on and " + why +
+    return proxy + " passes your address on: " +
+           (relayed ? std::string("Zarnu cut it off, so your browser waits") :
+                      std::string("Zarnu switched it off, so you browse under your own address")) +
+           " while it checks others to take over";
+}
+
+std::string LeakSwitchedOffText(const std::string& proxy, const std::string& why)
+{
+    return proxy + " passed your address on and " + why +
            ", so Zarnu switched it off: you browse under your own address. \"Refresh Proxy List\" or \"Use This "
            "Proxy\" to hide it again";
 }
 
-std::string LeakNotSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& error)
+std::string LeakNotSwitchedOffText(const std::string& proxy, const std::string& error)
 {
-    return time + " " + proxy + " passes your address on and could not be switched off (" + error +
+    return proxy + " passes your address on and could not be switched off (" + error +
            "): \"Stop Hide My IP\" to stop it";
 }
 
-std::string SwitchFailedText(const std::string& time, const std::string& dead, const std::string& successor,
-                             const std::string& error)
+std::string SwitchFailedText(const std::string& dead, const std::string& successor, const std::string& error)
 {
-    return time + " " + dead + " stopped working; the switch to " + successor + " failed (" + error +
+    return dead + " stopped working; the switch to " + successor + " failed (" + error +
            "): \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
 }
 
-std::string WatchEndedText(const std::string& time, const std::string& proxy)
+std::string WatchEndedText(const std::string& proxy)
 {
-    return time + " Your proxy settings no longer use " + proxy +
+    return "Your proxy settings no longer use " + proxy +
            " (changed outside Zarnu): Zarnu no longer watches it and leaves your settings alone";
+}
+
+std::string BlindText(const std::string& proxy)
+{
+    return "Zarnu cannot learn your own address from its service, so it cannot see whether " + proxy +
+           " passes it on; it keeps trying";
 }

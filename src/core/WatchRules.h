@@ -59,25 +59,30 @@ private:
     std::map<std::string, std::uint64_t> until_;
 };
 
-// The lines of the status bar; `time` is the local time "HH:MM:SS".
+// The lines of the status bar; the carrier puts the local time ("HH:MM:SS") before each.
 std::string FailedChecksReason(int checks, std::uint64_t milliseconds); // "3 checks failed in 7 s"
 inline constexpr const char* kPassesAddressReason = "passes your address on";
-std::string SwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
-                         const CheckedProxy& successor);
-std::string StrandedText(const std::string& time, const std::string& dead, const std::string& reason);
-std::string NotSwitchedText(const std::string& time, const std::string& dead, const std::string& reason,
-                            const std::string& why);
-std::string OfflineText(const std::string& time, const std::string& proxy);
-std::string AnswersAgainText(const std::string& time, const std::string& proxy);
+inline constexpr const char* kLostHttpsReason = "carries no HTTPS any more";
+std::string SwitchedText(const std::string& dead, const std::string& reason, const CheckedProxy& successor);
+// A search for a proxy to take over from `dead` has begun.
+std::string SearchText(const std::string& dead, const std::string& reason);
+std::string StrandedText(const std::string& dead, const std::string& reason);
+std::string NotSwitchedText(const std::string& dead, const std::string& reason, const std::string& why);
+std::string OfflineText(const std::string& proxy);
+std::string AnswersAgainText(const std::string& proxy);
 // Why a dead or leaking proxy was not switched from.
 inline constexpr const char* kSwitchingOffWhy = "switching automatically is off";
 inline constexpr const char* kBudgetSpentWhy = "three automatic switches in ten minutes, no more";
 inline constexpr const char* kNoSuccessorWhy = "no checked proxy could take over";
+// A proxy seen passing the user's address on no longer carries the browser: cut off inside the
+// relay (`relayed`) or switched off; others are checked to take over.
+std::string LeakCutText(const std::string& proxy, bool relayed);
 // A proxy that passed the user's address on has been switched off, for `why`.
-std::string LeakSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& why);
+std::string LeakSwitchedOffText(const std::string& proxy, const std::string& why);
 // ...or could not be, for the registry's `error`.
-std::string LeakNotSwitchedOffText(const std::string& time, const std::string& proxy, const std::string& error);
-std::string SwitchFailedText(const std::string& time, const std::string& dead, const std::string& successor,
-                             const std::string& error);
+std::string LeakNotSwitchedOffText(const std::string& proxy, const std::string& error);
+std::string SwitchFailedText(const std::string& dead, const std::string& successor, const std::string& error);
 // The system settings no longer route through `proxy`: the user or another program changed them.
-std::string WatchEndedText(const std::string& time, const std::string& proxy);
+std::string WatchEndedText(const std::string& proxy);
+// No address of the user's is known: whether `proxy` passes it on cannot be seen.
+std::string BlindText(const std::string& proxy);

@@ -30,7 +30,6 @@ bool IsUserInput(UINT message)
            (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) || message == WM_CONTEXTMENU;
 }
 
-// The keyboard's menu key (asked for on its release) and Shift+F10.
 // The check cell that the check column `checkColumn` shows: "Exit" shows two (the exit address's
 // cell stands for both), and the kind comes after them.
 std::size_t CheckCellOf(int checkColumn)
@@ -38,6 +37,7 @@ std::size_t CheckCellOf(int checkColumn)
     return checkColumn == 4 ? kProxyKindCell : static_cast<std::size_t>(checkColumn);
 }
 
+// The keyboard's menu key (asked for on its release) and Shift+F10.
 bool IsMenuKey(UINT message, WPARAM key)
 {
     return ((message == WM_KEYDOWN || message == WM_KEYUP) && key == VK_APPS) ||
@@ -197,13 +197,13 @@ std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)
     return id;
 }
 
-void ProxyListView::SetChecks(std::uint64_t id, std::vector<std::string> cells)
+void ProxyListView::SetVerdict(std::uint64_t id, const ProxyVerdict& verdict)
 {
     const ListRow* row = rows_.Find(id);
     if (!row)
         return;
     CountWorking(*row, -1);
-    rows_.SetChecks(id, std::move(cells));
+    rows_.SetVerdict(id, verdict);
     CountWorking(*row, +1);
     Changed();
 }

@@ -85,7 +85,7 @@ public:
     // the row's identity.
     std::uint64_t InsertInOrder(ListRow row, int data);
     // The check cells of the row `id`, wherever it stands; nothing when the row is gone.
-    void SetChecks(std::uint64_t id, std::vector<std::string> cells);
+    void SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);
 
     // The item commands: without a selected row they do nothing. Copying raises
     // std::runtime_error "Cannot open clipboard" when another window holds the clipboard.

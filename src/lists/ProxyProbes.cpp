@@ -46,7 +46,7 @@ void BeginChecks(ProxyListView& list, ListCommand& command)
     command.checks.Begin(
         ServiceRequestWay(), CheckUserAgent(),
         [&list, &command](std::uint64_t rowId, const ProxyVerdict& verdict) {
-            list.SetChecks(rowId, VerdictCells(verdict));
+            list.SetVerdict(rowId, verdict);
             command.progress.Verdict(verdict);
         },
         [&command] { return command.probes.Busy(); });

@@ -3,20 +3,20 @@
 #include "core/ExitPlace.h"
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
-#include "settings/SystemProxy.h"
+#include "verify/ProxyCheck.h"
 #include "verify/ProxyCheckPool.h"
 #include "verify/UsersAddresses.h"
+#include "win/NetworkAddresses.h"
 #include "win/Registry.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace {
 
-constexpr int kMostTried = 5;
-constexpr std::uint64_t kForever = std::numeric_limits<std::uint64_t>::max();
+using Kind = WatchAction::Kind;
+
 ProxyWatch::Times times;
 
 std::string LocalTime()
@@ -28,6 +28,11 @@ std::string LocalTime()
     return text;
 }
 
+std::uint64_t Now()
+{
+    return GetTickCount64();
+}
+
 // The position of the row of `list` whose proxy is `address`.
 std::optional<std::size_t> RowOf(const ProxyListView& list, const std::string& address)
 {
@@ -37,12 +42,6 @@ std::optional<std::size_t> RowOf(const ProxyListView& list, const std::string& a
     return std::nullopt;
 }
 
-// The limits of a check of a proxy whose last check passed in `lastPassMs`.
-WatchTimes TimesFor(std::optional<unsigned> lastPassMs)
-{
-    return WatchTimesFor(lastPassMs, {times.limitMs, times.doubtMs}, ProxyCheckPool::CheckLimitMs());
-}
-
 } // namespace
 
 ProxyWatch::Times ProxyWatch::UseTimes(const Times& use)
@@ -50,21 +49,18 @@ ProxyWatch::Times ProxyWatch::UseTimes(const Times& use)
     return std::exchange(times, use);
 }
 
-ProxyWatch::ProxyWatch(ProxyRoute& route) : route_(route)
+ProxyWatch::ProxyWatch(ProxyRoute& route) : route_(route), machine_(times)
 {
-    route_.OnOpeningFailed([this](const std::string& proxy) { OpeningFailed(proxy); });
+    route_.OnPathFailed([this](const std::string& proxy, PathFailure failure) {
+        Carry(machine_.RelayFailed(Now(), ProxyLineAddress(proxy), failure));
+    });
 }
 
 ProxyWatch::~ProxyWatch()
 {
-    route_.OnOpeningFailed({});
+    route_.OnPathFailed({});
     if (cancelled_)
         *cancelled_ = true;
-}
-
-std::uint64_t ProxyWatch::Now() const
-{
-    return GetTickCount64();
 }
 
 void ProxyWatch::Watch(const std::string& address, Picker picker, RequestWay way, std::string userAgent)
@@ -73,412 +69,206 @@ void ProxyWatch::Watch(const std::string& address, Picker picker, RequestWay way
         machinery_ = std::make_unique<Machinery>();
     Stop();
     cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    watching_ = true;
     picker_ = std::move(picker);
     way_ = std::move(way);
     userAgent_ = std::move(userAgent);
     service_ = ServiceHost();
-    current_ = CheckedProxy{ProxyLineAddress(address)};
-    httpsKnown_ = false;
-    lastPassMs_.reset();
-    if (const auto position = RowOf(*picker_.list, current_.address)) {
+    localAddresses_ = LocalAddresses();
+    WatchMachine::Pick pick{CheckedProxy{ProxyLineAddress(address)}, false, route_.Relayed()};
+    if (const auto position = RowOf(*picker_.list, pick.proxy.address)) {
         const ListRow& row = picker_.list->Row(*position);
-        current_.country = AppearsIn(row, picker_.countryItem);
-        current_.kind = KindOf(row);
+        pick.proxy.country = AppearsIn(row, picker_.countryItem);
+        pick.proxy.kind = KindOf(row);
         if (const auto checked = CheckedProxyOf(row, picker_.countryItem)) {
-            current_ = *checked;
-            httpsKnown_ = true;
-            lastPassMs_ = checked->webMs;
+            pick.proxy = *checked;
+            pick.checked = true;
         }
     }
-    aside_.Remove(current_.address); // the user's own choice
-    budget_ = SwitchBudget(3, times.budgetWindowMs);
-    usersAddresses_.clear();
-    LearnUsersAddresses();
-    cycleTimer_.Start(times.periodMs, [this] { StartCycle(); });
+    Times use = times;
+    use.listLimitMs = ProxyCheckPool::CheckLimitMs();
+    machine_.UseTimes(use);
+    Carry(machine_.Begin(Now(), pick, [this] { return Candidates(); }));
 }
 
 void ProxyWatch::Stop()
 {
     if (cancelled_)
         *cancelled_ = true;
-    if (picker_.bar)
-        picker_.bar->SetNotice("");
-    watching_ = inCycle_ = deciding_ = stranded_ = leaking_ = takingOver_ = false;
-    learningAwaited_ = 0;
-    cycleTimer_.Stop();
-    doubtTimer_.Stop();
+    learningsLeft_.clear();
+    Carry(machine_.Stop());
+    timer_.Stop();
 }
 
 void ProxyWatch::SwitchAutomatically(bool on)
 {
-    switching_ = on;
-    if (!on && takingOver_)
-        NotSwitched(kSwitchingOffWhy);
-}
-
-void ProxyWatch::Check(const std::string& proxy, std::optional<ProxyKind> kind, unsigned limitMs, bool tunnel,
-                       std::function<void(const ProxyVerdict&)> came)
-{
-    Machinery& machinery = *machinery_;
-    CheckJob job = ProxyCheckJob(CheckOrder{proxy, service_, userAgent_, usersAddresses_, limitMs, tunnel, kind},
-                                 [&machinery, cancelled = cancelled_, came](const ProxyVerdict& verdict) {
-                                     machinery.mailbox.Post([cancelled, came, verdict] {
-                                         if (!cancelled->load())
-                                             came(verdict);
-                                     });
-                                 });
-    job.cancelled = cancelled_;
-    machinery.engine.Submit(std::move(job));
-}
-
-void ProxyWatch::OpeningFailed(const std::string& proxy)
-{
-    if (watching_ && proxy == current_.address)
-        StartCycle(); // unless one runs: the death is noticed now, not at the next cycle
-}
-
-void ProxyWatch::LearnUsersAddresses()
-{
-    const std::uint64_t learning = ++learning_;
-    learningReached_ = false;
-    Machinery& machinery = *machinery_;
-    learningAwaited_ = ::LearnUsersAddresses(
-        machinery.engine, service_, way_, userAgent_, times.limitMs, cancelled_,
-        [&machinery, this, learning, cancelled = cancelled_](std::vector<std::string> addresses) {
-            machinery.mailbox.Post([this, learning, cancelled, addresses] {
-                if (!cancelled->load())
-                    UsersAddressesCame(learning, addresses);
-            });
-        });
-}
-
-void ProxyWatch::UsersAddressesCame(std::uint64_t learning, const std::vector<std::string>& addresses)
-{
-    for (const std::string& address : addresses)
-        if (std::find(usersAddresses_.begin(), usersAddresses_.end(), address) == usersAddresses_.end())
-            usersAddresses_.push_back(address);
-    if (learning != learning_)
-        return;
-    learningReached_ = learningReached_ || !addresses.empty();
-    --learningAwaited_;
-    if (deciding_)
-        Decide();
-}
-
-void ProxyWatch::StartCycle()
-{
-    if (!watching_ || inCycle_ || takingOver_ || !StillInUse())
-        return;
-    if (usersAddresses_.empty() && learningAwaited_ == 0)
-        LearnUsersAddresses(); // the last learning failed
-    inCycle_ = true;
-    joined_ = deciding_ = false;
-    cycleChecks_ = 1;
-    cycleFailures_ = 0;
-    cycleStart_ = Now();
-    cycleTimes_ = TimesFor(lastPassMs_);
-    const std::uint64_t cycle = ++cycle_;
-    const bool tunnel = !httpsKnown_;
-    const auto came = [this, cycle, tunnel, proxy = current_.address](const ProxyVerdict& verdict) {
-        if (inCycle_ && cycle_ == cycle) {
-            CycleCheckCame(verdict, tunnel);
-        } else if (tunnel && verdict.webMs && current_.address == proxy) { // a joined check passed first
-            current_.https = verdict.https;
-            httpsKnown_ = true;
-        }
-    };
-    Check(current_.address, current_.kind, cycleTimes_.limitMs, tunnel, came);
-    doubtTimer_.Start(cycleTimes_.doubtMs, [this] {
-        doubtTimer_.Stop();
-        if (inCycle_ && !joined_)
-            JoinChecks(2);
-    });
-}
-
-void ProxyWatch::JoinChecks(int more)
-{
-    joined_ = true;
-    LearnUsersAddresses(); // whether the service can be reached, should all fail
-    const std::uint64_t elapsed = Now() - cycleStart_;
-    if (elapsed >= cycleTimes_.limitMs)
-        return;
-    cycleChecks_ += more;
-    const std::uint64_t cycle = cycle_;
-    for (int check = 0; check < more; ++check)
-        Check(current_.address, current_.kind, static_cast<unsigned>(cycleTimes_.limitMs - elapsed), false,
-              [this, cycle](const ProxyVerdict& verdict) {
-                  if (inCycle_ && cycle_ == cycle)
-                      CycleCheckCame(verdict, false);
-              });
-}
-
-void ProxyWatch::CycleCheckCame(const ProxyVerdict& verdict, bool tunnel)
-{
-    if (deciding_)
-        return;
-    if (verdict.webMs) {
-        EndCycle();
-        Passed(verdict, tunnel);
-        return;
-    }
-    ++cycleFailures_;
-    if (!joined_)
-        JoinChecks(verdict.refused ? 1 : 2);
-    if (cycleFailures_ == cycleChecks_)
-        CycleFailed();
-}
-
-void ProxyWatch::Passed(const ProxyVerdict& verdict, bool tunnel)
-{
-    current_.webMs = *verdict.webMs;
-    lastPassMs_ = current_.webMs;
-    if (tunnel) {
-        current_.https = verdict.https;
-        httpsKnown_ = true;
-    }
-    if (verdict.anonymity == Anonymity::Transparent) {
-        Leaked(); // judged against what it was before: its successor must be no worse than that
-        return;
-    }
-    if (verdict.anonymity && verdict.anonymity != Anonymity::Unknown)
-        current_.anonymity = verdict.anonymity;
-    if (stranded_) {
-        stranded_ = false;
-        Notice("");
-        Tell(AnswersAgainText(LocalTime(), current_.address));
-    }
-}
-
-void ProxyWatch::CycleFailed()
-{
-    doubtTimer_.Stop();
-    if (stranded_) {
-        EndCycle(); // told already; the watch goes on
-        return;
-    }
-    failedReason_ = FailedChecksReason(cycleChecks_, Now() - cycleStart_);
-    deciding_ = true;
-    Decide();
-}
-
-// Dead, or the user offline: the learning that the cycle started tells whether the service can
-// be reached, by the first answer that came.
-void ProxyWatch::Decide()
-{
-    if (!learningReached_ && learningAwaited_ > 0)
-        return;
-    EndCycle();
-    if (learningReached_)
-        Died(failedReason_);
-    else
-        Tell(OfflineText(LocalTime(), current_.address));
-}
-
-void ProxyWatch::EndCycle()
-{
-    inCycle_ = deciding_ = false;
-    doubtTimer_.Stop();
-}
-
-void ProxyWatch::Died(const std::string& reason)
-{
-    if (!StillInUse())
-        return;
-    dead_ = current_.address;
-    deathReason_ = reason;
-    aside_.Add(dead_, kForever); // never taken again by the watch itself
-    MarkRow(dead_, {"fails", "no", ""});
-    stranded_ = true;
-    if (!switching_)
-        Stranded(NotSwitchedText(LocalTime(), dead_, reason, kSwitchingOffWhy));
-    else if (!budget_.Allows(Now()))
-        Stranded(NotSwitchedText(LocalTime(), dead_, reason, kBudgetSpentWhy));
-    else
-        TakeOver();
-}
-
-void ProxyWatch::Leaked()
-{
-    if (!StillInUse())
-        return;
-    dead_ = current_.address;
-    deathReason_ = kPassesAddressReason;
-    aside_.Add(dead_, kForever);
-    MarkRow(dead_,
-            {std::to_string(current_.webMs), current_.https ? "yes" : "no", AnonymityText(Anonymity::Transparent)});
-    leaking_ = true;
-    stranded_ = false;
-    if (!switching_)
-        SwitchOff(kSwitchingOffWhy);
-    else if (!budget_.Allows(Now()))
-        SwitchOff(kBudgetSpentWhy);
-    else
-        TakeOver();
-}
-
-void ProxyWatch::MarkRow(const std::string& address, std::vector<std::string> cells)
-{
-    ProxyListView& list = *picker_.list;
-    if (const auto position = RowOf(list, address))
-        list.SetChecks(list.IdAt(*position), std::move(cells));
-}
-
-void ProxyWatch::TakeOver()
-{
-    EndCycle();
-    std::vector<CheckedProxy> candidates;
-    const ProxyListView& list = *picker_.list;
-    for (std::size_t position = 0; position < list.Count(); ++position)
-        if (const auto proxy = CheckedProxyOf(list.Row(position), picker_.countryItem))
-            if (!aside_.Holds(proxy->address, Now()))
-                candidates.push_back(*proxy);
-    successors_ = Successors(current_, candidates);
-    tried_ = 0;
-    ++takeover_;
-    takingOver_ = true;
-    TryNext();
-}
-
-void ProxyWatch::TryNext()
-{
-    if (tried_ == kMostTried || successors_.empty()) {
-        NotSwitched(kNoSuccessorWhy);
-        return;
-    }
-    const CheckedProxy candidate = successors_.front();
-    successors_.erase(successors_.begin());
-    ++tried_;
-    const std::uint64_t takeover = takeover_;
-    Check(candidate.address, candidate.kind, TimesFor(candidate.webMs).limitMs, current_.https,
-          [this, candidate, takeover](const ProxyVerdict& verdict) {
-              if (takingOver_ && takeover_ == takeover)
-                  Tried(candidate, verdict);
-          });
-}
-
-void ProxyWatch::Tried(CheckedProxy candidate, const ProxyVerdict& verdict)
-{
-    candidate.webMs = verdict.webMs.value_or(0);
-    candidate.anonymity = verdict.anonymity;
-    if (current_.https)
-        candidate.https = verdict.https;
-    if (verdict.webMs && !Successors(current_, {candidate}).empty()) {
-        SwitchTo(candidate);
-        return;
-    }
-    aside_.Add(candidate.address, Now() + times.asideMs);
-    TryNext();
-}
-
-void ProxyWatch::SwitchTo(const CheckedProxy& successor)
-{
-    takingOver_ = false;
-    if (!StillInUse())
-        return;
-    try {
-        route_.SwitchTo(successor.address, successor.kind); // keeps the user's settings safe
-    } catch (const std::runtime_error& error) {
-        if (leaking_)
-            SwitchOff(kNoSuccessorWhy);
-        else
-            Stranded(SwitchFailedText(LocalTime(), dead_, successor.address, error.what()));
-        return;
-    }
-    budget_.Spend(Now());
-    current_ = successor;
-    httpsKnown_ = true;
-    lastPassMs_ = successor.webMs;
-    stranded_ = leaking_ = false;
-    Notice("");
-    if (picker_.showInUse)
-        picker_.showInUse(successor);
-    Tell(SwitchedText(LocalTime(), dead_, deathReason_, successor));
-    cycleTimer_.Start(times.periodMs, [this] { StartCycle(); });
-}
-
-// No proxy takes over, for `why`: a leaking one is switched off, a dead one stays in place.
-void ProxyWatch::NotSwitched(const std::string& why)
-{
-    ++takeover_;
-    takingOver_ = false;
-    if (leaking_)
-        SwitchOff(why);
-    else if (why == kNoSuccessorWhy)
-        Stranded(StrandedText(LocalTime(), dead_, deathReason_));
-    else
-        Stranded(NotSwitchedText(LocalTime(), dead_, deathReason_, why));
-}
-
-void ProxyWatch::Stranded(const std::string& line)
-{
-    stranded_ = true;
-    Notice(line);
-}
-
-void ProxyWatch::SwitchOff(const std::string& why)
-{
-    takingOver_ = false;
-    if (!StillInUse())
-        return;
-    const std::string proxy = current_.address;
-    try {
-        route_.Off();
-    } catch (const ERegistryException& error) {
-        Notice(LeakNotSwitchedOffText(LocalTime(), proxy, error.what()));
-        return;
-    }
-    Stop();
-    if (picker_.showOff)
-        picker_.showOff();
-    Notice(LeakSwitchedOffText(LocalTime(), proxy, why));
+    Carry(machine_.SwitchAutomatically(Now(), on));
 }
 
 void ProxyWatch::ListChecked(const ProxyListView& list)
 {
-    if (!watching_ || &list != picker_.list)
-        return;
-    if (stranded_ || takingOver_) {
-        if (switching_ && budget_.Allows(Now()))
-            TakeOver(); // from the list as it is now, whatever the watch was doing
-        return;
-    }
-    if (inCycle_)
-        return; // the watch's own check comes after the list's
-    const auto position = RowOf(list, current_.address);
-    if (const auto checked = position ? CheckedProxyOf(list.Row(*position), picker_.countryItem) : std::nullopt)
-        Passed(ProxyVerdict{checked->webMs, checked->https, checked->anonymity, false}, true);
+    if (&list == picker_.list)
+        Carry(machine_.ListEnded(Now()));
 }
 
-bool ProxyWatch::StillInUse()
+void ProxyWatch::Carry(const WatchActions& actions)
 {
-    bool inUse = false;
+    for (const WatchAction& action : actions)
+        Carry(action);
+    Schedule();
+}
+
+void ProxyWatch::Carry(const WatchAction& action)
+{
+    switch (action.kind) {
+    case Kind::Learn: Learn(action.id); break;
+    case Kind::Check: Check(action); break;
+    case Kind::SetKind: route_.SetKind(action.proxy, *action.kindOfProxy); break;
+    case Kind::Cut: route_.Cut(); break;
+    case Kind::SwitchTo: SwitchTo(action); break;
+    case Kind::SwitchOff: SwitchOff(); break;
+    case Kind::Mark: Mark(action); break;
+    case Kind::Tell:
+        if (picker_.bar)
+            picker_.bar->SetText(LocalTime() + " " + action.text);
+        Flash();
+        break;
+    case Kind::Notice:
+        if (picker_.bar)
+            picker_.bar->SetNotice(action.text.empty() ? "" : LocalTime() + " " + action.text);
+        if (!action.text.empty())
+            Flash();
+        break;
+    case Kind::ShowInUse:
+        if (picker_.showInUse)
+            picker_.showInUse(action.successor);
+        break;
+    case Kind::ShowOff:
+        if (picker_.showOff)
+            picker_.showOff();
+        break;
+    }
+}
+
+std::function<void(std::function<void()>)> ProxyWatch::Poster()
+{
+    return [mailbox = &machinery_->mailbox, cancelled = cancelled_](std::function<void()> work) {
+        mailbox->Post([cancelled, work = std::move(work)] {
+            if (!cancelled->load())
+                work();
+        });
+    };
+}
+
+void ProxyWatch::Check(const WatchAction& action)
+{
+    const std::uint64_t id = action.id;
+    CheckJob job = ProxyCheckJob(
+        CheckOrder{action.proxy, service_, userAgent_, action.usersAddresses, action.limitMs, action.tunnel,
+                   action.kindOfProxy},
+        [this, id, post = Poster()](const ProxyVerdict& verdict) {
+            post([this, id, verdict] { Carry(machine_.CheckCame(Now(), id, verdict)); });
+        });
+    job.cancelled = cancelled_;
+    machinery_->engine.Submit(std::move(job));
+}
+
+void ProxyWatch::Learn(std::uint64_t id)
+{
+    learningsLeft_[id] = ::LearnUsersAddresses(
+        machinery_->engine, service_, way_, userAgent_, times.limitMs, cancelled_,
+        [this, id, post = Poster()](std::vector<std::string> addresses) {
+            post([this, id, addresses] {
+                const auto left = learningsLeft_.find(id);
+                if (left == learningsLeft_.end())
+                    return;
+                const bool last = --left->second <= 0;
+                if (last)
+                    learningsLeft_.erase(left);
+                Carry(machine_.Learned(Now(), id, addresses, last));
+            });
+        });
+}
+
+void ProxyWatch::SwitchTo(const WatchAction& action)
+{
+    if (!SettingsAsLeft())
+        return;
     try {
-        inUse = route_.InUse(current_.address);
+        route_.SwitchTo(action.proxy, action.kindOfProxy); // keeps the user's settings safe
+    } catch (const std::runtime_error& error) {
+        Carry(machine_.SwitchFailed(Now(), error.what()));
+        return;
+    }
+    Carry(machine_.Switched(Now(), route_.Relayed()));
+}
+
+void ProxyWatch::SwitchOff()
+{
+    if (!SettingsAsLeft())
+        return;
+    try {
+        route_.Off();
+    } catch (const ERegistryException& error) {
+        Carry(machine_.SwitchOffFailed(Now(), error.what()));
+        return;
+    }
+    Carry(machine_.SwitchedOff(Now()));
+}
+
+void ProxyWatch::Mark(const WatchAction& action)
+{
+    ProxyListView& list = *picker_.list;
+    if (const auto position = RowOf(list, action.proxy))
+        list.SetVerdict(list.IdAt(*position), action.verdict);
+}
+
+void ProxyWatch::Schedule()
+{
+    const auto next = machine_.NextTick();
+    if (!next) {
+        timer_.Stop();
+        return;
+    }
+    const std::uint64_t now = Now();
+    const std::uint64_t waitMs = *next > now ? *next - now : 0;
+    timer_.Start(static_cast<UINT>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(waitMs, 0x7FFFFFFF))),
+                 [this] { Tick(); });
+}
+
+void ProxyWatch::Tick()
+{
+    timer_.Stop();
+    if (!machine_.Watching() || !SettingsAsLeft())
+        return;
+    std::vector<std::string> addresses = LocalAddresses();
+    if (addresses != localAddresses_) {
+        localAddresses_ = std::move(addresses);
+        Carry(machine_.NetworkChanged(Now()));
+    }
+    Carry(machine_.Tick(Now()));
+}
+
+bool ProxyWatch::SettingsAsLeft()
+{
+    bool asLeft = false;
+    try {
+        asLeft = route_.StillAsLeft();
     } catch (const ERegistryException&) {
         // unreadable: nothing is written
     }
-    if (inUse)
-        return true;
-    const std::string proxy = current_.address;
-    Stop();
-    Tell(WatchEndedText(LocalTime(), proxy));
-    return false;
+    if (!asLeft)
+        Carry(machine_.SettingsChanged(Now()));
+    return asLeft;
 }
 
-void ProxyWatch::Tell(const std::string& line) const
+std::vector<CheckedProxy> ProxyWatch::Candidates() const
 {
-    if (picker_.bar)
-        picker_.bar->SetText(line);
-    Flash();
-}
-
-void ProxyWatch::Notice(const std::string& line) const
-{
-    if (picker_.bar)
-        picker_.bar->SetNotice(line);
-    if (!line.empty())
-        Flash();
+    std::vector<CheckedProxy> candidates;
+    const ProxyListView& list = *picker_.list;
+    for (std::size_t position = 0; position < list.Count(); ++position)
+        if (const auto proxy = CheckedProxyOf(list.Row(position), picker_.countryItem))
+            candidates.push_back(*proxy);
+    return candidates;
 }
 
 void ProxyWatch::Flash() const

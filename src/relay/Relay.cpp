@@ -120,9 +120,12 @@ private:
         }
         if (upstream != current_) {
             current_ = std::move(upstream);
-            for (const auto& link : links_)
+            const ULONGLONG now = GetTickCount64();
+            for (const auto& link : links_) {
                 if (link->Through() && link->Through() != current_)
                     link->Close();
+                link->Resume(current_, now);
+            }
             Sweep();
         }
         return true;
@@ -204,9 +207,10 @@ private:
                 link->Advance(browser & kReadable, browser & kWritable, upstream & kReadable, upstream & kWritable,
                               upstream & kFailed, current_, now);
             link->Expire(now);
-            if (link->TakeOpeningFailure() && shared_->openingFailed) {
+            const auto failure = link->TakeFailure();
+            if (failure && shared_->openingFailed) {
                 try {
-                    shared_->openingFailed(link->Through()->proxy);
+                    shared_->openingFailed(link->Through()->proxy, *failure);
                 } catch (...) {
                     // out of memory: this failure goes untold
                 }
@@ -262,7 +266,7 @@ std::string Relay::Address() const
     return "127.0.0.1:" + std::to_string(port_);
 }
 
-bool Relay::SetUpstream(const std::string& proxy, ProxyKind kind)
+bool Relay::SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     const HostPort where = SplitHostPort(ProxyLineAddress(proxy), 0);
     addrinfo hints{};

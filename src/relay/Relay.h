@@ -22,8 +22,8 @@ public:
     static constexpr std::size_t kMostLinks = 512;
 
     // Runs on the relay's thread, for each connection whose way through `proxy` could not be
-    // opened.
-    using OpeningFailed = std::function<void(const std::string& proxy)>;
+    // opened, or whose tunnel an HTTP `proxy` refused, with why.
+    using OpeningFailed = std::function<void(const std::string& proxy, PathFailure failure)>;
 
     // Listens on 127.0.0.1:`port` (0: a port the system picks). Raises std::runtime_error when it
     // cannot listen or no thread can be had.
@@ -38,9 +38,9 @@ public:
     std::string Address() const;
 
     // New requests go through `proxy` ("address:port"; a name is looked up here, blocking) of
-    // `kind` from now on, and the connections through any other are closed. False, with nothing
-    // changed, where `proxy` names no address.
-    bool SetUpstream(const std::string& proxy, ProxyKind kind);
+    // `kind` from now on (nullopt: not known yet; requests wait until it is), and the connections
+    // through any other are closed. False, with nothing changed, where `proxy` names no address.
+    bool SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind);
     // No upstream: every connection is closed, and requests are answered 502.
     void ClearUpstream();
 

@@ -73,7 +73,7 @@ void RelayLink::Advance(bool browserReadable, bool browserWritable, bool upstrea
     }
     if (phase_ == Phase::Connecting) {
         if (upstreamFailed) {
-            FailOpening("502 Bad Gateway");
+            FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
         } else if (upstreamWritable) {
             Connected();
             upstreamReadable = false;
@@ -81,11 +81,11 @@ void RelayLink::Advance(bool browserReadable, bool browserWritable, bool upstrea
     }
     if (phase_ == Phase::Opening) {
         if (upstreamFailed)
-            FailOpening("502 Bad Gateway");
+            FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
         else if (fromBrowser_.empty() && upstreamReadable)
             StepRead();
         if (phase_ == Phase::Opening && !fromBrowser_.empty() && !WriteFrom(upstream_.get(), fromBrowser_))
-            FailOpening("502 Bad Gateway");
+            FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
     }
     if (phase_ == Phase::Passing)
         Pass(browserReadable, upstreamReadable);
@@ -98,10 +98,20 @@ void RelayLink::Expire(ULONGLONG now)
 {
     if (now < Deadline())
         return;
-    if (phase_ == Phase::Connecting || phase_ == Phase::Opening)
-        FailOpening("504 Gateway Timeout");
+    if (phase_ == Phase::Connecting)
+        FailOpening("504 Gateway Timeout", PathFailure::ProxyTimedOut);
+    else if (phase_ == Phase::Opening) // past its first step, a SOCKS 5 proxy waits for the site
+        FailOpening("504 Gateway Timeout", step_ > 0 ? PathFailure::SiteTimedOut : PathFailure::ProxyTimedOut);
+    else if (phase_ == Phase::Holding)
+        Answer("504 Gateway Timeout");
     else
         Close();
+}
+
+void RelayLink::Resume(const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+{
+    if (phase_ == Phase::Holding)
+        HeadRead(current, now);
 }
 
 void RelayLink::Close()
@@ -132,9 +142,14 @@ void RelayLink::HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLO
         Answer("502 Bad Gateway");
         return;
     }
+    if (!current->kind) {
+        phase_ = Phase::Holding;
+        deadline_ = now + kOpeningMs;
+        return;
+    }
     through_ = current;
     if (through_->kind != ProxyKind::Http) {
-        steps_ = SocksSteps(through_->kind, request_->host, request_->port);
+        steps_ = SocksSteps(*through_->kind, request_->host, request_->port);
         if (steps_.empty()) {
             Answer("502 Bad Gateway"); // a host that this kind of proxy cannot be told
             return;
@@ -154,7 +169,7 @@ void RelayLink::ConnectUpstream(ULONGLONG now)
     phase_ = Phase::Connecting;
     upstream_ = StartConnecting(through_->address, through_->addressLength);
     if (!upstream_) {
-        FailOpening("502 Bad Gateway");
+        FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
         return;
     }
     SendAtOnce(upstream_.get());
@@ -190,7 +205,7 @@ void RelayLink::StepRead()
     if (read.state == StepReply::More && !ended)
         return;
     if (read.state != StepReply::Granted) {
-        FailOpening("502 Bad Gateway");
+        FailOpening("502 Bad Gateway", read.farEnd ? PathFailure::SiteRefused : PathFailure::ProxyBroke);
         return;
     }
     received.erase(0, read.length);
@@ -221,10 +236,19 @@ void RelayLink::Answer(const char* status)
     phase_ = Phase::Answering;
 }
 
-void RelayLink::FailOpening(const char* status)
+void RelayLink::FailOpening(const char* status, PathFailure failure)
 {
-    openingFailed_ = true;
+    failure_ = failure;
     Answer(status);
+}
+
+void RelayLink::SeeTunnelAnswer()
+{
+    if (answerSeen_ || !request_->tunnel || through_->kind != ProxyKind::Http || fromUpstream_.size() < 12)
+        return;
+    answerSeen_ = true;
+    if (StatusOf(fromUpstream_) / 100 != 2)
+        failure_ = PathFailure::TunnelRefused;
 }
 
 void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
@@ -245,9 +269,10 @@ void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
             upstreamReadable = ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, upstreamFailed);
             upstreamSpoke_ = upstreamSpoke_ || upstreamReadable;
             if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_) {
-                FailOpening("502 Bad Gateway"); // an HTTP proxy that hung up unanswered
+                FailOpening("502 Bad Gateway", PathFailure::ProxyBroke); // an HTTP proxy that hung up unanswered
                 return;
             }
+            SeeTunnelAnswer();
             moved = moved || upstreamReadable;
             failed = failed || upstreamFailed;
         }

@@ -6,8 +6,10 @@
 // or its request goes on in a server's form), then bytes pass both ways, at most 256 KB waiting
 // each way. Non-blocking: driven by the relay's one wait for every socket, on the relay's thread.
 // Bad input from either side ends this link and nothing else; what the browser is told then is
-// an HTTP answer where it still waits for one.
+// an HTTP answer where it still waits for one. While the upstream's kind is not known, a request
+// waits for it (within the time for the opening).
 
+#include "core/PathFailure.h"
 #include "core/ProxyHandshake.h"
 #include "core/RelayRequest.h"
 #include "win/UniqueSocket.h"
@@ -25,7 +27,7 @@
 // The proxy that the relay's browser connections go through.
 struct Upstream {
     std::string proxy; // address:port, as the list names it
-    ProxyKind kind = ProxyKind::Http;
+    std::optional<ProxyKind> kind; // nullopt: not known yet
     sockaddr_storage address{};
     int addressLength = 0;
 };
@@ -51,20 +53,22 @@ public:
                  bool upstreamFailed, const std::shared_ptr<const Upstream>& current, ULONGLONG now);
     // Ends the link where its time for the head or the opening has passed.
     void Expire(ULONGLONG now);
+    // The upstream is now `current`: a request that waited for its kind goes on.
+    void Resume(const std::shared_ptr<const Upstream>& current, ULONGLONG now);
     // Ends it now, as when its upstream has been left.
     void Close();
 
     bool Ended() const { return phase_ == Phase::Ended; }
-    // True once, right after the way through the upstream could not be opened (before the
-    // browser is told).
-    bool TakeOpeningFailure() { return std::exchange(openingFailed_, false); }
+    // Once, right after the way through the upstream could not be opened (before the browser is
+    // told), or an HTTP upstream refused a tunnel: why.
+    std::optional<PathFailure> TakeFailure() { return std::exchange(failure_, std::nullopt); }
     // The upstream the link goes through; null before its head was read.
     const std::shared_ptr<const Upstream>& Through() const { return through_; }
     // When the link's time for its head or its opening ends; ~0 while none runs.
     ULONGLONG Deadline() const;
 
 private:
-    enum class Phase { ReadingHead, Connecting, Opening, Passing, Answering, Ended };
+    enum class Phase { ReadingHead, Holding, Connecting, Opening, Passing, Answering, Ended };
 
     // The browser's head, once whole, tells where the link goes through `current`.
     void HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLONG now);
@@ -75,7 +79,9 @@ private:
     void WayOpen();
     // The browser is told `status` (a full status line's code and text) and the link ends.
     void Answer(const char* status);
-    void FailOpening(const char* status);
+    void FailOpening(const char* status, PathFailure failure);
+    // An HTTP upstream's answer to a tunnel: anything but 2xx is told.
+    void SeeTunnelAnswer();
     void Pass(bool browserReadable, bool upstreamReadable);
     // Reads what `from` has into `into` (up to the limit); false at its end or on an error.
     static bool ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed);
@@ -97,5 +103,6 @@ private:
     bool browserEnded_ = false;
     bool upstreamEnded_ = false;
     bool upstreamShut_ = false;
-    bool openingFailed_ = false;
+    bool answerSeen_ = false;
+    std::optional<PathFailure> failure_;
 };

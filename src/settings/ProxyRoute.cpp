@@ -15,15 +15,15 @@ void ProxyRoute::SetThroughRelay(bool on)
     throughRelay_ = on;
     // Only while the browser still goes through it: a proxy that the user has switched off or
     // replaced since stays so.
-    if (!inUse_.empty() && inUseKind_.value_or(ProxyKind::Http) == ProxyKind::Http && InUse(inUse_))
+    if (!inUse_.empty() && inUseKind_ == ProxyKind::Http && InUse(inUse_))
         Use(inUse_, inUseKind_);
 }
 
 void ProxyRoute::Use(const std::string& proxy, std::optional<ProxyKind> kind)
 {
-    const ProxyKind as = kind.value_or(ProxyKind::Http);
-    if (as != ProxyKind::Http || throughRelay_) {
-        Relay(proxy, as);
+    leftOff_.reset();
+    if (kind != ProxyKind::Http || throughRelay_) {
+        Relay(proxy, kind);
     } else {
         ApplySystemProxy(proxy);
         relayed_.clear();
@@ -34,25 +34,40 @@ void ProxyRoute::Use(const std::string& proxy, std::optional<ProxyKind> kind)
     inUseKind_ = kind;
 }
 
+void ProxyRoute::SetKind(const std::string& proxy, ProxyKind kind)
+{
+    if (proxy != inUse_ || inUseKind_ == kind)
+        return;
+    inUseKind_ = kind;
+    if (!relayed_.empty())
+        relay_->SetUpstream(relayed_, kind);
+}
+
 void ProxyRoute::SwitchTo(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     if (relayed_.empty()) {
         Use(proxy, kind);
         return;
     }
-    Relay(proxy, kind.value_or(ProxyKind::Http));
+    Relay(proxy, kind);
     inUse_ = proxy;
     inUseKind_ = kind;
 }
 
-void ProxyRoute::Relay(const std::string& proxy, ProxyKind kind)
+void ProxyRoute::Cut()
+{
+    if (relay_)
+        relay_->ClearUpstream();
+}
+
+void ProxyRoute::Relay(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     if (!relay_) {
         mailbox_ = std::make_unique<UiMailbox>();
-        relay_ = std::make_unique<::Relay>([mailbox = mailbox_.get(), this](const std::string& failed) {
-            mailbox->Post([this, failed] {
-                if (openingFailed_)
-                    openingFailed_(failed);
+        relay_ = std::make_unique<::Relay>([mailbox = mailbox_.get(), this](const std::string& failed, PathFailure why) {
+            mailbox->Post([this, failed, why] {
+                if (pathFailed_)
+                    pathFailed_(failed, why);
             });
         });
     }
@@ -72,6 +87,14 @@ void ProxyRoute::Off()
     if (relay_)
         relay_->ClearUpstream();
     ClearSystemProxy();
+    leftOff_ = SystemProxyValues();
+}
+
+bool ProxyRoute::StillAsLeft()
+{
+    if (!inUse_.empty())
+        return InUse(inUse_);
+    return leftOff_ && SystemProxyValues() == *leftOff_;
 }
 
 bool ProxyRoute::InUse(const std::string& proxy)

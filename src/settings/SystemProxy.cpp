@@ -136,6 +136,15 @@ bool SystemProxyInUse(const std::string& address)
            ProgramProxyInUse(ReadState(registry, Purpose::Way), FromAnsi(address));
 }
 
+std::vector<UserValue> SystemProxyValues()
+{
+    TRegistry registry;
+    if (!registry.OpenExistingUserKey(SettingsKey))
+        return {};
+    const ProxyState state = ReadState(registry, Purpose::Way);
+    return {state.enable, state.server, state.bypass, state.autoConfigUrl};
+}
+
 void RepairSystemProxy()
 {
     TRegistry registry;

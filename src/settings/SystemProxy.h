@@ -7,9 +7,11 @@
 // already running can follow it. The rules, and the order of the writes that keeps a run ended
 // at any moment repairable, are the core's (core/ProxySwitch.h). UI thread only.
 
+#include "core/RegistryValue.h"
 #include "core/RequestWay.h"
 
 #include <string>
+#include <vector>
 
 // The Internet Settings key below HKEY_CURRENT_USER; the program's two settings live there too.
 inline constexpr const char* SettingsKey =
@@ -29,6 +31,10 @@ void ClearSystemProxy();
 // Whether the browser still goes through the program's proxy at `address` (see
 // ProgramProxyInUse). Raises ERegistryException.
 bool SystemProxyInUse(const std::string& address);
+
+// The values that the switch writes, as they stand now: the same as long as nobody changes them.
+// Raises ERegistryException.
+std::vector<UserValue> SystemProxyValues();
 
 // At start-up: puts the user's settings back after a run that ended with its proxy in place (or
 // while putting them back), and otherwise changes nothing. Raises ERegistryException.

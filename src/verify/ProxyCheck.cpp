@@ -37,12 +37,17 @@ std::string GetRequest(const std::string& target, const std::string& host, const
     return "GET " + target + " HTTP/1.0\r\nHost: " + host + "\r\nUser-Agent: " + userAgent + "\r\nAccept: */*\r\n\r\n";
 }
 
-// The statement in a part's answer, if it holds for `token` and `side`.
+// The statement in a part's answer, if it holds for `token` and `side`: a full one in a 200, or,
+// in a 429, one that says only that the caller is over the service's limit.
 std::optional<IpStatement> Statement(const PartResult& result, const std::string& token, const char* side)
 {
-    if (!result.answer.complete || result.answer.status != 200)
+    const int status = result.answer.status;
+    if (!result.answer.complete || (status != 200 && status != 429))
         return std::nullopt;
-    return AcceptStatement(result.answer.body, token, side, &VerifyServiceSignature);
+    auto statement = AcceptStatement(result.answer.body, token, side, &VerifyServiceSignature);
+    if (statement && statement->limited != (status == 429))
+        return std::nullopt;
+    return statement;
 }
 
 // The parts that ask for the page, and for it through the tunnel, in one kind of proxy.
@@ -118,10 +123,13 @@ ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector
     const auto statement = Statement(web, webToken, kWebSide);
     if (statement && Works(web.milliseconds, limitMs)) {
         verdict.webMs = web.milliseconds;
-        verdict.anonymity = JudgeAnonymity(*statement, users);
-        verdict.exitAddress = statement->callerAddress;
-        verdict.exitCountry = statement->country;
-        verdict.exitNetwork = statement->network;
+        verdict.limited = statement->limited;
+        if (!statement->limited) {
+            verdict.anonymity = JudgeAnonymity(*statement, users);
+            verdict.exitAddress = statement->callerAddress;
+            verdict.exitCountry = statement->country;
+            verdict.exitNetwork = statement->network;
+        }
     }
     verdict.refused = web.answer.refused;
     verdict.https = chosen.tunnel >= 0 &&
@@ -238,12 +246,4 @@ std::optional<std::string> UsersAddressTheWay(const std::string& service, const 
     }
     const auto statement = AcceptStatement(page, token, kWebSide, &VerifyServiceSignature);
     return statement ? std::optional<std::string>(statement->callerAddress) : std::nullopt;
-}
-
-std::vector<std::string> VerdictCells(const ProxyVerdict& verdict)
-{
-    const bool passed = verdict.webMs || verdict.https;
-    return {verdict.webMs ? std::to_string(*verdict.webMs) : "fails", verdict.https ? "yes" : "no",
-            verdict.anonymity ? AnonymityText(*verdict.anonymity) : "", verdict.exitAddress, verdict.exitCountry,
-            passed && verdict.kind ? ProxyKindText(*verdict.kind) : ""};
 }

@@ -14,6 +14,7 @@
 
 #include "core/IpCheckPage.h"
 #include "core/ProxyHandshake.h"
+#include "core/ProxyVerdict.h"
 #include "core/ProxyWorks.h"
 #include "core/RequestWay.h"
 #include "verify/CheckEngine.h"
@@ -22,20 +23,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-struct ProxyVerdict {
-    std::optional<unsigned> webMs; // the time to the whole page; nullopt: the page failed
-    bool https = false;            // the tunnel reached the service and brought its statement back
-    std::optional<Anonymity> anonymity; // only where the page came
-    bool refused = false;          // the page failed because no connection to the proxy could be made
-    // Where the user appears through the proxy, as the service saw the page's request (only where
-    // the page came): its address, and its country ("JP Japan") and network where the service
-    // knows them.
-    std::string exitAddress;
-    std::string exitCountry;
-    std::string exitNetwork;
-    std::optional<ProxyKind> kind; // the protocol it answered in
-};
 
 // What a check asks, and of whom.
 struct CheckOrder {
@@ -65,9 +52,3 @@ CheckJob UsersAddressJob(const std::vector<std::string>& addresses, const std::s
 // own client; nullopt when no statement came within `limitMs`. Blocking.
 std::optional<std::string> UsersAddressTheWay(const std::string& service, const RequestWay& way,
                                               const std::string& userAgent, unsigned limitMs);
-
-// The verdict as the list shows it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
-// "Anonymity" its text, empty where the page failed; then the exit address and country
-// (core/ExitPlace.h), empty where unknown; then the kind ("HTTP", "SOCKS5", "SOCKS4") where the
-// page or the tunnel came through the proxy.
-std::vector<std::string> VerdictCells(const ProxyVerdict& verdict);

@@ -1,27 +1,38 @@
 #include "core/ExitPlace.h"
 #include "core/WatchRules.h"
 
+#include "Verdicts.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-ListRow Row(const std::string& caption, const std::string& listed, std::vector<std::string> checks)
+using verdicts::Failed;
+using verdicts::Passed;
+
+ListRow Row(const std::string& caption, const std::string& listed, const std::optional<ProxyVerdict>& verdict)
 {
     ListRow row;
     row.Caption = caption;
     row.SubItems = {listed, "20"};
-    row.Checks = std::move(checks);
+    if (verdict)
+        verdicts::Judge(row, *verdict);
     return row;
+}
+
+ProxyVerdict Elite(unsigned webMs, bool https, const std::string& exitAddress = "", const std::string& exitCountry = "")
+{
+    return Passed(webMs, https, Anonymity::Elite, exitAddress, exitCountry);
 }
 
 TEST(ExitPlace, TheUserAppearsWhereTheCheckFoundNotWhereTheListSays)
 {
-    const ListRow unchecked = Row("203.0.113.7:8080;US", "US", {});
+    const ListRow unchecked = Row("203.0.113.7:8080;US", "US", std::nullopt);
     EXPECT_EQ(ShownCountry(unchecked, 0), "US");
     EXPECT_EQ(AppearsIn(unchecked, 0), "US");
     EXPECT_EQ(ExitText(unchecked), "");
 
-    const ListRow elsewhere = Row("203.0.113.7:8080;US", "US", {"120", "yes", "elite", "198.51.100.9", "JP Japan"});
+    const ListRow elsewhere = Row("203.0.113.7:8080;US", "US", Elite(120, true, "198.51.100.9", "JP Japan"));
     EXPECT_EQ(ShownCountry(elsewhere, 0), "Japan (listed: US)");
     EXPECT_EQ(AppearsIn(elsewhere, 0), "Japan");
     EXPECT_EQ(ExitText(elsewhere), "Japan, 198.51.100.9");
@@ -29,25 +40,25 @@ TEST(ExitPlace, TheUserAppearsWhereTheCheckFoundNotWhereTheListSays)
 
     // The list was right, by code or by name, in any case: nothing to mark.
     for (const std::string listed : {"JP", "jp", "Japan", "JAPAN"})
-        EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", listed, {"120", "yes", "elite", "203.0.113.7", "JP Japan"}), 0),
+        EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", listed, Elite(120, true, "203.0.113.7", "JP Japan")), 0),
                   "Japan") << listed;
-    EXPECT_EQ(ExitText(Row("203.0.113.7:8080", "JP", {"120", "yes", "elite", "203.0.113.7", "JP Japan"})), "Japan")
+    EXPECT_EQ(ExitText(Row("203.0.113.7:8080", "JP", Elite(120, true, "203.0.113.7", "JP Japan"))), "Japan")
         << "its own address is no news";
-    EXPECT_EQ(ExitText(Row("[2001:db8::7]:8080", "", {"120", "yes", "elite", "2001:db8::7", ""})), "");
+    EXPECT_EQ(ExitText(Row("[2001:db8::7]:8080", "", Elite(120, true, "2001:db8::7"))), "");
     // A service without a country database: the address alone; a list without countries.
-    EXPECT_EQ(ExitText(Row("203.0.113.7:8080", "", {"120", "yes", "elite", "198.51.100.9", ""})), "198.51.100.9");
-    EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", "", {"120", "yes", "elite", "198.51.100.9", "JP Japan"}), -1),
+    EXPECT_EQ(ExitText(Row("203.0.113.7:8080", "", Elite(120, true, "198.51.100.9"))), "198.51.100.9");
+    EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", "", Elite(120, true, "198.51.100.9", "JP Japan")), -1),
               "Japan");
-    EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", "Germany", {"fails", "no", ""}), 0), "Germany");
+    EXPECT_EQ(ShownCountry(Row("203.0.113.7:8080", "Germany", Failed()), 0), "Germany");
 }
 
 TEST(ExitPlace, DetailsOfTheWorkingProxiesBestFirstOneTabSeparatedLineEach)
 {
     ListRows rows;
-    rows.Insert(0) = Row("203.0.113.1:80;US", "US", {"300", "no", "anonymous", "203.0.113.1", "US United States"});
-    rows.Insert(1) = Row("203.0.113.2:80;US", "US", {"fails", "no", "", "", ""});
-    rows.Insert(2) = Row("203.0.113.3:3128;DE", "DE", {"450", "yes", "elite", "198.51.100.9", "JP Japan"});
-    rows.Insert(3) = Row("203.0.113.4:8080", "", {"90", "yes", "elite"}); // checked before exits were known
+    rows.Insert(0) = Row("203.0.113.1:80;US", "US", Passed(300, false, Anonymity::Anonymous, "203.0.113.1", "US United States"));
+    rows.Insert(1) = Row("203.0.113.2:80;US", "US", Failed());
+    rows.Insert(2) = Row("203.0.113.3:3128;DE", "DE", Elite(450, true, "198.51.100.9", "JP Japan"));
+    rows.Insert(3) = Row("203.0.113.4:8080", "", Elite(90, true)); // checked before exits were known
     EXPECT_EQ(WorkingProxyDetails(rows), (std::vector<std::string>{
                                              "203.0.113.4:8080\t\t\telite\tyes\t90",
                                              "203.0.113.3:3128\t198.51.100.9\tJapan\telite\tyes\t450",

@@ -70,6 +70,30 @@ TEST(IpCheckPage, WhereTheCallerIsCountsOnlyAsSigned)
     EXPECT_FALSE(older->placed);
 }
 
+// A caller over the service's limit gets a statement that it was seen, signed for its token, and
+// nothing more: a proxy's exit shared by many is still known to carry the request.
+TEST(IpCheckPage, ALimitedCallerIsStatedSeenAndNothingMore)
+{
+    IpStatement limited = kThroughProxy;
+    limited.limited = true;
+    limited.placed = true;
+    limited.country = "JP Japan";
+    const std::string page = Signed(limited);
+    EXPECT_EQ(page.find("VIA"), std::string::npos);
+    EXPECT_EQ(page.find("Japan"), std::string::npos);
+    const auto read = Accepted(page);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->limited);
+    EXPECT_TRUE(read->headers.empty());
+    EXPECT_FALSE(Accepted(page, "fedcba9876543210")) << "another check's";
+    std::string unlimited = page;
+    unlimited.erase(unlimited.find("ZARNU_LIMITED = 1\n"), 18);
+    EXPECT_FALSE(Accepted(unlimited)) << "the line is signed like the rest";
+    EXPECT_FALSE(Accepted(Signed(kThroughProxy))->limited);
+    limited.token = "no token";
+    EXPECT_EQ(ServedIpCheckPage(limited, [](std::string_view) { return std::string(); }), "") << "no page for a browser";
+}
+
 TEST(IpCheckPage, OnlyTheServicesSignedStatementForThisTokenCounts)
 {
     const std::string page = Signed(kThroughProxy);

@@ -1,5 +1,7 @@
 #include "core/ListRows.h"
 
+#include "Verdicts.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -218,6 +220,9 @@ TEST(ListRows, KnowingItsOrderChangesNothingTheUserSees)
 
 namespace {
 
+using verdicts::Failed;
+using verdicts::Passed;
+
 TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
 {
     ListRows list;
@@ -225,10 +230,11 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
     const std::uint64_t fast = list.InsertInOrder(Row("b:1", {"DE", "10"}), 2);
     const std::uint64_t gone = list.InsertInOrder(Row("c:1", {"DE", "20"}), 2);
     list.Delete(1); // "c:1"
-    EXPECT_FALSE(list.SetChecks(gone, {"15", "yes", "elite"}));
-    EXPECT_TRUE(list.SetChecks(slow, {"900", "no", "anonymous"}));
-    EXPECT_TRUE(list.SetChecks(fast, {"fails", "yes", ""}));
-    EXPECT_EQ(list.At(1).Checks, (std::vector<std::string>{"900", "no", "anonymous"}));
+    EXPECT_FALSE(list.SetVerdict(gone, Passed(15, true, Anonymity::Elite)));
+    EXPECT_TRUE(list.SetVerdict(slow, Passed(900, false, Anonymity::Anonymous)));
+    EXPECT_TRUE(list.SetVerdict(fast, Failed(true)));
+    EXPECT_EQ(list.At(1).Checks, (std::vector<std::string>{"900", "no", "anonymous", "", "", "HTTP"}));
+    EXPECT_EQ(list.At(1).Verdict, Passed(900, false, Anonymity::Anonymous));
     list.Sort(kCheckColumnData); // the web time: numbers first, "fails" after them
     EXPECT_EQ(Captions(list), (std::vector<std::string>{"a:1", "b:1"}));
     list.Sort(kCheckColumnData + 1);
@@ -242,10 +248,10 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
     for (const char* caption : {"c:1", "b:1", "a:1"})
         ids.push_back(timed.InsertInOrder(Row(caption, {"DE", "10"}), 2));
     for (std::size_t i = 0; i < ids.size(); ++i)
-        timed.SetChecks(ids[i], {std::to_string(10 * (i + 1)), "yes", "elite"});
+        timed.SetVerdict(ids[i], Passed(static_cast<unsigned>(10 * (i + 1)), true, Anonymity::Elite));
     timed.Sort(kCheckColumnData);
     EXPECT_EQ(Captions(timed), (std::vector<std::string>{"c:1", "b:1", "a:1"}));
-    timed.SetChecks(ids[2], {"5", "yes", "elite"});
+    timed.SetVerdict(ids[2], Passed(5, true, Anonymity::Elite));
     timed.Sort(kCheckColumnData);
     EXPECT_EQ(Captions(timed), (std::vector<std::string>{"a:1", "c:1", "b:1"}));
 }
@@ -253,13 +259,14 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
 TEST(ListRows, TheWorkingProxiesComeBestFirst)
 {
     ListRows list;
-    const std::vector<std::pair<const char*, std::vector<std::string>>> rows = {
-        {"slow-elite:1;DE", {"900", "yes", "elite"}},    {"fast-elite:1", {"20", "yes", "elite"}},
-        {" no-https:1 ", {"10", "no", "elite"}},         {"transparent:1", {"5", "yes", "transparent"}},
-        {"anonymous:1", {"50", "yes", "anonymous"}},     {"unknown:1", {"1", "yes", "unknown"}},
-        {"failed:1", {"fails", "yes", ""}},              {"unchecked:1", {}}};
-    for (const auto& [caption, checks] : rows)
-        list.SetChecks(list.InsertInOrder(Row(caption), 0), checks);
+    const std::vector<std::pair<const char*, ProxyVerdict>> rows = {
+        {"slow-elite:1;DE", Passed(900, true, Anonymity::Elite)}, {"fast-elite:1", Passed(20, true, Anonymity::Elite)},
+        {" no-https:1 ", Passed(10, false, Anonymity::Elite)},   {"transparent:1", Passed(5, true, Anonymity::Transparent)},
+        {"anonymous:1", Passed(50, true, Anonymity::Anonymous)}, {"unknown:1", Passed(1, true, Anonymity::Unknown)},
+        {"failed:1", Failed(true)}};
+    for (const auto& [caption, verdict] : rows)
+        list.SetVerdict(list.InsertInOrder(Row(caption), 0), verdict);
+    list.InsertInOrder(Row("unchecked:1"), 0);
     EXPECT_EQ(WorkingProxies(list), (std::vector<std::string>{"fast-elite:1", "slow-elite:1", "no-https:1", "anonymous:1",
                                                               "transparent:1", "unknown:1"}));
 }

@@ -51,12 +51,18 @@ TEST(ProxyHandshake, RepliesAreReadWholeAndTellTheirProtocol)
     EXPECT_EQ(whole.state, StepReply::Granted);
     EXPECT_EQ(whole.length, named.size());
     EXPECT_EQ(Read(socks5[1], Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})).state, StepReply::Refused);
+    // Whose failure a refusal is: the site's (network, host, connection refused, TTL) or the proxy's.
+    for (const int code : {1, 2, 3, 4, 5, 6, 7, 8})
+        EXPECT_EQ(Read(socks5[1], Bytes({5, code, 0, 1, 0, 0, 0, 0, 0, 0})).farEnd, code >= 3 && code <= 6) << code;
+    EXPECT_FALSE(Read(socks5[0], Bytes({5, 0xFF})).farEnd);
     EXPECT_EQ(Read(socks5[1], Bytes({5, 0, 0, 9, 0})).state, StepReply::Garbled);
 
     const auto socks4 = SocksSteps(ProxyKind::Socks4, "10.1.2.3", 80);
     EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5A, 0, 0, 0, 0, 0})).state, StepReply::More);
     EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5A, 0, 0, 0, 0, 0, 0})).state, StepReply::Granted);
     EXPECT_EQ(Read(socks4[0], Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0})).state, StepReply::Refused);
+    EXPECT_TRUE(Read(socks4[0], Bytes({0, 0x5B, 0, 0, 0, 0, 0, 0})).farEnd);
+    EXPECT_FALSE(Read(socks4[0], Bytes({0, 0x5C, 0, 0, 0, 0, 0, 0})).farEnd);
     EXPECT_EQ(Read(socks4[0], Bytes({5, 0})).state, StepReply::Garbled);
 
     const HandshakeStep tunnel = TunnelStep("CONNECT a:443 HTTP/1.0\r\n\r\n");

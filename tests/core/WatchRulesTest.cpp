@@ -2,6 +2,8 @@
 
 #include "core/ListRows.h"
 
+#include "Verdicts.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -62,7 +64,8 @@ TEST(WatchRules, ThreeSwitchesInTenMinutesAndAProxySetAsideStaysAside)
 
 TEST(WatchRules, ARowTellsItsProxysVerdict)
 {
-    const ListRow row{"127.0.0.5:80;x", {"Germany", "12"}, {"35", "yes", "elite"}};
+    ListRow row{"127.0.0.5:80;x", {"Germany", "12"}};
+    verdicts::Judge(row, verdicts::Passed(35, true, Anonymity::Elite, "", "", ProxyKind::Socks5));
     const auto proxy = CheckedProxyOf(row, 0);
     ASSERT_TRUE(proxy);
     EXPECT_EQ(proxy->address, "127.0.0.5:80");
@@ -70,13 +73,15 @@ TEST(WatchRules, ARowTellsItsProxysVerdict)
     EXPECT_EQ(proxy->anonymity, Anonymity::Elite);
     EXPECT_TRUE(proxy->https);
     EXPECT_EQ(proxy->webMs, 35u);
+    EXPECT_EQ(proxy->kind, ProxyKind::Socks5);
     EXPECT_EQ(CheckedProxyOf(row, -1)->country, "");
-    EXPECT_FALSE(CheckedProxyOf(ListRow{"127.0.0.5:80", {}, {"fails", "yes", ""}}, -1));
+    verdicts::Judge(row, verdicts::Failed(true));
+    EXPECT_FALSE(CheckedProxyOf(row, -1));
 
-    EXPECT_EQ(SwitchedText("12:00:07", "127.0.0.5:80", FailedChecksReason(3, 6950), *proxy),
-              "12:00:07 127.0.0.5:80 stopped working (3 checks failed in 7.0 s); now 127.0.0.5:80 (Germany, elite)");
-    EXPECT_EQ(NotSwitchedText("12:00:07", "127.0.0.5:80", FailedChecksReason(2, 40), kSwitchingOffWhy),
-              "12:00:07 127.0.0.5:80 stopped working (2 checks failed in 0.0 s); switching automatically is off: "
+    EXPECT_EQ(SwitchedText("127.0.0.5:80", FailedChecksReason(3, 6950), *proxy),
+              "127.0.0.5:80 stopped working (3 checks failed in 7.0 s); now 127.0.0.5:80 (Germany, elite)");
+    EXPECT_EQ(NotSwitchedText("127.0.0.5:80", FailedChecksReason(2, 40), kSwitchingOffWhy),
+              "127.0.0.5:80 stopped working (2 checks failed in 0.0 s); switching automatically is off: "
               "\"Refresh Proxy List\" or \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly");
 }
 

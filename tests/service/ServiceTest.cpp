@@ -229,14 +229,26 @@ TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
 {
     folder.Write("proxies.txt", "203.0.113.7:8080\n");
     folder.Write("useragent.txt", "");
-    const auto service = Start("rate_limit = 5\nrequest_timeout = 1\nmax_header_bytes = 2048\n");
+    const auto service = Start("rate_limit = 5\npage_rate_limit = 3\nrequest_timeout = 1\nmax_header_bytes = 2048\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
     httplib::Client client = Client(*service);
     for (int request = 0; request < 5; ++request)
         EXPECT_EQ(client.Get(ProxyListPath)->status, 200);
     EXPECT_EQ(client.Get(ProxyListPath)->status, 429);
     EXPECT_EQ(Client(*service, "bob").Get(AgentListPath)->status, 429) << "the caller is limited too";
-    EXPECT_EQ(client.Get(IpCheckPagePath)->status, 200) << "the page is not limited";
+    EXPECT_EQ(client.Get(IpCheckPagePath)->status, 200) << "the page has a limit of its own";
+
+    // Over the page's limit, a check's request is told so in a statement signed for its token.
+    const std::string token(32, 'b');
+    for (int request = 0; request < 2; ++request)
+        EXPECT_EQ(client.Get(IpCheckPagePath)->status, 200);
+    const auto limited = client.Get(std::string(IpCheckPagePath) + "?token=" + token);
+    EXPECT_EQ(limited->status, 429);
+    EXPECT_EQ(limited->get_header_value("Retry-After"), "60");
+    EXPECT_NE(limited->body.find("\nZARNU_LIMITED = 1\nZARNU_TOKEN = " + token + "\nZARNU_SIGNATURE = "), std::string::npos)
+        << limited->body;
+    EXPECT_EQ(limited->body.find("HTTP_"), std::string::npos) << "nothing more is stated";
+    EXPECT_EQ(client.Get(IpCheckPagePath)->body, "Too many requests\n");
 
     RawClient bigHeader(service->Port());
     bigHeader.Send("GET /whatismyip.php HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(4096, 'x') + "\r\n\r\n");

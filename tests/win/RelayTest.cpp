@@ -27,6 +27,37 @@ private:
     host::Helper observer_;
 };
 
+// The failures the relay tells, "proxy: why", as they come on its thread (right after the browser
+// has been answered, or while it is).
+class Failures {
+public:
+    Relay::OpeningFailed Recorder()
+    {
+        return [this](const std::string& proxy, PathFailure failure) {
+            const std::lock_guard<std::mutex> hold(lock_);
+            told_.push_back(proxy + ": " + PathFailureText(failure));
+        };
+    }
+    // Once `count` have come, or after 5 s.
+    std::vector<std::string> Told(std::size_t count)
+    {
+        for (int i = 0; i < 500; ++i) {
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                if (told_.size() >= count)
+                    return told_;
+            }
+            Sleep(10);
+        }
+        const std::lock_guard<std::mutex> hold(lock_);
+        return told_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> told_;
+};
+
 } // namespace
 
 // A SOCKS proxy carries the browser's requests and tunnels. SOCKS 5 looks their names up itself:
@@ -85,16 +116,8 @@ TEST(Relay, BadInputEndsOnlyItsOwnConnectionAndOnlyLoopbackIsServed)
 {
     const TestService service{"127.0.0.1", {"--https-port", "443"}};
     const TestService garbling{"127.0.0.114", {"--hostile", "socks-garble", "--relay-to", "127.0.0.1:443"}};
-    std::mutex lock;
-    std::vector<std::string> failed; // on the relay's thread, before the browser is answered
-    Relay relay([&](const std::string& proxy) {
-        const std::lock_guard<std::mutex> hold(lock);
-        failed.push_back(proxy);
-    });
-    const auto failures = [&] {
-        const std::lock_guard<std::mutex> hold(lock);
-        return failed;
-    };
+    Failures failures;
+    Relay relay(failures.Recorder());
     ASSERT_TRUE(relay.SetUpstream(garbling.Host(), ProxyKind::Socks5));
     Browser steady(relay.Port());
     steady.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
@@ -116,12 +139,42 @@ TEST(Relay, BadInputEndsOnlyItsOwnConnectionAndOnlyLoopbackIsServed)
 
     steady.Send("GET /whatismyip.php HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     EXPECT_EQ(Caller(steady.ReadUntil()), "127.0.0.1") << "the steady connection goes on";
-    EXPECT_EQ(failures(), std::vector<std::string>{garbling.Host()});
+    EXPECT_EQ(failures.Told(1), std::vector<std::string>{garbling.Host() + ": the proxy broke the handshake"});
 
     // No proxy at the upstream's address: the browser is told, and so is the relay's owner.
     ASSERT_TRUE(relay.SetUpstream("127.0.0.115:1080", ProxyKind::Socks5));
     Browser refused(relay.Port(), "127.0.0.5");
     refused.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
     EXPECT_EQ(refused.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
-    EXPECT_EQ(failures(), (std::vector<std::string>{garbling.Host(), "127.0.0.115:1080"}));
+    EXPECT_EQ(failures.Told(2), (std::vector<std::string>{garbling.Host() + ": the proxy broke the handshake",
+                                                         "127.0.0.115:1080: the proxy refused the connection"}));
+}
+
+// What the relay tells of a failure says whose it is: a site that a SOCKS proxy could not reach
+// is the site's; a tunnel that an HTTP proxy refused is the proxy's to answer for. A proxy whose
+// kind is not known yet holds the browser's request until it is.
+TEST(Relay, FailuresSayWhoseTheyAreAndARequestWaitsForTheProxysKind)
+{
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::Microsocks socks{"127.0.0.116", 1080};
+    const host::Tinyproxy noTunnels{"127.0.0.117", 8888, {"ConnectPort 563"}};
+    Failures failures;
+    Relay relay(failures.Recorder());
+    ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
+    Browser refused(relay.Port());
+    refused.Send("CONNECT 127.0.0.1:9 HTTP/1.1\r\n\r\n"); // nothing listens there
+    EXPECT_EQ(refused.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
+    ASSERT_TRUE(relay.SetUpstream(noTunnels.Host(), ProxyKind::Http));
+    Browser tunnel(relay.Port());
+    tunnel.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(tunnel.ReadUntil("\r\n").find(" 200 "), std::string::npos);
+    EXPECT_EQ(failures.Told(2), (std::vector<std::string>{socks.Host() + ": the site refused the connection",
+                                                         noTunnels.Host() + ": the proxy refused a tunnel"}));
+
+    ASSERT_TRUE(relay.SetUpstream(socks.Host(), std::nullopt));
+    Browser waiting(relay.Port());
+    waiting.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() + "\r\n\r\n");
+    Sleep(300);
+    ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
+    EXPECT_EQ(Caller(waiting.ReadUntil()), "127.0.0.116");
 }

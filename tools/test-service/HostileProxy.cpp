@@ -222,10 +222,13 @@ void DelayedPipe(int from, int to, std::chrono::milliseconds delay)
     sender.join();
 }
 
-// "far": every chunk held `delayMs` on its way, each way.
-void FarRelay(int connection, const HostileOptions& options)
+// "far": every chunk held `delayMs` on its way, each way; to the proxy that `root`/relay-to names
+// where that file is there.
+void FarRelay(int connection, const HostileOptions& options, const std::filesystem::path& root)
 {
-    const int upstream = ConnectTo(options.relayTo);
+    std::string to;
+    std::ifstream(root / "relay-to") >> to;
+    const int upstream = ConnectTo(to.empty() ? options.relayTo : to);
     if (upstream >= 0) {
         const std::chrono::milliseconds delay(options.delayMs);
         std::thread down(DelayedPipe, upstream, connection, delay);
@@ -267,7 +270,7 @@ void Answer(int connection, const HostileOptions& options, const std::filesystem
 {
     const std::string& kind = options.kind;
     if (kind == "far") {
-        FarRelay(connection, options);
+        FarRelay(connection, options, root);
         return;
     }
     if (kind == "socks-garble") {

@@ -20,7 +20,9 @@
 //   socks-garble  a SOCKS 5 proxy that connects any request for port 443 to `relayTo` and
 //             answers any other with bytes of no protocol
 //   far       a relay to `relayTo` (address:port, a real proxy) that passes every chunk on, each
-//             way, `delayMs` after it came: a proxy far away
+//             way, `delayMs` after it came: a proxy far away; a new connection goes to the
+//             address:port that `root`/relay-to names, where that file is there (a proxy that
+//             changes under its users)
 // Returns 1 when it cannot listen.
 struct HostileOptions {
     std::string kind;

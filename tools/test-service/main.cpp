@@ -14,7 +14,9 @@
 // (tab, line feed and backslash escaped as \t \n \\). A file DIR/NAME.mode changes how NAME is
 // answered: "empty" (no body), "status CODE" (that status, the file as body), "cut N" (the full
 // length announced, N bytes sent, connection dropped), "slow MS" (256 bytes every MS ms); for
-// the page, "hold MS ADDRESS" holds each answer to ADDRESS for MS ms. Asked with "&v=2", the
+// the page, "hold MS ADDRESS" holds each answer to ADDRESS for MS ms, and "limit 0 ADDRESS"
+// answers ADDRESS as a caller over the service's limit (429, signed for a check's token, both
+// sides). Asked with "&v=2", the
 // page says where its caller is as DIR/places.txt has it: "ADDRESS|COUNTRY|NETWORK" lines, each
 // empty for an address the file does not name.
 // --https-port N also listens on A:N (443 for the far end of a proxy's tunnel), where the page
@@ -157,17 +159,29 @@ public:
     // ADDRESS for MS ms.
     void Hold(const httplib::Request& request, const std::string& name) const
     {
-        std::istringstream mode(ReadFile(root_ / (name + ".mode")));
-        std::string kind, caller;
         long long milliseconds = 0;
-        mode >> kind >> milliseconds >> caller;
-        if (kind == "hold" && caller == request.remote_addr)
+        if (ModeFor(request, name, milliseconds) == "hold")
             std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+    // A file ROOT/NAME.mode of "limit 0 ADDRESS": ADDRESS is over the service's limit for NAME.
+    bool Limited(const httplib::Request& request, const std::string& name) const
+    {
+        long long unused = 0;
+        return ModeFor(request, name, unused) == "limit";
     }
 
     fs::path Places() const { return root_ / "places.txt"; }
 
 private:
+    // The kind of ROOT/NAME.mode ("KIND NUMBER ADDRESS") where it names the request's caller.
+    std::string ModeFor(const httplib::Request& request, const std::string& name, long long& number) const
+    {
+        std::istringstream mode(ReadFile(root_ / (name + ".mode")));
+        std::string kind, caller;
+        mode >> kind >> number >> caller;
+        return caller == request.remote_addr ? kind : std::string();
+    }
+
     fs::path root_;
     std::mutex logMutex_;
 };
@@ -175,9 +189,10 @@ private:
 // The what-is-my-IP page as `side` answers `request` (core/IpCheckPage.h), its places from the
 // file `places`.
 std::string IpCheckPage(const httplib::Request& request, const char* side, const StatementSigner& signer,
-                        const fs::path& places)
+                        const fs::path& places, bool limited = false)
 {
     IpStatement statement{request.remote_addr, side, request.get_param_value("token"), {}};
+    statement.limited = limited;
     if (request.get_param_value("v") == "2") {
         statement.placed = true;
         std::istringstream lines(ReadFile(places));
@@ -267,15 +282,19 @@ void Route(httplib::Server& server, httplib::Server& httpsSide, Service& service
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "paidencrypt.txt"); });
     server.Get("/download/encrypt/useragent.txt",
                [&](const httplib::Request& q, httplib::Response& r) { service.ServeFile(q, r, "useragent.txt"); });
-    server.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
-        service.Record(q, CredentialsOf(q));
-        service.Hold(q, "whatismyip.php");
-        r.set_content(IpCheckPage(q, kWebSide, signer, service.Places()), "text/plain");
-    });
-    httpsSide.Get("/whatismyip.php", [&](const httplib::Request& q, httplib::Response& r) {
-        service.Record(q, CredentialsOf(q));
-        r.set_content(IpCheckPage(q, kTunnelSide, signer, service.Places()), "text/plain");
-    });
+    const auto page = [&](const char* side) {
+        return [&, side](const httplib::Request& q, httplib::Response& r) {
+            service.Record(q, CredentialsOf(q));
+            if (side == std::string(kWebSide))
+                service.Hold(q, "whatismyip.php");
+            const bool limited = service.Limited(q, "whatismyip.php");
+            if (limited)
+                r.status = 429;
+            r.set_content(IpCheckPage(q, side, signer, service.Places(), limited), "text/plain");
+        };
+    };
+    server.Get("/whatismyip.php", page(kWebSide));
+    httpsSide.Get("/whatismyip.php", page(kTunnelSide));
 }
 
 } // namespace

@@ -1,0 +1,19 @@
+#include "core/PathFailure.h"
+
+bool IsProxysOwn(PathFailure failure)
+{
+    return failure != PathFailure::SiteRefused && failure != PathFailure::SiteTimedOut;
+}
+
+const char* PathFailureText(PathFailure failure)
+{
+    switch (failure) {
+    case PathFailure::ProxyRefused: return "the proxy refused the connection";
+    case PathFailure::ProxyBroke: return "the proxy broke the handshake";
+    case PathFailure::ProxyTimedOut: return "the proxy timed out";
+    case PathFailure::TunnelRefused: return "the proxy refused a tunnel";
+    case PathFailure::SiteRefused: return "the site refused the connection";
+    case PathFailure::SiteTimedOut: return "the site timed out";
+    }
+    return "";
+}
