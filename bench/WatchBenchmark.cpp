@@ -4,8 +4,11 @@
 // proxy names another proxy; then the bytes one watch check moves and the watch's bytes per hour.
 // Every other proxy is killed outright (its connections are refused), the rest are stopped (they
 // take connections and answer none). Two rounds: near proxies, then far ones, whose pages take
-// some 3.5 s (a relay in front of each holds every chunk 1.7 s each way).
-//   watch_benchmark [KILLS [FAR_KILLS]]   (default 20 and 10)
+// some 3.5 s (a relay in front of each holds every chunk 1.7 s each way). Then a third: the proxy
+// in use starts to pass the user's address on, at a random moment of the cycle, under a browser
+// that asks a page every 50 ms the way the system settings say; printed is the time from the
+// leak's start to the last of the browser's requests that went out through the leaking proxy.
+//   watch_benchmark [KILLS [FAR_KILLS [LEAKS]]]   (default 20, 10 and 10)
 // Every proxy is a real one (tinyproxy) on an address of its own; after each switch the user picks
 // the new proxy, so that the watch's bound of three switches in ten minutes does not end the run.
 // Needs ZARNU_TEST_SERVICE (the service program), ZARNU_TEST_HOST_TOOLS and a display.
@@ -23,11 +26,14 @@
 #include "TestService.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -112,12 +118,107 @@ void Run(TForm1& main, TestService& service, const Round& round, int kills, std:
     }
 }
 
+// A browser that asks the service's page every 50 ms, the way the system settings say at that
+// moment, on a thread of its own, and keeps when each request began and whom the service saw.
+class Browser {
+public:
+    explicit Browser(std::string url) : thread_([this, url = std::move(url)] {
+        while (!stop_) {
+            const LARGE_INTEGER began = Now();
+            const UniqueHInternet internet(InternetOpenA("Mozilla/5.0 (Bench)", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+            const char headers[] = "Connection: close\r\n";
+            const UniqueHInternet request(internet ? InternetOpenUrlA(internet.get(), url.c_str(), headers, sizeof headers - 1,
+                                                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                                                   : nullptr);
+            std::string page;
+            char buffer[4096];
+            for (DWORD count = 0; request && InternetReadFile(request.get(), buffer, sizeof buffer, &count) && count > 0;)
+                page.append(buffer, count);
+            const std::size_t at = page.find("REMOTE_ADDR = ");
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                asked_.push_back({began, at == std::string::npos ? "" : page.substr(at + 14, page.find('\n', at) - at - 14)});
+            }
+            Sleep(50);
+        }
+    })
+    {
+    }
+    ~Browser()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    // The last request begun after `from` that the service saw come from `caller`; nullopt: none.
+    std::optional<LARGE_INTEGER> LastFrom(const std::string& caller, LARGE_INTEGER from)
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        std::optional<LARGE_INTEGER> last;
+        for (const Asked& asked : asked_)
+            if (asked.caller == caller && asked.began.QuadPart >= from.QuadPart)
+                last = asked.began;
+        return last;
+    }
+
+private:
+    struct Asked {
+        LARGE_INTEGER began;
+        std::string caller;
+    };
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<Asked> asked_;
+    std::thread thread_;
+};
+
+// `leaks` times: the proxy in use, a relay on 127.0.5.N in front of an elite tinyproxy on
+// 127.0.6.N, is turned to a transparent one at a random moment of the cycle.
+void RunLeaks(TForm1& main, TestService& service, int leaks, std::mt19937& random)
+{
+    const host::Tinyproxy leaking{"127.0.7.1", 8888, {"XTinyproxy Yes"}};
+    std::vector<std::unique_ptr<host::Tinyproxy>> elite;
+    std::vector<std::unique_ptr<TestService>> relays;
+    std::string lines;
+    for (int i = 0; i <= leaks; ++i) {
+        const std::string n = std::to_string(i + 1);
+        elite.push_back(std::make_unique<host::Tinyproxy>("127.0.6." + n, 8888, std::vector<std::string>{"DisableViaHeader Yes"}));
+        relays.push_back(std::make_unique<TestService>(
+            "127.0.5." + n, std::vector<std::string>{"--port", "8888", "--hostile", "far", "--relay-to", elite.back()->Host(),
+                                                      "--delay", "0"}));
+        lines += "127.0.5." + n + ":8888;Germany\r\n";
+    }
+    service.Serve("paidencrypt.txt", TestService::EncodedProxyList(lines));
+    main.Button5.Click();
+    PumpMessagesUntil([&] { return main.StatusBar1.Text().find(" probed in ") != std::string::npos; }, 60000);
+    std::printf("  leaking proxies, refreshed: %s\n", main.StatusBar1.Text().c_str());
+    Browser browser("http://" + service.Host() + "/whatismyip.php");
+    std::vector<double> lasts;
+    for (int leak = 0; leak < leaks; ++leak) {
+        const std::string inUse = "127.0.5." + std::to_string(leak + 1) + ":8888";
+        Use(main, inUse);
+        PumpMessagesUntil([] { return false; }, std::uniform_int_distribution<DWORD>(0, 9999)(random));
+        const LARGE_INTEGER began = Now();
+        relays[static_cast<std::size_t>(leak)]->Serve("relay-to", leaking.Host());
+        PumpMessagesUntil([&] { return SystemProxy() != inUse; }, 60000);
+        PumpMessagesUntil([] { return false; }, 1000); // requests under way end
+        const auto last = browser.LastFrom("127.0.7.1", began);
+        lasts.push_back(last ? Milliseconds(began, *last) : 0);
+        std::printf("  leak %2d: %s in place; the last request through the leak began %.2f s after the leak began\n",
+                    leak + 1, SystemProxy().c_str(), lasts.back() / 1000);
+    }
+    std::sort(lasts.begin(), lasts.end());
+    if (!lasts.empty())
+        std::printf("  from a leak's start to the last browser request through the leaking proxy: median %.2f s, "
+                    "longest %.2f s (%zu leaks)\n", lasts[lasts.size() / 2] / 1000, lasts.back() / 1000, lasts.size());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const int kills = argc > 1 ? std::atoi(argv[1]) : 20;
     const int farKills = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int leaks = argc > 3 ? std::atoi(argv[3]) : 10;
     Application.Initialize();
     Application.SetTitle("Zarnu");
     ReplaceErrorBox([](const std::string& text) { std::printf("  error box: %s\n", text.c_str()); });
@@ -167,6 +268,8 @@ int main(int argc, char** argv)
     Run(main, service, nearRound, kills, random);
     if (farKills > 0)
         Run(main, service, farRound, farKills, random);
+    if (leaks > 0)
+        RunLeaks(main, service, leaks, random);
     main.ExitCleanup();
     main.Destroy();
     return 0;

@@ -203,7 +203,7 @@ void ListRows::Select(std::optional<std::size_t> position)
 
 std::optional<ProxyKind> KindOf(const ListRow& row)
 {
-    return row.Verdict && (row.Verdict->webMs || row.Verdict->https) ? row.Verdict->kind : std::nullopt;
+    return row.Verdict ? row.Verdict->kind : std::nullopt;
 }
 
 bool IsWorking(const ListRow& row)

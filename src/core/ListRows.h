@@ -40,7 +40,8 @@ bool IsWorking(const ListRow& row);
 // `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
 inline constexpr int kCheckColumnData = 1000;
 
-// The kind of the row's proxy as its check found it; nullopt where it did not.
+// The kind of the row's proxy as its check found it (the proxy answered in its protocol, though the
+// check may have failed); nullopt where it did not.
 std::optional<ProxyKind> KindOf(const ListRow& row);
 
 // The list order: negative when `item1` goes first. `data` 0 compares the captions, k >= 1

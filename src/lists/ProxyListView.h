@@ -84,7 +84,8 @@ public:
     // What inserting `row` at the top and then Sort(data) do, without walking the list. Returns
     // the row's identity.
     std::uint64_t InsertInOrder(ListRow row, int data);
-    // The check cells of the row `id`, wherever it stands; nothing when the row is gone.
+    // The verdict of the row `id`, and the cells that show it, wherever it stands; nothing when
+    // the row is gone.
     void SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);
 
     // The item commands: without a selected row they do nothing. Copying raises

@@ -282,6 +282,11 @@ void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
             moved = moved || fromUpstream_.size() < before;
         }
     }
+    Passed(failed);
+}
+
+void RelayLink::Passed(bool failed)
+{
     if (failed) {
         Close();
         return;

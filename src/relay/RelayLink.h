@@ -83,6 +83,8 @@ private:
     // An HTTP upstream's answer to a tunnel: anything but 2xx is told.
     void SeeTunnelAnswer();
     void Pass(bool browserReadable, bool upstreamReadable);
+    // After passing: a side's end goes on to the other, a failure ends the link.
+    void Passed(bool failed);
     // Reads what `from` has into `into` (up to the limit); false at its end or on an error.
     static bool ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed);
     // Writes what `from` holds; false on an error.

@@ -175,6 +175,7 @@ TEST_F(CheckerWindowTest, TextRowsAndLabelStayBetweenShowingsAndLateRowsArriveHi
 TEST_F(CheckerWindowTest, UsingAProxyWritesTheWholeLineAndLeavesTheMainLabels)
 {
     checker.PingThreadTerminate(*FinishedProbe(" 127.0.0.3:8080;Spain ", 1, 4));
+    JudgeHttp(checker.ListView1, 0);
     ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Use This Proxy"); // nothing selected
     EXPECT_FALSE(raw::Get(SettingsKey, "ProxyServer"));
 

@@ -144,6 +144,17 @@ inline void AwaitProbes()
         << "probes still running";
 }
 
+// Gives the row at `position` the verdict of a check that found an elite HTTP proxy: a proxy
+// whose kind is known goes into the settings as it is.
+inline void JudgeHttp(ProxyListView& list, std::size_t position)
+{
+    ProxyVerdict verdict;
+    verdict.webMs = 100;
+    verdict.anonymity = Anonymity::Elite;
+    verdict.kind = ProxyKind::Http;
+    list.SetVerdict(list.IdAt(position), verdict);
+}
+
 // A finished probe as a completion handler receives it; the worker is never started.
 inline std::unique_ptr<TPingThread> FinishedProbe(const std::string& line, std::int32_t replies,
                                                   std::uint32_t roundTripMs, const std::string& country = "")

@@ -155,6 +155,8 @@ TEST_F(MainListTest, ADoubleClickWhileCompletionsArriveUsesTheRowDrawnUnderThePo
     // In the order of their captions, not yet of their pings.
     ShowRows({{"a:1", "DE", "7"}, {"b:1", "DE", "3"}, {"c:1", "DE", "9"}, {"d:1", "DE", "1"},
               {"e:1", "DE", "5"}, {"f:1", "DE", "2"}});
+    for (std::size_t position = 0; position < 6; ++position)
+        JudgeHttp(main.listrep1, position);
     ASSERT_TRUE(PumpMessagesUntil([] { return DrawnRows::drawn.size() == 6; }));
 
     // Completions that re-sort the list are waiting for the UI thread when the user clicks.
@@ -287,6 +289,8 @@ TEST_F(MainListTest, TheSelectionFollowsItsRow)
 TEST_F(MainListTest, UsingAProxyRoutesTheBrowserThroughItAndStoppingUndoesIt)
 {
     ShowRows({{"127.0.0.7:3128", "Spain", "12"}, {"127.0.0.8:80", "7"}});
+    JudgeHttp(main.listrep1, 0);
+    JudgeHttp(main.listrep1, 1);
     DoubleClickItem(main.listrep1, 0); // nothing selected yet
     EXPECT_FALSE(raw::Get(SettingsKey, "ProxyEnable"));
     EXPECT_EQ(main.Label1.Text(), "[unknown]");

@@ -61,6 +61,8 @@ protected:
         Start();
         main.listrep1.Insert(0, "127.0.0.77:8888");
         checker.PingThreadTerminate(*FinishedProbe("127.0.0.77:8888", 1, 3));
+        JudgeHttp(main.listrep1, 0);
+        JudgeHttp(checker.ListView1, 0);
     }
 
     TestService service;

@@ -37,6 +37,8 @@ protected:
         main.listrep1.Insert(0, "127.0.0.7:3128");
         main.listrep1.AppendSubItem(0, "Spain");
         checker.PingThreadTerminate(*FinishedProbe("127.0.0.8:80", 1, 4));
+        JudgeHttp(main.listrep1, 0);
+        JudgeHttp(checker.ListView1, 0);
     }
 
     void UseFromMain()

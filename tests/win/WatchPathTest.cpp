@@ -146,10 +146,7 @@ TEST_F(WatchPathTest, FortySitesRefusingThroughTheProxyStartAtMostOneCheck)
 // is over its limit proves that the proxy carries the check, and the proxy stays.
 TEST_F(WatchPathTest, AProxyWhoseExitIsOverTheServicesLimitStaysInUse)
 {
-    Proxy(1);
-    Proxy(2);
-    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
-    Use(Host(1));
+    UseTheFirstOfTwo();
     service->Serve("whatismyip.php", "", "limit 0 " + Address(1));
     const std::size_t before = ChecksThrough(Address(1));
     PumpMessagesUntil([&] {
@@ -165,10 +162,7 @@ TEST_F(WatchPathTest, AProxyWhoseExitIsOverTheServicesLimitStaysInUse)
 TEST_F(WatchPathTest, ABypassEntryAddedMeanwhileSurvivesASwitchAndStopHideMyIp)
 {
     SetUsersOwnSettings();
-    Proxy(1);
-    Proxy(2);
-    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
-    Use(Host(1));
+    UseTheFirstOfTwo();
     raw::SetText(SettingsKey, "ProxyOverride", raw::GetText(SettingsKey, "ProxyOverride").value_or("") + ";printer.example");
     proxies[1].reset();
     EXPECT_EQ(AwaitSwitch({Host(2)}), Host(2));

@@ -69,6 +69,15 @@ protected:
         })) << "not every verdict arrived";
     }
 
+    // Two elite proxies listed, the first in use.
+    void UseTheFirstOfTwo()
+    {
+        Proxy(1);
+        Proxy(2);
+        Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
+        Use(Host(1));
+    }
+
     // Uses the main list's row of `host` with a double click.
     void Use(const std::string& host)
     {

@@ -206,10 +206,7 @@ TEST_F(WatchTest, StopAndTheExitEndTheWatch)
 TEST_F(WatchTest, AProxyThatStartsToLeakIsLeftAtOnceForAnotherOrForTheUsersOwnSettings)
 {
     SetUsersOwnSettings();
-    Proxy(1);
-    Proxy(2);
-    Refresh(Host(1) + ";DE\r\n" + Host(2) + ";DE\r\n", 2);
-    Use(Host(1));
+    UseTheFirstOfTwo();
     proxies[1].reset();
     Proxy(1, true); // now passing the user's address on
     // Switched off at once, so the user's own settings stand until the successor is in place.
