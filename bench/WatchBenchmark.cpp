@@ -21,19 +21,17 @@
 #include "win/ErrorBox.h"
 
 #include "BenchSupport.h"
+#include "BrowsingLoad.h"
 #include "ListTestSupport.h"
 #include "RawRegistry.h"
 #include "TestService.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -118,59 +116,6 @@ void Run(TForm1& main, TestService& service, const Round& round, int kills, std:
     }
 }
 
-// A browser that asks the service's page every 50 ms, the way the system settings say at that
-// moment, on a thread of its own, and keeps when each request began and whom the service saw.
-class Browser {
-public:
-    explicit Browser(std::string url) : thread_([this, url = std::move(url)] {
-        while (!stop_) {
-            const LARGE_INTEGER began = Now();
-            const UniqueHInternet internet(InternetOpenA("Mozilla/5.0 (Bench)", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-            const char headers[] = "Connection: close\r\n";
-            const UniqueHInternet request(internet ? InternetOpenUrlA(internet.get(), url.c_str(), headers, sizeof headers - 1,
-                                                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
-                                                   : nullptr);
-            std::string page;
-            char buffer[4096];
-            for (DWORD count = 0; request && InternetReadFile(request.get(), buffer, sizeof buffer, &count) && count > 0;)
-                page.append(buffer, count);
-            const std::size_t at = page.find("REMOTE_ADDR = ");
-            {
-                const std::lock_guard<std::mutex> hold(lock_);
-                asked_.push_back({began, at == std::string::npos ? "" : page.substr(at + 14, page.find('\n', at) - at - 14)});
-            }
-            Sleep(50);
-        }
-    })
-    {
-    }
-    ~Browser()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    // The last request begun after `from` that the service saw come from `caller`; nullopt: none.
-    std::optional<LARGE_INTEGER> LastFrom(const std::string& caller, LARGE_INTEGER from)
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        std::optional<LARGE_INTEGER> last;
-        for (const Asked& asked : asked_)
-            if (asked.caller == caller && asked.began.QuadPart >= from.QuadPart)
-                last = asked.began;
-        return last;
-    }
-
-private:
-    struct Asked {
-        LARGE_INTEGER began;
-        std::string caller;
-    };
-    std::atomic<bool> stop_{false};
-    std::mutex lock_;
-    std::vector<Asked> asked_;
-    std::thread thread_;
-};
-
 // `leaks` times: the proxy in use, a relay on 127.0.5.N in front of an elite tinyproxy on
 // 127.0.6.N, is turned to a transparent one at a random moment of the cycle.
 void RunLeaks(TForm1& main, TestService& service, int leaks, std::mt19937& random)
@@ -191,18 +136,18 @@ void RunLeaks(TForm1& main, TestService& service, int leaks, std::mt19937& rando
     main.Button5.Click();
     PumpMessagesUntil([&] { return main.StatusBar1.Text().find(" probed in ") != std::string::npos; }, 60000);
     std::printf("  leaking proxies, refreshed: %s\n", main.StatusBar1.Text().c_str());
-    Browser browser("http://" + service.Host() + "/whatismyip.php");
+    BrowsingLoad browser("http://" + service.Host() + "/whatismyip.php");
     std::vector<double> lasts;
     for (int leak = 0; leak < leaks; ++leak) {
         const std::string inUse = "127.0.5." + std::to_string(leak + 1) + ":8888";
         Use(main, inUse);
         PumpMessagesUntil([] { return false; }, std::uniform_int_distribution<DWORD>(0, 9999)(random));
-        const LARGE_INTEGER began = Now();
+        const ULONGLONG began = GetTickCount64();
         relays[static_cast<std::size_t>(leak)]->Serve("relay-to", leaking.Host());
         PumpMessagesUntil([&] { return SystemProxy() != inUse; }, 60000);
         PumpMessagesUntil([] { return false; }, 1000); // requests under way end
         const auto last = browser.LastFrom("127.0.7.1", began);
-        lasts.push_back(last ? Milliseconds(began, *last) : 0);
+        lasts.push_back(last ? static_cast<double>(*last - began) : 0);
         std::printf("  leak %2d: %s in place; the last request through the leak began %.2f s after the leak began\n",
                     leak + 1, SystemProxy().c_str(), lasts.back() / 1000);
     }

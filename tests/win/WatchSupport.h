@@ -3,6 +3,7 @@
 // the service, proxies on 127.0.0.10N, and what a browser and the settings show.
 
 #include "BrowserClient.h"
+#include "BrowsingLoad.h"
 #include "HostTools.h"
 #include "ListTestSupport.h"
 #include "TestService.h"
@@ -13,11 +14,9 @@
 #include "verify/ProxyCheckPool.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 using namespace lists;
 
@@ -164,35 +163,4 @@ protected:
     unsigned previousLimit = 0;
     std::optional<TestService> service;
     std::unique_ptr<host::Tinyproxy> proxies[10];
-};
-
-// A browser that asks for `url` every 50 ms, the way the system's settings say at that moment, on
-// a thread of its own until it goes.
-class BrowsingLoad {
-public:
-    explicit BrowsingLoad(std::string url) : thread_([this, url = std::move(url)] {
-        while (!stop_) {
-            const UniqueHInternet internet(InternetOpenA("Mozilla/5.0 (Test)", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-            const char headers[] = "Connection: close\r\n";
-            const UniqueHInternet request(internet ? InternetOpenUrlA(internet.get(), url.c_str(), headers, sizeof headers - 1,
-                                                                      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                                          INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI, 0)
-                                                   : nullptr);
-            char buffer[4096];
-            for (DWORD count = 0; request && InternetReadFile(request.get(), buffer, sizeof buffer, &count) && count > 0;) {
-            }
-            Sleep(50);
-        }
-    })
-    {
-    }
-    ~BrowsingLoad()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
