@@ -2,7 +2,12 @@
 
 bool IsProxysOwn(PathFailure failure)
 {
-    return failure != PathFailure::SiteRefused && failure != PathFailure::SiteTimedOut;
+    return failure != PathFailure::SiteRefused && failure != PathFailure::SiteTimedOut && !IsRelaysOwn(failure);
+}
+
+bool IsRelaysOwn(PathFailure failure)
+{
+    return failure == PathFailure::RelayFull || failure == PathFailure::RelayBroke;
 }
 
 const char* PathFailureText(PathFailure failure)
@@ -14,6 +19,8 @@ const char* PathFailureText(PathFailure failure)
     case PathFailure::TunnelRefused: return "the proxy refused a tunnel";
     case PathFailure::SiteRefused: return "the site refused the connection";
     case PathFailure::SiteTimedOut: return "the site timed out";
+    case PathFailure::RelayFull: return "Zarnu's relay is full: the connections quiet longest make room for new ones";
+    case PathFailure::RelayBroke: return "Zarnu's relay has failed: pages get an error until you stop Hide My IP";
     }
     return "";
 }

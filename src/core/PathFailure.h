@@ -12,10 +12,15 @@ enum class PathFailure {
     TunnelRefused, // an HTTP proxy answered a CONNECT with anything but 2xx
     SiteRefused,   // the proxy said the site refused the connection or cannot be reached
     SiteTimedOut,  // the proxy took the request, but the site did not answer it in time
+    RelayFull,     // the relay had no room for a new connection: the one quiet longest went
+    RelayBroke,    // the relay's own work failed: every connection is answered 502 from now on
 };
 
 // True for the proxy's own failures.
 bool IsProxysOwn(PathFailure failure);
+
+// True for the relay's own: the path the browser takes is in trouble whatever the proxy.
+bool IsRelaysOwn(PathFailure failure);
 
 // "the proxy refused the connection", "the site timed out", ...
 const char* PathFailureText(PathFailure failure);

@@ -1,10 +1,10 @@
 #include "core/ProxyHandshake.h"
 
-#include <cstdlib>
+#include "core/HttpHead.h"
+
+#include <algorithm>
 
 namespace {
-
-constexpr std::size_t kMostHeadBytes = 16 * 1024;
 
 // The four bytes of a dotted IPv4 address; nullopt for anything else.
 std::optional<std::string> Ipv4Bytes(const std::string& host)
@@ -26,6 +26,50 @@ std::optional<std::string> Ipv4Bytes(const std::string& host)
         bytes += static_cast<char>(value);
     }
     return at == host.size() ? std::optional<std::string>(bytes) : std::nullopt;
+}
+
+// The sixteen bytes of an IPv6 address ("2001:db8::1", "::ffff:1.2.3.4"); nullopt for anything else.
+std::optional<std::string> Ipv6Bytes(const std::string& host)
+{
+    std::string before, after; // the bytes before "::" and after it
+    bool compressed = false;
+    std::size_t at = 0;
+    if (host.compare(0, 2, "::") == 0) {
+        compressed = true;
+        at = 2;
+    }
+    while (at < host.size()) {
+        std::string& bytes = compressed ? after : before;
+        const std::size_t end = std::min(host.find(':', at), host.size());
+        const std::string group = host.substr(at, end - at);
+        if (end == host.size() && group.find('.') != std::string::npos) {
+            const auto ipv4 = Ipv4Bytes(group); // the last 32 bits as IPv4 writes them
+            if (!ipv4)
+                return std::nullopt;
+            bytes += *ipv4;
+            break;
+        }
+        if (group.empty() || group.size() > 4 || group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return std::nullopt;
+        const unsigned value = static_cast<unsigned>(std::stoul(group, nullptr, 16));
+        bytes += static_cast<char>(value >> 8);
+        bytes += static_cast<char>(value & 0xFF);
+        at = end;
+        if (at == host.size())
+            break;
+        if (host.compare(at, 2, "::") == 0) {
+            if (compressed)
+                return std::nullopt;
+            compressed = true;
+            at += 2;
+        } else if (++at == host.size()) {
+            return std::nullopt; // a lone ':' at the end
+        }
+    }
+    const std::size_t given = before.size() + after.size();
+    if (given > 16 || (!compressed && given != 16) || (compressed && given == 16))
+        return std::nullopt;
+    return before + std::string(16 - given, '\0') + after;
 }
 
 std::string PortBytes(unsigned short port)
@@ -116,16 +160,18 @@ std::optional<ProxyKind> ProxyKindOf(std::string_view text)
 std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port)
 {
     const std::optional<std::string> ipv4 = Ipv4Bytes(host);
+    const bool literal6 = host.find(':') != std::string::npos;
     if (kind == ProxyKind::Socks5) {
-        if (!ipv4 && (host.empty() || host.size() > 255))
+        const std::optional<std::string> ipv6 = literal6 ? Ipv6Bytes(host) : std::nullopt;
+        if (literal6 ? !ipv6 : !ipv4 && (host.empty() || host.size() > 255))
             return {};
-        // An IPv6 address goes as a name: the proxy reads it as one.
-        const std::string address =
-            ipv4 ? std::string(1, '\x01') + *ipv4 : std::string(1, '\x03') + static_cast<char>(host.size()) + host;
+        const std::string address = ipv4   ? std::string(1, '\x01') + *ipv4
+                                    : ipv6 ? std::string(1, '\x04') + *ipv6
+                                           : std::string(1, '\x03') + static_cast<char>(host.size()) + host;
         return {{std::string("\x05\x01\x00", 3), &ReadSocks5Choice},
                 {std::string("\x05\x01\x00", 3) + address + PortBytes(port), &ReadSocks5Reply}};
     }
-    if (kind != ProxyKind::Socks4 || host.empty() || host.size() > 255 || host.find(':') != std::string::npos)
+    if (kind != ProxyKind::Socks4 || host.empty() || host.size() > 255 || literal6)
         return {};
     // No user id; a name follows the address 0.0.0.1 (4a).
     std::string request = std::string("\x04\x01", 2) + PortBytes(port) +
@@ -133,27 +179,12 @@ std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, u
     return {{std::move(request), &ReadSocks4Reply}};
 }
 
+std::string TunnelRequest(const std::string& authority, const std::string& userAgent)
+{
+    return "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\nUser-Agent: " + userAgent + "\r\n\r\n";
+}
+
 HandshakeStep TunnelStep(std::string request)
 {
     return {std::move(request), &ReadTunnelAnswer};
-}
-
-int StatusOf(std::string_view head)
-{
-    // "HTTP/1.x NNN"
-    if (head.size() < 12 || head.compare(0, 7, "HTTP/1.") != 0 || head[8] != ' ')
-        return 0;
-    int status = 0;
-    for (std::size_t digit = 9; digit < 12; ++digit) {
-        if (head[digit] < '0' || head[digit] > '9')
-            return 0;
-        status = status * 10 + (head[digit] - '0');
-    }
-    return status;
-}
-
-std::size_t HeadEnd(std::string_view text)
-{
-    const std::size_t end = text.find("\r\n\r\n");
-    return end == std::string_view::npos ? end : end + 4;
 }

@@ -4,6 +4,8 @@
 // ("CONNECT"), SOCKS 5 without authentication and SOCKS 4 (4a for a name). A name goes to the
 // proxy, which looks it up: nothing is looked up on the client's side.
 
+#include "core/HttpHead.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -41,15 +43,13 @@ struct HandshakeStep {
 
 // The steps that open a connection to `host`:`port` (an address or a name) through a SOCKS proxy
 // of `kind` (Socks5 or Socks4); none where the host cannot be named to it (a name of more than
-// 255 bytes, or an IPv6 address to SOCKS 4).
+// 255 bytes, a host with a ':' that is no IPv6 address, or an IPv6 address to SOCKS 4). An IPv6
+// address goes to SOCKS 5 as one.
 std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port);
+
+// What asks an HTTP proxy for a tunnel to `authority` ("host:port"), as `userAgent`.
+std::string TunnelRequest(const std::string& authority, const std::string& userAgent);
 
 // The step that asks an HTTP proxy for a tunnel with `request` ("CONNECT ..."): granted for a 2xx
 // answer, whose head may take at most 16 KB.
 HandshakeStep TunnelStep(std::string request);
-
-// The status of a head's status line "HTTP/1.x NNN ..."; 0 when it is none.
-int StatusOf(std::string_view head);
-
-// Where a head ends (after its empty line); npos while it has not.
-std::size_t HeadEnd(std::string_view text);

@@ -1,5 +1,6 @@
 #include "core/RelayRequest.h"
 
+#include "core/HttpHead.h"
 #include "core/ServiceUrl.h"
 
 #include <algorithm>
@@ -7,31 +8,6 @@
 #include <vector>
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view start)
-{
-    return text.size() >= start.size() &&
-           std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
-// The head's lines, without their CR LF; nullopt where a line holds a lone CR or a NUL.
-std::optional<std::vector<std::string_view>> Lines(std::string_view head)
-{
-    std::vector<std::string_view> lines;
-    while (!head.empty()) {
-        const std::size_t end = head.find("\r\n");
-        if (end == std::string_view::npos)
-            return std::nullopt;
-        const std::string_view line = head.substr(0, end);
-        if (line.find('\r') != std::string_view::npos || line.find('\0') != std::string_view::npos)
-            return std::nullopt;
-        lines.push_back(line);
-        head.remove_prefix(end + 2);
-    }
-    return lines;
-}
 
 bool Token(std::string_view text)
 {
@@ -60,39 +36,94 @@ std::optional<RequestLine> ReadRequestLine(std::string_view line)
     return read;
 }
 
+// What the header lines say of the connection and the body.
+struct Fields {
+    std::vector<std::string_view> connection; // the values of "Connection" and "Proxy-Connection"
+    std::optional<std::string_view> length;
+    bool lengthsDiffer = false;
+    std::optional<std::string_view> coding;
+};
+Fields FieldsOf(const std::vector<std::string_view>& lines)
+{
+    Fields fields;
+    for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
+        if (auto value = FieldValue(lines[line], "Connection"))
+            fields.connection.push_back(*value);
+        else if (auto proxyValue = FieldValue(lines[line], "Proxy-Connection"))
+            fields.connection.push_back(*proxyValue);
+        else if (auto length = FieldValue(lines[line], "Content-Length")) {
+            fields.lengthsDiffer = fields.lengthsDiffer || (fields.length && *fields.length != *length);
+            fields.length = length;
+        } else if (auto coding = FieldValue(lines[line], "Transfer-Encoding"))
+            fields.coding = fields.coding ? std::string_view("twice") : *coding;
+    }
+    return fields;
+}
+
+bool ConnectionSays(const Fields& fields, std::string_view token)
+{
+    return std::any_of(fields.connection.begin(), fields.connection.end(),
+                       [&](std::string_view value) { return ListHolds(value, token); });
+}
+
+// Where the body ends; nullopt where that cannot be told for sure.
+std::optional<BodyReader> BodyOf(const Fields& fields)
+{
+    if (fields.coding)
+        return !fields.length && EqualNoCase(*fields.coding, "chunked") ? std::optional(BodyReader::Chunked())
+                                                                        : std::nullopt;
+    if (!fields.length)
+        return BodyReader::None();
+    const auto length = ContentLength(*fields.length);
+    if (fields.lengthsDiffer || !length)
+        return std::nullopt;
+    return BodyReader::Length(*length);
+}
+
+// A field that goes no further than the relay: meant for a proxy, for the connection, or named
+// by "Connection".
+bool HopByHop(std::string_view line, const Fields& fields)
+{
+    if (StartsWithNoCase(line, "Proxy-") || FieldValue(line, "Connection") || FieldValue(line, "Keep-Alive"))
+        return true;
+    const std::string_view name = line.substr(0, line.find(':'));
+    return ConnectionSays(fields, name);
+}
+
 // The head as the server at `authority` is asked for `path`: the request line in origin form, the
-// header lines but those meant for a proxy or the connection, a Host line where none came.
+// header lines that are not hop-by-hop, a Host line where none came.
 std::string ServerHead(const RequestLine& request, std::string_view path, std::string_view authority,
-                       const std::vector<std::string_view>& lines)
+                       const std::vector<std::string_view>& lines, const Fields& fields, bool last)
 {
     std::string head = std::string(request.method) + " " + (path.front() == '?' ? "/" : "") + std::string(path) + " " +
                        std::string(request.version) + "\r\n";
     bool hostLine = false;
     for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
         const std::string_view text = lines[line];
-        if (StartsWithNoCase(text, "Proxy-") || StartsWithNoCase(text, "Connection:") ||
-            StartsWithNoCase(text, "Keep-Alive:"))
+        if (HopByHop(text, fields))
             continue;
-        hostLine = hostLine || StartsWithNoCase(text, "Host:");
+        hostLine = hostLine || FieldValue(text, "Host");
         head += std::string(text) + "\r\n";
     }
     if (!hostLine)
         head += "Host: " + std::string(authority) + "\r\n";
-    return head + "Connection: close\r\n\r\n";
+    return head + (last ? "Connection: close\r\n\r\n" : "\r\n");
 }
 
 } // namespace
 
 std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
 {
-    const auto lines = Lines(head);
+    const auto lines = HeadLines(head);
     if (!lines || lines->size() < 2 || !lines->back().empty())
         return std::nullopt;
     const auto requestLine = ReadRequestLine(lines->front());
     if (!requestLine)
         return std::nullopt;
+    const Fields fields = FieldsOf(*lines);
 
     RelayRequest request;
+    request.method = std::string(requestLine->method);
     std::string_view authority = requestLine->target;
     std::string_view path = "/";
     request.tunnel = requestLine->method == "CONNECT";
@@ -107,13 +138,38 @@ std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
         }
         if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
             authority.remove_prefix(at + 1); // no credentials go to the server in the URL's place
+        const auto body = BodyOf(fields);
+        if (!body)
+            return std::nullopt;
+        request.body = *body;
     }
     const HostPort where = SplitHostPort(authority, request.tunnel ? 0 : 80);
     if (where.host.empty() || where.port == 0)
         return std::nullopt;
     request.host = where.host;
     request.port = where.port;
+    request.lastOnConnection = ConnectionSays(fields, "close") ||
+                               (requestLine->version == "HTTP/1.0" && !ConnectionSays(fields, "keep-alive"));
     if (!request.tunnel)
-        request.serverHead = ServerHead(*requestLine, path, authority, *lines);
+        request.serverHead = ServerHead(*requestLine, path, authority, *lines, fields, request.lastOnConnection);
     return request;
+}
+
+RelayHead ReadRelayHead(std::string_view received)
+{
+    const std::size_t end = HeadEnd(received.substr(0, kMostHeadBytes + 3));
+    if (end == std::string_view::npos)
+        return {received.size() >= kMostHeadBytes ? RelayHead::TooLarge : RelayHead::More};
+    if (end > kMostHeadBytes)
+        return {RelayHead::TooLarge};
+    auto request = ReadRelayRequest(received.substr(0, end));
+    if (!request)
+        return {RelayHead::Bad, end};
+    return {RelayHead::Whole, end, std::move(request)};
+}
+
+std::string ServerForm(std::string_view proxyRequest)
+{
+    const auto request = ReadRelayRequest(proxyRequest);
+    return request ? request->serverHead : std::string();
 }

@@ -544,6 +544,10 @@ WatchActions WatchMachine::NetworkChanged(std::uint64_t now)
 WatchActions WatchMachine::RelayFailed(std::uint64_t now, const std::string& proxy, PathFailure failure)
 {
     WatchActions out;
+    if (IsRelaysOwn(failure) && phase_ != Phase::Ended) {
+        out.push_back(Act(Kind::Tell, PathFailureText(failure)));
+        return out;
+    }
     if ((phase_ != Phase::Watching && phase_ != Phase::Stranded) || proxy != current_.address || !IsProxysOwn(failure))
         return out;
     if (failure == PathFailure::TunnelRefused && httpsKnown_ && !current_.https)

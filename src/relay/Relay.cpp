@@ -2,7 +2,6 @@
 
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
-#include "win/SocketSet.h"
 #include "win/StartThread.h"
 #include "win/SystemErrorText.h"
 #include "win/WinsockSession.h"
@@ -18,8 +17,6 @@ namespace {
 
 // How long the relay's thread waits at most before it looks at the links' deadlines again.
 constexpr ULONGLONG kLongestWaitMs = 1000;
-// The listener, the wake-up socket and two sockets a link.
-using RelaySockets = SocketSet<2 + 2 * Relay::kMostLinks>;
 
 sockaddr_in Loopback(unsigned short port)
 {
@@ -81,6 +78,8 @@ struct Relay::Shared {
     std::mutex lock;
     std::shared_ptr<const Upstream> upstream;
     bool ending = false;
+    bool breakNow = false; // for tests: the relay's thread fails as if its work had thrown
+    UniqueKernelHandle broken{CreateEventA(nullptr, TRUE, FALSE, nullptr)}; // set once it has
 
     void Wake()
     {
@@ -97,17 +96,25 @@ public:
 
     void Run()
     {
-        while (TakeNews()) {
-            Wait();
-            const ULONGLONG now = GetTickCount64();
-            Accept(now);
-            AdvanceLinks(now);
+        try {
+            while (TakeNews()) {
+                Wait();
+                const ULONGLONG now = GetTickCount64();
+                AdvanceLinks(now);
+                Accept(now);
+                Sweep();
+            }
+        } catch (...) {
+            // No way through any proxy is left open, and the browser is answered 502 from now on,
+            // never let through directly.
+            links_.clear();
+            SetEvent(shared_->broken.get());
+            Tell(std::string(), PathFailure::RelayBroke);
+            AnswerEveryCaller();
         }
     }
 
 private:
-    enum Ready : unsigned { kReadable = 1, kWritable = 2, kFailed = 4 };
-
     // The upstream in use; false once the relay is ending. Links through one left are closed.
     bool TakeNews()
     {
@@ -116,6 +123,8 @@ private:
             const std::lock_guard<std::mutex> hold(shared_->lock);
             if (shared_->ending)
                 return false;
+            if (shared_->breakNow)
+                throw std::runtime_error("the relay was broken on purpose");
             upstream = shared_->upstream;
         }
         if (upstream != current_) {
@@ -124,7 +133,7 @@ private:
             for (const auto& link : links_) {
                 if (link->Through() && link->Through() != current_)
                     link->Close();
-                link->Resume(current_, now);
+                link->Resume(latest_, now);
             }
             Sweep();
         }
@@ -133,26 +142,31 @@ private:
 
     void Wait()
     {
-        for (RelaySockets& set : sets_)
-            set.Clear();
-        sets_[0].Add(shared_->listener.get());
-        sets_[0].Add(shared_->wake.get());
+        polled_.clear();
+        polled_.push_back({shared_->listener.get(), POLLRDNORM, 0});
+        polled_.push_back({shared_->wake.get(), POLLRDNORM, 0});
         ULONGLONG nearest = GetTickCount64() + kLongestWaitMs;
         for (const auto& link : links_) {
             nearest = std::min(nearest, link->Deadline());
-            Add(link->BrowserSocket(), link->BrowserWants(), false);
-            Add(link->UpstreamSocket(), link->UpstreamWants(), link->UpstreamSocket() != INVALID_SOCKET);
+            Add(link->BrowserSocket(), link->BrowserWants());
+            Add(link->UpstreamSocket(), link->UpstreamWants());
         }
         const ULONGLONG now = GetTickCount64();
-        const ULONGLONG waitMs = nearest > now ? nearest - now : 0;
-        timeval timeout{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000 * 1000)};
+        const int waitMs = static_cast<int>(nearest > now ? nearest - now : 0);
         ready_.clear();
-        if (select(0, sets_[0].Get(), sets_[1].Get(), sets_[2].Get(), &timeout) <= 0)
+        if (WSAPoll(polled_.data(), static_cast<ULONG>(polled_.size()), waitMs) <= 0)
             return;
-        const unsigned flags[] = {kReadable, kWritable, kFailed};
-        for (int set = 0; set < 3; ++set)
-            for (u_int i = 0; i < sets_[set].fd_count; ++i)
-                ready_[sets_[set].fd_array[i]] |= flags[set];
+        for (const WSAPOLLFD& polled : polled_) {
+            if (!polled.revents)
+                continue;
+            unsigned& ready = ready_[polled.fd];
+            if (polled.revents & (POLLRDNORM | POLLRDBAND))
+                ready |= RelayLink::kRead;
+            if (polled.revents & POLLWRNORM)
+                ready |= RelayLink::kWrite;
+            if (polled.revents & (POLLERR | POLLHUP | POLLNVAL))
+                ready |= RelayLink::kFailed;
+        }
         if (ready_.count(shared_->wake.get())) {
             char pokes[64];
             while (recv(shared_->wake.get(), pokes, sizeof pokes, 0) > 0) {
@@ -160,16 +174,13 @@ private:
         }
     }
 
-    void Add(SOCKET socket, unsigned wants, bool failures)
+    void Add(SOCKET socket, unsigned wants)
     {
-        if (socket == INVALID_SOCKET)
+        if (socket == INVALID_SOCKET || !wants)
             return;
-        if (wants & RelayLink::kRead)
-            sets_[0].Add(socket);
-        if (wants & RelayLink::kWrite)
-            sets_[1].Add(socket);
-        if (failures)
-            sets_[2].Add(socket);
+        polled_.push_back({socket, static_cast<SHORT>(((wants & RelayLink::kRead) ? POLLRDNORM : 0) |
+                                                      ((wants & RelayLink::kWrite) ? POLLWRNORM : 0)),
+                           0});
     }
 
     unsigned ReadyOf(SOCKET socket) const
@@ -180,7 +191,7 @@ private:
 
     void Accept(ULONGLONG now)
     {
-        if (!(ReadyOf(shared_->listener.get()) & kReadable))
+        if (!(ReadyOf(shared_->listener.get()) & (RelayLink::kRead | RelayLink::kFailed)))
             return;
         for (;;) {
             sockaddr_storage caller{};
@@ -189,12 +200,33 @@ private:
             if (!browser)
                 return;
             u_long nonBlocking = 1;
-            if (!FromLoopback(caller) || links_.size() >= Relay::kMostLinks ||
-                ioctlsocket(browser.get(), FIONBIO, &nonBlocking) != 0)
+            if (!FromLoopback(caller) || ioctlsocket(browser.get(), FIONBIO, &nonBlocking) != 0)
                 continue; // closed unanswered
+            if (links_.size() >= Relay::kMostLinks)
+                MakeRoom();
             links_.push_back(std::make_unique<RelayLink>(std::move(browser), now));
             // A browser sends its request with the connection: it is read now, not after a wait.
-            links_.back()->Advance(true, true, false, false, false, current_, now);
+            links_.back()->Advance(RelayLink::kRead | RelayLink::kWrite, 0, latest_, now);
+            Told(*links_.back());
+        }
+    }
+
+    // The relay is full: the link quiet longest goes, so that no crowd of idle connections keeps
+    // a new one out. The owner hears of it once a second at most.
+    void MakeRoom()
+    {
+        Sweep();
+        if (links_.size() < Relay::kMostLinks)
+            return;
+        const auto quietest = std::min_element(links_.begin(), links_.end(), [](const auto& a, const auto& b) {
+            return a->LastMoved() < b->LastMoved();
+        });
+        (*quietest)->Close();
+        links_.erase(quietest);
+        const ULONGLONG now = GetTickCount64();
+        if (now - lastFullTold_ >= 1000 || !lastFullTold_) {
+            lastFullTold_ = now;
+            Tell(current_ ? current_->proxy : std::string(), PathFailure::RelayFull);
         }
     }
 
@@ -204,19 +236,27 @@ private:
             const unsigned browser = ReadyOf(link->BrowserSocket());
             const unsigned upstream = ReadyOf(link->UpstreamSocket());
             if (browser || upstream)
-                link->Advance(browser & kReadable, browser & kWritable, upstream & kReadable, upstream & kWritable,
-                              upstream & kFailed, current_, now);
+                link->Advance(browser, upstream, latest_, now);
             link->Expire(now);
-            const auto failure = link->TakeFailure();
-            if (failure && shared_->openingFailed) {
-                try {
-                    shared_->openingFailed(link->Through()->proxy, *failure);
-                } catch (...) {
-                    // out of memory: this failure goes untold
-                }
-            }
+            Told(*link);
         }
-        Sweep();
+    }
+
+    void Told(RelayLink& link)
+    {
+        if (const auto failure = link.TakeFailure())
+            Tell(link.Through() ? link.Through()->proxy : std::string(), *failure);
+    }
+
+    void Tell(const std::string& proxy, PathFailure failure)
+    {
+        if (!shared_->openingFailed)
+            return;
+        try {
+            shared_->openingFailed(proxy, failure);
+        } catch (...) {
+            // out of memory: this failure goes untold
+        }
     }
 
     void Sweep()
@@ -225,11 +265,43 @@ private:
                      links_.end());
     }
 
+    // What is left when the relay's own work has failed: every caller is answered 502 and
+    // closed, until the relay ends.
+    void AnswerEveryCaller()
+    {
+        static const char kBroken[] = "HTTP/1.1 502 Bad Gateway\r\nContent-Type: text/plain\r\nContent-Length: 29\r\n"
+                                      "Connection: close\r\n\r\nZarnu's relay has failed.\r\n\r\n";
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> hold(shared_->lock);
+                if (shared_->ending)
+                    return;
+            }
+            WSAPOLLFD polled[] = {{shared_->listener.get(), POLLRDNORM, 0}, {shared_->wake.get(), POLLRDNORM, 0}};
+            if (WSAPoll(polled, 2, static_cast<INT>(kLongestWaitMs)) <= 0)
+                continue;
+            char pokes[64];
+            while (recv(shared_->wake.get(), pokes, sizeof pokes, 0) > 0) {
+            }
+            while (UniqueSocket caller{accept(shared_->listener.get(), nullptr, nullptr)}) {
+                send(caller.get(), kBroken, static_cast<int>(sizeof kBroken - 1), 0);
+                shutdown(caller.get(), SD_SEND);
+            }
+        }
+    }
+
     std::shared_ptr<Relay::Shared> shared_;
     std::shared_ptr<const Upstream> current_;
+    // The upstream right now, read when a request opens its way, so that none opened after a
+    // switch goes through the proxy left.
+    LatestUpstream latest_ = [this] {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        return shared_->upstream;
+    };
     std::vector<std::unique_ptr<RelayLink>> links_;
-    RelaySockets sets_[3]; // readable, writable, failed
+    std::vector<WSAPOLLFD> polled_;
     std::unordered_map<SOCKET, unsigned> ready_;
+    ULONGLONG lastFullTold_ = 0;
 };
 
 unsigned WINAPI RunLoop(void* loop)
@@ -290,6 +362,16 @@ bool Relay::SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind)
     }
     shared_->Wake();
     return true;
+}
+
+void Relay::BreakForTest()
+{
+    {
+        const std::lock_guard<std::mutex> hold(shared_->lock);
+        shared_->breakNow = true;
+    }
+    shared_->Wake();
+    WaitForSingleObject(shared_->broken.get(), 5000);
 }
 
 void Relay::ClearUpstream()

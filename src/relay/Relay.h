@@ -6,8 +6,10 @@
 // left are closed at once, so that the browser opens new ones, which go through the new one.
 //
 // One thread of its own waits for every socket; no thread per connection. At most kMostLinks
-// connections at once, from this machine's loopback only: any other caller, and any beyond the
-// bound, is closed at once. Created and destroyed on one thread; the rest from any.
+// connections at once, from this machine's loopback only: any other caller is closed at once, and
+// when the relay is full the connection quiet longest makes room for the new one (and the owner
+// is told). Where the thread's work fails, every caller is answered 502 from then on, never let
+// through, and the owner is told. Created and destroyed on one thread; the rest from any.
 
 #include "relay/RelayLink.h"
 #include "win/UniqueHandle.h"
@@ -19,10 +21,11 @@
 
 class Relay {
 public:
-    static constexpr std::size_t kMostLinks = 512;
+    static constexpr std::size_t kMostLinks = 4096;
 
     // Runs on the relay's thread, for each connection whose way through `proxy` could not be
-    // opened, or whose tunnel an HTTP `proxy` refused, with why.
+    // opened, or whose tunnel an HTTP `proxy` refused, with why; and when the relay is full or
+    // its thread has failed (`proxy` is then the one in use, or empty).
     using OpeningFailed = std::function<void(const std::string& proxy, PathFailure failure)>;
 
     // Listens on 127.0.0.1:`port` (0: a port the system picks). Raises std::runtime_error when it
@@ -43,6 +46,9 @@ public:
     bool SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind);
     // No upstream: every connection is closed, and requests are answered 502.
     void ClearUpstream();
+    // For tests: the relay's thread fails, as where its work throws; returns once it has (the
+    // connections open then are closed).
+    void BreakForTest();
 
     struct Shared;
 

@@ -1,8 +1,10 @@
 #include "relay/RelayLink.h"
 
+#include <algorithm>
+#include <tuple>
+
 namespace {
 
-constexpr std::size_t kMostHeadBytes = 16 * 1024;
 // What waits for a side at most: as much as a socket's buffers hold here, so that a download moves
 // in few calls.
 constexpr std::size_t kMostWaiting = 256 * 1024;
@@ -20,98 +22,156 @@ bool WouldBlock()
     return WSAGetLastError() == WSAEWOULDBLOCK;
 }
 
+// Moves the first `count` bytes of `from` to the end of `to`.
+void Move(std::string& from, std::size_t count, std::string& to)
+{
+    if (to.empty() && count == from.size()) {
+        to.swap(from);
+        return;
+    }
+    to.append(from, 0, count);
+    from.erase(0, count);
+}
+
+std::size_t RoomIn(const std::string& buffer)
+{
+    return buffer.size() < kMostWaiting ? kMostWaiting - buffer.size() : 0;
+}
+
+std::string WayOf(const RelayRequest& request)
+{
+    return request.host + ":" + std::to_string(request.port);
+}
+
 } // namespace
 
-RelayLink::RelayLink(UniqueSocket browser, ULONGLONG now) : browser_(std::move(browser)), deadline_(now + kHeadMs)
+RelayLink::RelayLink(UniqueSocket browser, ULONGLONG now)
+    : browser_(std::move(browser)), deadline_(now + kHeadMs), lastMoved_(now)
 {
     SendAtOnce(browser_.get());
 }
 
 unsigned RelayLink::BrowserWants() const
 {
+    const unsigned write = toBrowser_.empty() ? 0 : kWrite;
     switch (phase_) {
-    case Phase::ReadingHead: return kRead;
-    case Phase::Answering: return kWrite;
-    case Phase::Passing:
-        return (!browserEnded_ && fromBrowser_.size() < kMostWaiting ? kRead : 0) | (fromUpstream_.empty() ? 0 : kWrite);
-    default: return 0;
+    case Phase::ReadingHead:
+    case Phase::Exchanging: return (!browserEnded_ && RoomIn(fromBrowser_) ? kRead : 0) | write;
+    case Phase::Passing: return (!browserEnded_ && RoomIn(toUpstream_) ? kRead : 0) | write;
+    case Phase::Answering: return write ? write : kRead; // once it has all, the browser's end is waited for
+    case Phase::Ended: return 0;
+    default: return write;
     }
 }
 
 unsigned RelayLink::UpstreamWants() const
 {
+    const unsigned write = toUpstream_.empty() ? 0 : kWrite;
     switch (phase_) {
     case Phase::Connecting: return kWrite;
-    case Phase::Opening: return fromBrowser_.empty() ? kRead : kWrite;
-    case Phase::Passing:
-        return (!upstreamEnded_ && fromUpstream_.size() < kMostWaiting ? kRead : 0) | (fromBrowser_.empty() ? 0 : kWrite);
+    case Phase::Opening: return write ? write : kRead;
+    case Phase::ReadingHead: return upstream_ ? kRead : 0; // a way kept: its end is noticed
+    case Phase::Exchanging: return (!upstreamEnded_ && RoomIn(fromUpstream_) ? kRead : 0) | write;
+    case Phase::Passing: return (!upstreamEnded_ && RoomIn(toBrowser_) ? kRead : 0) | write;
     default: return 0;
     }
 }
 
 ULONGLONG RelayLink::Deadline() const
 {
-    return phase_ == Phase::Passing || phase_ == Phase::Ended ? ~0ull : deadline_;
+    switch (phase_) {
+    case Phase::Exchanging:
+    case Phase::Passing:
+        return halfClosedSince_ ? std::min(lastMoved_ + kQuietMs, halfClosedSince_ + kHalfClosedMs) : lastMoved_ + kQuietMs;
+    case Phase::Ended: return ~0ull;
+    default: return deadline_;
+    }
 }
 
-void RelayLink::Advance(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable,
-                        bool upstreamFailed, const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+void RelayLink::Advance(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now)
 {
+    // A hang-up or an error shows in the next read or write.
+    if (browserReady & kFailed)
+        browserReady |= kRead | kWrite;
+    // The last answer's rest, where the next request has gone on already.
+    if ((browserReady & kWrite) && phase_ != Phase::Answering && !Flush(now))
+        return;
     // Each phase goes on into the next at once where it can: a socket has room to write far more
     // often than not, and trying costs less than another wait.
     if (phase_ == Phase::ReadingHead) {
-        if (!browserReadable)
-            return;
-        bool ended = false, failed = false;
-        ReadInto(browser_.get(), fromBrowser_, ended, failed);
-        if (ended || failed) {
-            Close();
-            return;
+        if (upstream_ && (upstreamReady & (kRead | kFailed))) {
+            // A kept way that the server ends, or speaks on unasked, is no way for the next request.
+            upstream_.reset();
+            way_.clear();
         }
-        HeadRead(current, now);
-        upstreamReadable = false;
+        upstreamReady = 0;
+        if (browserReady & kRead) {
+            if (ReadBrowser())
+                lastMoved_ = now;
+            if (failedIo_) {
+                Close();
+                return;
+            }
+        }
+        NextRequest(latest, now);
     }
     if (phase_ == Phase::Connecting) {
-        if (upstreamFailed) {
+        if (upstreamReady & kFailed) {
             FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
-        } else if (upstreamWritable) {
+        } else if (upstreamReady & kWrite) {
             Connected();
-            upstreamReadable = false;
+            upstreamReady = 0;
         }
     }
     if (phase_ == Phase::Opening) {
-        if (upstreamFailed)
-            FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
-        else if (fromBrowser_.empty() && upstreamReadable)
+        if (toUpstream_.empty() && (upstreamReady & (kRead | kFailed)))
             StepRead();
-        if (phase_ == Phase::Opening && !fromBrowser_.empty() && !WriteFrom(upstream_.get(), fromBrowser_))
+        if (phase_ == Phase::Opening && !toUpstream_.empty() && !WriteFrom(upstream_.get(), toUpstream_))
             FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
+        if (phase_ == Phase::Opening && step_ == steps_.size())
+            WayOpen(now);
+        upstreamReady = phase_ == Phase::Opening ? 0 : kRead | kWrite;
     }
+    if (phase_ == Phase::Exchanging)
+        Exchange(browserReady, upstreamReady, latest, now);
     if (phase_ == Phase::Passing)
-        Pass(browserReadable, upstreamReadable);
-    if (phase_ == Phase::Answering && (browserWritable || !fromUpstream_.empty()) &&
-        (!WriteFrom(browser_.get(), fromUpstream_) || fromUpstream_.empty()))
-        Close();
+        Pass(browserReady, upstreamReady, now);
+    if (phase_ == Phase::Answering)
+        Linger(browserReady, now);
 }
 
 void RelayLink::Expire(ULONGLONG now)
 {
     if (now < Deadline())
         return;
-    if (phase_ == Phase::Connecting)
-        FailOpening("504 Gateway Timeout", PathFailure::ProxyTimedOut);
-    else if (phase_ == Phase::Opening) // past its first step, a SOCKS 5 proxy waits for the site
+    switch (phase_) {
+    case Phase::Connecting: FailOpening("504 Gateway Timeout", PathFailure::ProxyTimedOut); break;
+    case Phase::Opening: // past its first step, a SOCKS 5 proxy waits for the site
         FailOpening("504 Gateway Timeout", step_ > 0 ? PathFailure::SiteTimedOut : PathFailure::ProxyTimedOut);
-    else if (phase_ == Phase::Holding)
-        Answer("504 Gateway Timeout");
-    else
-        Close();
+        break;
+    case Phase::Holding: Answer("504 Gateway Timeout", "The proxy's kind was not known in time."); break;
+    case Phase::ReadingHead:
+        if (fromBrowser_.empty())
+            Close(); // an idle connection
+        else
+            Answer("408 Request Timeout", "The request did not come whole in time.");
+        break;
+    case Phase::Exchanging:
+        if (!answerStarted_)
+            Answer("504 Gateway Timeout", "The site did not answer in time.");
+        else
+            Close();
+        break;
+    default: Close(); break;
+    }
 }
 
-void RelayLink::Resume(const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+void RelayLink::Resume(const LatestUpstream& latest, ULONGLONG now)
 {
-    if (phase_ == Phase::Holding)
-        HeadRead(current, now);
+    if (phase_ == Phase::Holding) {
+        phase_ = Phase::ReadingHead;
+        NextRequest(latest, now);
+    }
 }
 
 void RelayLink::Close()
@@ -121,44 +181,62 @@ void RelayLink::Close()
     browser_.reset();
 }
 
-void RelayLink::HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLONG now)
+void RelayLink::NextRequest(const LatestUpstream& latest, ULONGLONG now)
 {
-    const std::size_t end = HeadEnd(fromBrowser_);
-    if (end == std::string::npos) {
-        if (fromBrowser_.size() > kMostHeadBytes)
-            Answer("431 Request Header Fields Too Large");
+    RelayHead head = ReadRelayHead(fromBrowser_);
+    switch (head.state) {
+    case RelayHead::More:
+        if (browserEnded_)
+            EndAfterAnswer(now); // where an answer is still on its way, once the browser has it
+        return;
+    case RelayHead::TooLarge: Answer("431 Request Header Fields Too Large", "A request's head may take 16 KB at most."); return;
+    case RelayHead::Bad: Answer("400 Bad Request", "This is no request that a proxy can serve."); return;
+    case RelayHead::Whole: break;
+    }
+    request_ = std::move(head.request);
+    head_ = fromBrowser_.substr(0, head.length);
+    fromBrowser_.erase(0, head.length);
+    const std::shared_ptr<const Upstream> upstream = latest();
+    if (!upstream) {
+        Answer("502 Bad Gateway", "No proxy is in use.");
         return;
     }
-    if (end > kMostHeadBytes) {
-        Answer("431 Request Header Fields Too Large");
-        return;
-    }
-    request_ = ReadRelayRequest(std::string_view(fromBrowser_).substr(0, end));
-    if (!request_) {
-        Answer("400 Bad Request");
-        return;
-    }
-    if (!current) {
-        Answer("502 Bad Gateway");
-        return;
-    }
-    if (!current->kind) {
+    if (!upstream->kind) {
+        // Back to a head where it goes on, with the head where it was.
+        fromBrowser_.insert(0, head_);
+        request_.reset();
         phase_ = Phase::Holding;
         deadline_ = now + kOpeningMs;
         return;
     }
-    through_ = current;
-    if (through_->kind != ProxyKind::Http) {
-        steps_ = SocksSteps(*through_->kind, request_->host, request_->port);
-        if (steps_.empty()) {
-            Answer("502 Bad Gateway"); // a host that this kind of proxy cannot be told
-            return;
-        }
-        // The head goes no further as it came: a tunnel's is answered here, a request's goes in
-        // a server's form.
-        fromBrowser_.erase(0, end);
-        if (!request_->tunnel)
-            fromBrowser_.insert(0, request_->serverHead);
+    Route(upstream, now);
+}
+
+void RelayLink::Route(const std::shared_ptr<const Upstream>& upstream, ULONGLONG now)
+{
+    if (upstream->kind == ProxyKind::Http) {
+        // The proxy reads the requests: from here on the browser's bytes go to it as they came.
+        through_ = upstream;
+        toUpstream_ = head_ + fromBrowser_;
+        fromBrowser_.clear();
+        raw_ = true;
+        ConnectUpstream(now);
+        return;
+    }
+    if (!request_->tunnel && upstream_ && through_ == upstream && way_ == WayOf(*request_)) {
+        BeginExchange(true);
+        return;
+    }
+    upstream_.reset();
+    way_.clear();
+    through_ = upstream;
+    steps_ = SocksSteps(*upstream->kind, request_->host, request_->port);
+    step_ = 0;
+    if (steps_.empty()) {
+        Answer("502 Bad Gateway", request_->host.find(':') != std::string::npos && upstream->kind == ProxyKind::Socks4
+                                      ? "A SOCKS 4 proxy cannot reach an IPv6 address."
+                                      : "This host cannot be named to a SOCKS proxy.");
+        return;
     }
     ConnectUpstream(now);
 }
@@ -167,6 +245,7 @@ void RelayLink::ConnectUpstream(ULONGLONG now)
 {
     deadline_ = now + kOpeningMs;
     phase_ = Phase::Connecting;
+    upstreamEnded_ = upstreamShut_ = upstreamSpoke_ = false;
     upstream_ = StartConnecting(through_->address, through_->addressLength);
     if (!upstream_) {
         FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
@@ -187,124 +266,334 @@ void RelayLink::ConnectUpstream(ULONGLONG now)
 void RelayLink::Connected()
 {
     if (through_->kind == ProxyKind::Http) {
-        phase_ = Phase::Passing; // the browser's bytes as they came, the answers as they come
+        phase_ = Phase::Passing;
         return;
     }
     phase_ = Phase::Opening;
-    // The browser's bytes wait behind the handshake.
-    fromUpstream_.swap(fromBrowser_);
-    fromBrowser_ = steps_[0].request;
+    replies_.clear();
+    toUpstream_ = steps_[0].request;
 }
 
 void RelayLink::StepRead()
 {
     bool ended = false, failed = false;
-    std::string& received = replies_;
-    ReadInto(upstream_.get(), received, ended, failed);
-    const StepReply read = failed ? StepReply{StepReply::Garbled} : steps_[step_].read(received);
+    ReadInto(upstream_.get(), replies_, ended, failed);
+    const StepReply read = failed ? StepReply{StepReply::Garbled} : steps_[step_].read(replies_);
     if (read.state == StepReply::More && !ended)
         return;
     if (read.state != StepReply::Granted) {
         FailOpening("502 Bad Gateway", read.farEnd ? PathFailure::SiteRefused : PathFailure::ProxyBroke);
         return;
     }
-    received.erase(0, read.length);
-    if (++step_ < steps_.size()) {
-        fromBrowser_ = steps_[step_].request;
+    replies_.erase(0, read.length);
+    if (++step_ < steps_.size())
+        toUpstream_ = steps_[step_].request;
+}
+
+void RelayLink::WayOpen(ULONGLONG now)
+{
+    // What came after the last reply is the far end's.
+    fromUpstream_ = std::move(replies_);
+    replies_.clear();
+    way_ = WayOf(*request_);
+    lastMoved_ = now;
+    if (!request_->tunnel) {
+        BeginExchange(false);
         return;
     }
-    WayOpen();
-}
-
-void RelayLink::WayOpen()
-{
-    // What came after the last reply is the far end's; what the browser sent waits in
-    // fromUpstream_ since the handshake began.
-    std::string toUpstream;
-    toUpstream.swap(fromUpstream_);
-    fromBrowser_ = std::move(toUpstream);
-    fromUpstream_ = (request_->tunnel ? std::string(kTunnelOpen) : std::string()) + replies_;
-    replies_.clear();
-    upstreamSpoke_ = true;
+    raw_ = true;
     phase_ = Phase::Passing;
+    toBrowser_ += kTunnelOpen;
+    Move(fromUpstream_, fromUpstream_.size(), toBrowser_);
+    toUpstream_ = std::move(fromBrowser_);
+    fromBrowser_.clear();
 }
 
-void RelayLink::Answer(const char* status)
+void RelayLink::BeginExchange(bool reused)
 {
-    upstream_.reset();
-    fromUpstream_ = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    phase_ = Phase::Answering;
+    phase_ = Phase::Exchanging;
+    wayReused_ = reused;
+    answer_.reset();
+    answerStarted_ = false;
+    toUpstream_ = request_->serverHead;
+    MoveBody();
+}
+
+void RelayLink::Exchange(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now)
+{
+    // Until nothing moves: the request's body on to the server, its answer back to the browser.
+    const auto state = [this] {
+        return std::tuple(fromBrowser_.size(), toUpstream_.size(), fromUpstream_.size(), toBrowser_.size(), browserEnded_,
+                          upstreamEnded_);
+    };
+    for (auto before = state();; before = state()) {
+        if ((browserReady & kRead) && !browserEnded_ && RoomIn(fromBrowser_) && !ReadBrowser())
+            browserReady = 0;
+        MoveBody();
+        if (phase_ != Phase::Exchanging)
+            return;
+        if (!toUpstream_.empty() && !WriteFrom(upstream_.get(), toUpstream_))
+            failedIo_ = true;
+        if ((upstreamReady & (kRead | kFailed)) && !upstreamEnded_ && RoomIn(fromUpstream_) && !ReadUpstream())
+            upstreamReady = 0;
+        MoveAnswer();
+        if (phase_ != Phase::Exchanging)
+            return;
+        if (answer_ && answer_->body.Ended()) {
+            AnswerEnded(latest, now);
+            return;
+        }
+        if (!Flush(now))
+            return;
+        if (failedIo_) {
+            Close();
+            return;
+        }
+        if (state() == before)
+            break;
+        lastMoved_ = now;
+    }
+    if (browserEnded_ && !request_->body.Ended())
+        Close(); // the browser gave up on its own request
+}
+
+void RelayLink::MoveBody()
+{
+    RelayRequest& request = *request_;
+    while (!request.body.Ended() && !fromBrowser_.empty() && RoomIn(toUpstream_)) {
+        const std::size_t count = request.body.Take(std::string_view(fromBrowser_).substr(0, RoomIn(toUpstream_)));
+        if (request.body.Broken())
+            break;
+        Move(fromBrowser_, count, toUpstream_);
+    }
+    if (request.body.Broken()) {
+        if (answerStarted_)
+            Close();
+        else
+            Answer("400 Bad Request", "The request's chunks cannot be read.");
+    }
+}
+
+void RelayLink::MoveAnswer()
+{
+    while (!answer_ && !fromUpstream_.empty()) {
+        RelayAnswer read = ReadRelayAnswer(fromUpstream_, request_->method);
+        if (read.state == RelayAnswer::More)
+            break;
+        if (read.state == RelayAnswer::Bad) {
+            if (answerStarted_)
+                Close();
+            else
+                Answer("502 Bad Gateway", "The site's answer cannot be read.");
+            return;
+        }
+        Move(fromUpstream_, read.length, toBrowser_);
+        answerStarted_ = true;
+        if (read.switched) {
+            // Another protocol from here on: bytes pass both ways.
+            raw_ = true;
+            phase_ = Phase::Passing;
+            Move(fromUpstream_, fromUpstream_.size(), toBrowser_);
+            Move(fromBrowser_, fromBrowser_.size(), toUpstream_);
+            return;
+        }
+        if (!read.interim)
+            answer_ = std::move(read);
+    }
+    if (answer_ && !answer_->body.Ended()) {
+        const std::size_t count = answer_->body.Take(std::string_view(fromUpstream_).substr(0, RoomIn(toBrowser_)));
+        if (answer_->body.Broken()) {
+            EndAfterAnswer(0);
+            return;
+        }
+        Move(fromUpstream_, count, toBrowser_);
+    }
+    if (!upstreamEnded_ || (answer_ && !answer_->body.Ended() && !fromUpstream_.empty()))
+        return;
+    // The server has ended its way, and all it sent is on its way to the browser.
+    if (answer_ && answer_->body.EndsWithTheConnection()) {
+        answer_->body = BodyReader::None(); // whole now
+        answer_->lastOnConnection = true;
+    } else if (!answerStarted_ && wayReused_) {
+        Close(); // as a kept connection ends: the browser asks again on a new one
+    } else if (!answerStarted_) {
+        Answer("502 Bad Gateway", "The site closed the connection unanswered.");
+    } else if (!answer_ || !answer_->body.Ended()) {
+        EndAfterAnswer(0); // cut short: the browser sees the end
+    }
+}
+
+void RelayLink::AnswerEnded(const LatestUpstream& latest, ULONGLONG now)
+{
+    lastMoved_ = now;
+    if (answer_->lastOnConnection || upstreamEnded_ || !fromUpstream_.empty()) {
+        // A server that ends its way, or speaks beyond its answer, is not asked again on it.
+        fromUpstream_.clear();
+        upstream_.reset();
+        way_.clear();
+    }
+    if (answer_->lastOnConnection || request_->lastOnConnection || !request_->body.Ended()) {
+        EndAfterAnswer(now);
+        return;
+    }
+    // The next request, where the browser has sent it already, goes once this answer is on its way.
+    phase_ = Phase::ReadingHead;
+    deadline_ = now + kHeadMs;
+    request_.reset();
+    answer_.reset();
+    if (!Flush(now))
+        return;
+    NextRequest(latest, now);
+    if (phase_ == Phase::Exchanging)
+        Exchange(kRead, kRead | kWrite, latest, now);
+}
+
+bool RelayLink::Flush(ULONGLONG now)
+{
+    if (toBrowser_.empty())
+        return true;
+    const std::size_t before = toBrowser_.size();
+    if (!WriteFrom(browser_.get(), toBrowser_)) {
+        Close();
+        return false;
+    }
+    if (toBrowser_.size() < before)
+        lastMoved_ = now;
+    return true;
+}
+
+void RelayLink::Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG now)
+{
+    // Until nothing moves: a side read from while it has more, every write tried while bytes wait.
+    for (bool moved = true; moved && !failedIo_;) {
+        moved = false;
+        if ((browserReady & kRead) && !browserEnded_ && RoomIn(toUpstream_))
+            moved = browserReady = ReadInto(browser_.get(), toUpstream_, browserEnded_, failedIo_) ? kRead : 0;
+        if (!toUpstream_.empty()) {
+            const std::size_t before = toUpstream_.size();
+            failedIo_ = !WriteFrom(upstream_.get(), toUpstream_) || failedIo_;
+            moved = moved || toUpstream_.size() < before;
+        }
+        if ((upstreamReady & (kRead | kFailed)) && !upstreamEnded_ && RoomIn(toBrowser_)) {
+            bool upstreamFailed = false;
+            upstreamReady = ReadInto(upstream_.get(), toBrowser_, upstreamEnded_, upstreamFailed) ? kRead : 0;
+            upstreamSpoke_ = upstreamSpoke_ || upstreamReady;
+            if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_ && through_->kind == ProxyKind::Http) {
+                FailOpening("502 Bad Gateway", PathFailure::ProxyBroke); // an HTTP proxy that hung up unanswered
+                return;
+            }
+            SeeTunnelAnswer();
+            moved = moved || upstreamReady;
+            failedIo_ = failedIo_ || upstreamFailed;
+        }
+        if (!toBrowser_.empty()) {
+            const std::size_t before = toBrowser_.size();
+            failedIo_ = !WriteFrom(browser_.get(), toBrowser_) || failedIo_;
+            moved = moved || toBrowser_.size() < before;
+        }
+        if (moved)
+            lastMoved_ = now;
+    }
+    if (failedIo_) {
+        Close();
+        return;
+    }
+    // A side's end goes on to the other once what it sent is through; the link ends with both.
+    if (browserEnded_ && toUpstream_.empty() && !upstreamShut_) {
+        shutdown(upstream_.get(), SD_SEND);
+        upstreamShut_ = true;
+    }
+    if (upstreamEnded_ && toBrowser_.empty() && !browserShut_) {
+        shutdown(browser_.get(), SD_SEND);
+        browserShut_ = true;
+    }
+    if ((browserEnded_ || upstreamEnded_) && !halfClosedSince_)
+        halfClosedSince_ = now;
+    if (upstreamShut_ && browserShut_)
+        Close();
+}
+
+void RelayLink::Answer(const char* status, const std::string& why)
+{
+    const std::string body = why + "\r\n";
+    toBrowser_ += std::string("HTTP/1.1 ") + status + "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    EndAfterAnswer(0);
 }
 
 void RelayLink::FailOpening(const char* status, PathFailure failure)
 {
     failure_ = failure;
-    Answer(status);
+    Answer(status, std::string("Through ") + through_->proxy + ": " + PathFailureText(failure) + ".");
+}
+
+void RelayLink::EndAfterAnswer(ULONGLONG now)
+{
+    upstream_.reset();
+    way_.clear();
+    phase_ = Phase::Answering;
+    // Time to take what it is given; once it has it, a little to end on its side.
+    deadline_ = (now ? now : GetTickCount64()) + kHalfClosedMs;
+    fromBrowser_.clear();
+}
+
+void RelayLink::Linger(unsigned browserReady, ULONGLONG now)
+{
+    if (!toBrowser_.empty()) {
+        if (!Flush(now))
+            return;
+        if (!toBrowser_.empty())
+            return;
+    }
+    if (!browserShut_) {
+        // The browser's bytes still unread would turn the close into a reset, which can destroy
+        // the answer before the browser reads it: its end is waited for, reading what it sends.
+        shutdown(browser_.get(), SD_SEND);
+        browserShut_ = true;
+        deadline_ = now + kLingerMs;
+        browserReady |= kRead;
+    }
+    if (!(browserReady & kRead))
+        return;
+    char unread[4096];
+    for (;;) {
+        const int count = recv(browser_.get(), unread, sizeof unread, 0);
+        if (count > 0)
+            continue;
+        if (count == 0 || !WouldBlock())
+            Close();
+        return;
+    }
 }
 
 void RelayLink::SeeTunnelAnswer()
 {
-    if (answerSeen_ || !request_->tunnel || through_->kind != ProxyKind::Http || fromUpstream_.size() < 12)
+    if (answerSeen_ || !request_ || !request_->tunnel || through_->kind != ProxyKind::Http || toBrowser_.size() < 12)
         return;
     answerSeen_ = true;
-    if (StatusOf(fromUpstream_) / 100 != 2)
+    if (StatusOf(toBrowser_) / 100 != 2)
         failure_ = PathFailure::TunnelRefused;
 }
 
-void RelayLink::Pass(bool browserReadable, bool upstreamReadable)
+bool RelayLink::ReadBrowser()
 {
-    // Until nothing moves: a side read from while it has more, every write tried while bytes wait.
-    bool failed = false;
-    for (bool moved = true; moved && !failed;) {
-        moved = false;
-        if (browserReadable && !browserEnded_ && fromBrowser_.size() < kMostWaiting)
-            moved = browserReadable = ReadInto(browser_.get(), fromBrowser_, browserEnded_, failed);
-        if (!fromBrowser_.empty()) {
-            const std::size_t before = fromBrowser_.size();
-            failed = !WriteFrom(upstream_.get(), fromBrowser_) || failed;
-            moved = moved || fromBrowser_.size() < before;
-        }
-        if (upstreamReadable && !upstreamEnded_ && fromUpstream_.size() < kMostWaiting) {
-            bool upstreamFailed = false;
-            upstreamReadable = ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, upstreamFailed);
-            upstreamSpoke_ = upstreamSpoke_ || upstreamReadable;
-            if ((upstreamEnded_ || upstreamFailed) && !upstreamSpoke_) {
-                FailOpening("502 Bad Gateway", PathFailure::ProxyBroke); // an HTTP proxy that hung up unanswered
-                return;
-            }
-            SeeTunnelAnswer();
-            moved = moved || upstreamReadable;
-            failed = failed || upstreamFailed;
-        }
-        if (!fromUpstream_.empty()) {
-            const std::size_t before = fromUpstream_.size();
-            failed = !WriteFrom(browser_.get(), fromUpstream_) || failed;
-            moved = moved || fromUpstream_.size() < before;
-        }
-    }
-    Passed(failed);
+    return ReadInto(browser_.get(), fromBrowser_, browserEnded_, failedIo_);
 }
 
-void RelayLink::Passed(bool failed)
+bool RelayLink::ReadUpstream()
 {
-    if (failed) {
-        Close();
-        return;
-    }
-    if (browserEnded_ && fromBrowser_.empty() && !upstreamShut_) {
-        shutdown(upstream_.get(), SD_SEND);
-        upstreamShut_ = true;
-    }
-    // The far end has said all: once the browser has it, the link ends.
-    if (upstreamEnded_ && fromUpstream_.empty())
-        Close();
+    bool failed = false;
+    const bool read = ReadInto(upstream_.get(), fromUpstream_, upstreamEnded_, failed);
+    if (failed)
+        upstreamEnded_ = true; // what it sent is the server's last
+    return read;
 }
 
 bool RelayLink::ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed)
 {
     // Read into one buffer of the relay's thread, so that a link holds only what waits.
     thread_local std::vector<char> buffer(kMostWaiting);
-    const std::size_t room = kMostWaiting > into.size() ? kMostWaiting - into.size() : 0;
+    const std::size_t room = RoomIn(into);
     if (room == 0)
         return true;
     const int count = recv(from, buffer.data(), static_cast<int>(room), 0);

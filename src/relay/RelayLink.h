@@ -1,23 +1,29 @@
 #pragma once
-// One browser connection through the relay, and its way on through the upstream proxy: the
-// browser's request head is read (at most 16 KB), the upstream is connected and the way through
-// it opened in its kind (an HTTP proxy gets the browser's request as it came; a SOCKS proxy is
-// asked for a connection to the request's host by name, and the browser is answered the tunnel
-// or its request goes on in a server's form), then bytes pass both ways, at most 256 KB waiting
-// each way. Non-blocking: driven by the relay's one wait for every socket, on the relay's thread.
-// Bad input from either side ends this link and nothing else; what the browser is told then is
-// an HTTP answer where it still waits for one. While the upstream's kind is not known, a request
-// waits for it (within the time for the opening).
+// One browser connection through the relay, and its way on through the upstream proxy. Each of
+// the browser's requests is read as a request: its head (at most 16 KB), then its body by its
+// length or chunks. Through an HTTP proxy the bytes go on as they came, since that proxy reads
+// requests itself. Through a SOCKS proxy the relay is the browser's proxy: a request goes in the
+// server's form over a way opened through the proxy to the server it names, its answer is read
+// to its end, and only then the next request goes, over the same way where it is for the same
+// server and the server keeps it, over a new one where not. A tunnel ("CONNECT") and a switched
+// protocol pass bytes both ways; an end from one side goes on to the other.
+//
+// Non-blocking: driven by the relay's one wait for every socket, on the relay's thread. Bad input
+// from either side ends this link and nothing else; what the browser is told then is an HTTP
+// answer where it still waits for one, and the link ends only once the browser has it. While the
+// upstream's kind is not known, a request waits for it (within the time for the opening). A link
+// that passes nothing for long ends, and so does one half-closed for long.
 
 #include "core/PathFailure.h"
 #include "core/ProxyHandshake.h"
+#include "core/RelayAnswer.h"
 #include "core/RelayRequest.h"
 #include "win/UniqueSocket.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,29 +38,35 @@ struct Upstream {
     int addressLength = 0;
 };
 
+// The upstream in use right now (null: none), read when a request is about to open its way.
+using LatestUpstream = std::function<std::shared_ptr<const Upstream>()>;
+
 class RelayLink {
 public:
-    // How long a browser may take to send its request's head, and the upstream to open the way.
-    static constexpr ULONGLONG kHeadMs = 60000;
-    static constexpr ULONGLONG kOpeningMs = 10000;
+    static constexpr ULONGLONG kHeadMs = 30000;       // for a request's head, from the link's start or the last answer
+    static constexpr ULONGLONG kOpeningMs = 10000;    // for the upstream to open the way
+    static constexpr ULONGLONG kQuietMs = 300000;     // for a request's answer, or a tunnel, passing nothing
+    static constexpr ULONGLONG kHalfClosedMs = 30000; // for the other side to end after one has
+    static constexpr ULONGLONG kLingerMs = 2000;      // for the browser to take the last answer and end
+
+    // What the wait found a socket to be.
+    static constexpr unsigned kRead = 1;
+    static constexpr unsigned kWrite = 2;
+    static constexpr unsigned kFailed = 4;
 
     RelayLink(UniqueSocket browser, ULONGLONG now);
 
-    static constexpr unsigned kRead = 1;
-    static constexpr unsigned kWrite = 2;
     SOCKET BrowserSocket() const { return browser_.get(); }
     SOCKET UpstreamSocket() const { return upstream_.get(); }
     unsigned BrowserWants() const;
     unsigned UpstreamWants() const;
 
-    // Goes on after the wait: what each socket became. `current` is the upstream that a request
-    // whose head is complete now goes through (null: none; the browser is answered 502).
-    void Advance(bool browserReadable, bool browserWritable, bool upstreamReadable, bool upstreamWritable,
-                 bool upstreamFailed, const std::shared_ptr<const Upstream>& current, ULONGLONG now);
-    // Ends the link where its time for the head or the opening has passed.
+    // Goes on after the wait with what each socket became.
+    void Advance(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now);
+    // Ends the link, or tells the browser, where its time for what it waits for has passed.
     void Expire(ULONGLONG now);
-    // The upstream is now `current`: a request that waited for its kind goes on.
-    void Resume(const std::shared_ptr<const Upstream>& current, ULONGLONG now);
+    // The upstream has changed: a request that waited for its kind goes on.
+    void Resume(const LatestUpstream& latest, ULONGLONG now);
     // Ends it now, as when its upstream has been left.
     void Close();
 
@@ -62,49 +74,74 @@ public:
     // Once, right after the way through the upstream could not be opened (before the browser is
     // told), or an HTTP upstream refused a tunnel: why.
     std::optional<PathFailure> TakeFailure() { return std::exchange(failure_, std::nullopt); }
-    // The upstream the link goes through; null before its head was read.
+    // The upstream the link goes through; null before its first way.
     const std::shared_ptr<const Upstream>& Through() const { return through_; }
-    // When the link's time for its head or its opening ends; ~0 while none runs.
+    // When the link's time for what it waits for ends.
     ULONGLONG Deadline() const;
+    // When bytes last moved on it: the link quiet longest is the first to go when the relay is full.
+    ULONGLONG LastMoved() const { return lastMoved_; }
 
 private:
-    enum class Phase { ReadingHead, Holding, Connecting, Opening, Passing, Answering, Ended };
+    enum class Phase { ReadingHead, Holding, Connecting, Opening, Exchanging, Passing, Answering, Ended };
 
-    // The browser's head, once whole, tells where the link goes through `current`.
-    void HeadRead(const std::shared_ptr<const Upstream>& current, ULONGLONG now);
-    // The upstream is connected, without waiting where it can be.
+    // The next request's head, where it is whole, tells where it goes.
+    void NextRequest(const LatestUpstream& latest, ULONGLONG now);
+    void Route(const std::shared_ptr<const Upstream>& upstream, ULONGLONG now);
     void ConnectUpstream(ULONGLONG now);
     void Connected();
     void StepRead();
-    void WayOpen();
-    // The browser is told `status` (a full status line's code and text) and the link ends.
-    void Answer(const char* status);
+    void WayOpen(ULONGLONG now);
+    // The request goes over the open way; `reused`: the way carried a request before.
+    void BeginExchange(bool reused);
+    void Exchange(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now);
+    void MoveBody();
+    void MoveAnswer();
+    void AnswerEnded(const LatestUpstream& latest, ULONGLONG now);
+    void Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG now);
+    void Linger(unsigned browserReady, ULONGLONG now);
+    // The browser is told `status` (a status line's code and text) and why, and the link ends
+    // once it has taken it.
+    void Answer(const char* status, const std::string& why);
     void FailOpening(const char* status, PathFailure failure);
+    // What the browser has been given ends the link, once it has taken it all.
+    void EndAfterAnswer(ULONGLONG now);
     // An HTTP upstream's answer to a tunnel: anything but 2xx is told.
     void SeeTunnelAnswer();
-    void Pass(bool browserReadable, bool upstreamReadable);
-    // After passing: a side's end goes on to the other, a failure ends the link.
-    void Passed(bool failed);
-    // Reads what `from` has into `into` (up to the limit); false at its end or on an error.
+    // Reads what `from` has into `into` (up to the limit); false where nothing came.
     static bool ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed);
     // Writes what `from` holds; false on an error.
     static bool WriteFrom(SOCKET to, std::string& from);
+    bool ReadBrowser();
+    bool ReadUpstream();
+    bool Flush(ULONGLONG now);
 
     UniqueSocket browser_;
     UniqueSocket upstream_;
     Phase phase_ = Phase::ReadingHead;
     ULONGLONG deadline_;
+    ULONGLONG lastMoved_;
+    ULONGLONG halfClosedSince_ = 0;
     std::shared_ptr<const Upstream> through_;
+    std::string way_; // "host:port" that the open way through a SOCKS upstream goes to
     std::optional<RelayRequest> request_;
+    std::string head_; // the request's head as it came
+    std::optional<RelayAnswer> answer_;
+    bool answerStarted_ = false; // some of the request's answer has gone to the browser
+    bool wayReused_ = false;
     std::vector<HandshakeStep> steps_;
     std::size_t step_ = 0;
-    std::string fromBrowser_; // waiting for the upstream
-    std::string fromUpstream_; // waiting for the browser
     std::string replies_;      // the upstream's reply to the handshake's step, so far
+    std::string fromBrowser_;  // read from the browser, not yet taken as a request's
+    std::string toUpstream_;
+    std::string fromUpstream_; // read from the upstream, not yet taken as an answer's
+    std::string toBrowser_;
+    bool raw_ = false;         // bytes pass as they come, both ways
     bool upstreamSpoke_ = false;
     bool browserEnded_ = false;
     bool upstreamEnded_ = false;
     bool upstreamShut_ = false;
+    bool browserShut_ = false;
     bool answerSeen_ = false;
+    bool failedIo_ = false;
     std::optional<PathFailure> failure_;
 };

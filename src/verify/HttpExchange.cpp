@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::size_t kMostHeadBytes = 16 * 1024;
 constexpr std::size_t kMostBodyBytes = 64 * 1024;
 
 // The value of a "Content-Length" line of `head`; -1 where it has none.

@@ -1,5 +1,7 @@
 #include "verify/ProxyCheck.h"
 
+#include "core/RelayRequest.h"
+
 #include "core/ServiceUrl.h"
 #include "net/InternetSession.h"
 #include "verify/ServiceKey.h"
@@ -91,15 +93,16 @@ KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, b
                              group});
     else
         job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, end.service.port),
-                             GetRequest(PageTarget(webToken, true), order.service, order.userAgent), group});
+                             ServerForm(GetRequest("http://" + order.service + PageTarget(webToken, true), order.service,
+                                                   order.userAgent)),
+                             group});
     if (!order.tunnel)
         return parts;
     parts.tunnel = static_cast<int>(job.parts.size());
     const std::string tunnelPage = GetRequest(PageTarget(tunnelToken), end.host, order.userAgent);
     if (http)
         job.parts.push_back({order.proxy,
-                             {TunnelStep("CONNECT " + end.tunnel + " HTTP/1.0\r\nHost: " + end.tunnel +
-                                         "\r\nUser-Agent: " + order.userAgent + "\r\n\r\n")},
+                             {TunnelStep(TunnelRequest(end.tunnel, order.userAgent))},
                              tunnelPage, group});
     else
         job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, kTunnelPort), tunnelPage, group, parts.web});

@@ -34,6 +34,15 @@ TEST(ProxyHandshake, SocksRequestsNameTheFarEndForTheProxy)
     // "1.2.3" and "1.2.3.4.5" are names, not addresses.
     EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "1.2.3.4.5", 80)[1].request[3], 3);
     EXPECT_TRUE(SocksSteps(ProxyKind::Socks5, std::string(256, 'a'), 80).empty());
+    // An IPv6 address goes to SOCKS 5 as sixteen bytes; SOCKS 4 cannot be told one.
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "2001:db8::1", 80)[1].request,
+              Bytes({5, 1, 0, 4, 0x20, 1, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 80}));
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "::ffff:10.1.2.3", 80)[1].request.substr(4, 16),
+              Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 1, 2, 3}));
+    EXPECT_EQ(SocksSteps(ProxyKind::Socks5, "::", 80)[1].request.substr(3, 17), Bytes({4}) + std::string(16, '\0'));
+    for (const char* notAnAddress : {"1::2::3", "2001:db8:::1", "1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7", "12345::1",
+                                     "fe80::1%eth0", "::1:", "g::1"})
+        EXPECT_TRUE(SocksSteps(ProxyKind::Socks5, notAnAddress, 80).empty()) << notAnAddress;
     EXPECT_TRUE(SocksSteps(ProxyKind::Socks4, "2001:db8::1", 80).empty());
 }
 
@@ -71,4 +80,7 @@ TEST(ProxyHandshake, RepliesAreReadWholeAndTellTheirProtocol)
     EXPECT_EQ(Read(tunnel, "HTTP/1.1 403 Forbidden\r\n\r\n").state, StepReply::Refused);
     EXPECT_EQ(Read(tunnel, Bytes({5, 0}) + std::string(20, 'x')).state, StepReply::Garbled);
     EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 OK\r\n" + std::string(17000, 'x')).state, StepReply::Garbled);
+    // Whole, but past the bound: as garbled as one that never ends.
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 OK\r\nX: " + std::string(17000, 'x') + "\r\n\r\n").state, StepReply::Garbled);
+    EXPECT_EQ(Read(tunnel, "HTTP/1.1 200 OK\r\nX: " + std::string(16000, 'x') + "\r\n\r\n").state, StepReply::Granted);
 }

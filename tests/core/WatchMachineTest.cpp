@@ -307,6 +307,12 @@ TEST_F(WatchMachineTest, OnlyTheProxysOwnFailuresStartACheckOneAtATime)
         Take(machine.RelayFailed(now, "in-use:1", PathFailure::ProxyBroke));
     EXPECT_EQ(checks.size(), 1u);
     Answer("in-use:1", Elite());
+    // The relay's own trouble is no proxy's: told, and nothing checked.
+    for (const PathFailure relays : {PathFailure::RelayFull, PathFailure::RelayBroke}) {
+        Take(machine.RelayFailed(now + 5000, "", relays));
+        EXPECT_EQ(Told(), PathFailureText(relays));
+    }
+    EXPECT_TRUE(checks.empty());
     Take(machine.RelayFailed(now, "in-use:1", PathFailure::TunnelRefused));
     EXPECT_TRUE(checks.empty()) << "one a second";
     RunTo(now + 999);

@@ -1,11 +1,11 @@
 #include "BrowserClient.h"
+#include "RelayFailures.h"
 #include "HostTools.h"
 #include "TestService.h"
 
 #include "relay/Relay.h"
 #include "win/UniqueHandle.h"
 
-#include <mutex>
 
 using namespace browser;
 
@@ -25,37 +25,6 @@ public:
 
 private:
     host::Helper observer_;
-};
-
-// The failures the relay tells, "proxy: why", as they come on its thread (right after the browser
-// has been answered, or while it is).
-class Failures {
-public:
-    Relay::OpeningFailed Recorder()
-    {
-        return [this](const std::string& proxy, PathFailure failure) {
-            const std::lock_guard<std::mutex> hold(lock_);
-            told_.push_back(proxy + ": " + PathFailureText(failure));
-        };
-    }
-    // Once `count` have come, or after 5 s.
-    std::vector<std::string> Told(std::size_t count)
-    {
-        for (int i = 0; i < 500; ++i) {
-            {
-                const std::lock_guard<std::mutex> hold(lock_);
-                if (told_.size() >= count)
-                    return told_;
-            }
-            Sleep(10);
-        }
-        const std::lock_guard<std::mutex> hold(lock_);
-        return told_;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> told_;
 };
 
 } // namespace
@@ -173,7 +142,8 @@ TEST(Relay, FailuresSayWhoseTheyAreAndARequestWaitsForTheProxysKind)
 
     ASSERT_TRUE(relay.SetUpstream(socks.Host(), std::nullopt));
     Browser waiting(relay.Port());
-    waiting.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() + "\r\n\r\n");
+    waiting.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() +
+                 "\r\nConnection: close\r\n\r\n");
     Sleep(300);
     ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
     EXPECT_EQ(Caller(waiting.ReadUntil()), "127.0.0.116");
