@@ -331,6 +331,9 @@ Relay::~Relay()
     }
     shared_->Wake();
     WaitForSingleObject(thread_.get(), INFINITE);
+    // A lookup that the name server keeps waiting holds only what it shares with the relay.
+    for (const UniqueKernelHandle& lookup : lookups_)
+        WaitForSingleObject(lookup.get(), 2000);
 }
 
 std::string Relay::Address() const
@@ -338,29 +341,77 @@ std::string Relay::Address() const
     return "127.0.0.1:" + std::to_string(port_);
 }
 
+namespace {
+
+// `upstream`'s address for `where`; false where it has none. `numericOnly`: an address written
+// out, nothing looked up.
+bool FindAddress(const HostPort& where, bool numericOnly, Upstream& upstream)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = numericOnly ? AI_NUMERICHOST : 0;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(where.host.c_str(), std::to_string(where.port).c_str(), &hints, &found) != 0 || !found)
+        return false;
+    std::memcpy(&upstream.address, found->ai_addr, found->ai_addrlen);
+    upstream.addressLength = static_cast<int>(found->ai_addrlen);
+    freeaddrinfo(found);
+    return true;
+}
+
+// A proxy named by a host name is looked up on a thread of its own, so that no caller waits for
+// the name server; meanwhile the relay's requests wait as for an unknown kind.
+struct Lookup {
+    std::shared_ptr<Relay::Shared> shared;
+    std::shared_ptr<const Upstream> pending;
+    HostPort where;
+};
+
+unsigned WINAPI RunLookup(void* argument)
+{
+    const std::unique_ptr<Lookup> lookup(static_cast<Lookup*>(argument));
+    auto found = std::make_shared<Upstream>(*lookup->pending);
+    found->lookingUp = false;
+    if (!FindAddress(lookup->where, false, *found))
+        found->addressLength = 0; // its links are answered that it cannot be found
+    {
+        const std::lock_guard<std::mutex> hold(lookup->shared->lock);
+        if (lookup->shared->upstream != lookup->pending)
+            return 0; // another has been chosen meanwhile
+        lookup->shared->upstream = std::move(found);
+    }
+    lookup->shared->Wake();
+    return 0;
+}
+
+} // namespace
+
 bool Relay::SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     const HostPort where = SplitHostPort(ProxyLineAddress(proxy), 0);
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (where.host.empty() || where.port == 0 ||
-        getaddrinfo(where.host.c_str(), std::to_string(where.port).c_str(), &hints, &found) != 0 || !found)
+    if (where.host.empty() || where.port == 0)
         return false;
     auto upstream = std::make_shared<Upstream>();
     upstream->proxy = proxy;
     upstream->kind = kind;
-    std::memcpy(&upstream->address, found->ai_addr, found->ai_addrlen);
-    upstream->addressLength = static_cast<int>(found->ai_addrlen);
-    freeaddrinfo(found);
+    upstream->lookingUp = !FindAddress(where, true, *upstream);
     {
         const std::lock_guard<std::mutex> hold(shared_->lock);
         const auto& now = shared_->upstream;
         if (now && now->proxy == proxy && now->kind == kind)
             return true; // its connections stay
-        shared_->upstream = std::move(upstream);
+        shared_->upstream = upstream;
     }
     shared_->Wake();
+    if (upstream->lookingUp) {
+        lookups_.push_back(StartThread(&RunLookup, std::make_unique<Lookup>(Lookup{shared_, upstream, where})));
+        // Those done are let go; the rest are waited for (a little) when the relay ends.
+        lookups_.erase(std::remove_if(lookups_.begin(), lookups_.end(),
+                                      [](const UniqueKernelHandle& thread) {
+                                          return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+                                      }),
+                       lookups_.end());
+    }
     return true;
 }
 

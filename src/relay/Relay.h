@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class Relay {
 public:
@@ -40,9 +41,10 @@ public:
     // "127.0.0.1:port", as the system settings name it.
     std::string Address() const;
 
-    // New requests go through `proxy` ("address:port"; a name is looked up here, blocking) of
-    // `kind` from now on (nullopt: not known yet; requests wait until it is), and the connections
-    // through any other are closed. False, with nothing changed, where `proxy` names no address.
+    // New requests go through `proxy` ("address:port", or a host name, looked up on a thread of
+    // its own while requests wait) of `kind` from now on (nullopt: not known yet; requests wait
+    // until it is), and the connections through any other are closed. False, with nothing
+    // changed, where `proxy` names no host and port.
     bool SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind);
     // No upstream: every connection is closed, and requests are answered 502.
     void ClearUpstream();
@@ -56,4 +58,5 @@ private:
     std::shared_ptr<Shared> shared_;
     unsigned short port_ = 0;
     UniqueKernelHandle thread_;
+    std::vector<UniqueKernelHandle> lookups_;
 };

@@ -149,7 +149,7 @@ void RelayLink::Expire(ULONGLONG now)
     case Phase::Opening: // past its first step, a SOCKS 5 proxy waits for the site
         FailOpening("504 Gateway Timeout", step_ > 0 ? PathFailure::SiteTimedOut : PathFailure::ProxyTimedOut);
         break;
-    case Phase::Holding: Answer("504 Gateway Timeout", "The proxy's kind was not known in time."); break;
+    case Phase::Holding: Answer("504 Gateway Timeout", "The proxy was not ready in time: its kind or its address was not known."); break;
     case Phase::ReadingHead:
         if (fromBrowser_.empty())
             Close(); // an idle connection
@@ -201,7 +201,12 @@ void RelayLink::NextRequest(const LatestUpstream& latest, ULONGLONG now)
         Answer("502 Bad Gateway", "No proxy is in use.");
         return;
     }
-    if (!upstream->kind) {
+    if (!upstream->lookingUp && upstream->addressLength == 0) {
+        through_ = upstream;
+        FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
+        return;
+    }
+    if (!upstream->kind || upstream->lookingUp) {
         // Back to a head where it goes on, with the head where it was.
         fromBrowser_.insert(0, head_);
         request_.reset();

@@ -34,8 +34,9 @@
 struct Upstream {
     std::string proxy; // address:port, as the list names it
     std::optional<ProxyKind> kind; // nullopt: not known yet
+    bool lookingUp = false;        // its name is being looked up
     sockaddr_storage address{};
-    int addressLength = 0;
+    int addressLength = 0;         // 0: its name has no address
 };
 
 // The upstream in use right now (null: none), read when a request is about to open its way.

@@ -121,7 +121,7 @@ TEST(Relay, BadInputEndsOnlyItsOwnConnectionAndOnlyLoopbackIsServed)
 
 // What the relay tells of a failure says whose it is: a site that a SOCKS proxy could not reach
 // is the site's; a tunnel that an HTTP proxy refused is the proxy's to answer for. A proxy whose
-// kind is not known yet holds the browser's request until it is.
+// kind is not known yet, or whose name is being looked up, holds the browser's request until it is.
 TEST(Relay, FailuresSayWhoseTheyAreAndARequestWaitsForTheProxysKind)
 {
     const TestService service{"127.0.0.1", {"--https-port", "443"}};
@@ -147,4 +147,11 @@ TEST(Relay, FailuresSayWhoseTheyAreAndARequestWaitsForTheProxysKind)
     Sleep(300);
     ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
     EXPECT_EQ(Caller(waiting.ReadUntil()), "127.0.0.116");
+
+    // A proxy named by a name that has no address: looked up aside, then told.
+    ASSERT_TRUE(relay.SetUpstream("no-such-proxy.test:1080", ProxyKind::Socks5));
+    Browser unnamed(relay.Port());
+    unnamed.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(unnamed.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
+    EXPECT_EQ(failures.Told(3).back(), "no-such-proxy.test:1080: the proxy refused the connection");
 }
