@@ -3,12 +3,15 @@
 // server), each straight to tinyproxy and through the relay in front of it, rounds taken in turn
 // in the same run; then the same through the relay to a SOCKS 5 proxy (microsocks); and, for the
 // cost of one hop through a thread of the program's, the relay answering by itself beside a bare
-// blocking thread that does the same.
+// blocking thread that does the same. Then requests kept alive on one connection to a web server
+// of the benchmark's own, straight and through the relay to microsocks; and 1000 connections at
+// once through that relay, each asking one request.
 //   relay_benchmark [DOWNLOADS [REQUESTS]]   (default 7 and 500)
 // Needs ZARNU_TEST_SERVICE (the service program) and ZARNU_TEST_HOST_TOOLS.
 
 #include "BenchSupport.h"
 #include "HostTools.h"
+#include "RecordingSite.h"
 #include "TestService.h"
 
 #include "core/ServiceUrl.h"
@@ -92,6 +95,45 @@ private:
     HANDLE thread_ = nullptr;
 };
 
+SOCKET Connect(unsigned short port, const char* address = "127.0.0.1")
+{
+    const SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = inet_addr(address);
+    connect(connection, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    return connection;
+}
+
+// Reads from `connection` until `end` has come; false where the connection ended first.
+bool ReadUntil(SOCKET connection, char end)
+{
+    char buffer[4096];
+    for (int count; (count = recv(connection, buffer, sizeof buffer, 0)) > 0;)
+        if (buffer[count - 1] == end)
+            return true;
+    return false;
+}
+
+// The mean time of `count` requests on one connection to `address`:`port`, each sent once the
+// answer before it has come (the site's answers end with ';').
+double KeptAliveMs(const char* address, unsigned short port, const std::string& request, int count)
+{
+    const SOCKET connection = Connect(port, address);
+    const LARGE_INTEGER start = Now();
+    for (int sent = 0; sent < count; ++sent) {
+        send(connection, request.data(), static_cast<int>(request.size()), 0);
+        if (!ReadUntil(connection, ';')) {
+            std::cerr << "a kept-alive request got no answer\n";
+            break;
+        }
+    }
+    const double ms = Milliseconds(start, Now()) / count;
+    closesocket(connection);
+    return ms;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -155,6 +197,30 @@ int main(int argc, char** argv)
                 Fetch("127.0.0.1", bare.Port(), small);
             bareAnswerMs.push_back(Milliseconds(bareStart, Now()) / (requests / 5));
         }
+        // Kept alive: the site straight, and through the relay to microsocks.
+        const RecordingSite site("S", "127.0.0.123", 8080);
+        const std::string serverForm = "GET /kept HTTP/1.1\r\nHost: " + site.Host() + "\r\n\r\n";
+        const std::string proxyForm = "GET http://" + site.Host() + "/kept HTTP/1.1\r\nHost: " + site.Host() + "\r\n\r\n";
+        std::vector<double> keptStraightMs, keptRelayedMs;
+        for (int round = 0; round < 5; ++round) {
+            keptStraightMs.push_back(KeptAliveMs("127.0.0.123", 8080, serverForm, requests / 5));
+            keptRelayedMs.push_back(KeptAliveMs("127.0.0.1", socksRelay.Port(), proxyForm, requests / 5));
+        }
+        // A thousand at once through the relay.
+        constexpr int kCrowd = 1000;
+        std::vector<SOCKET> crowd;
+        const LARGE_INTEGER crowdStart = Now();
+        for (int link = 0; link < kCrowd; ++link) {
+            crowd.push_back(Connect(socksRelay.Port()));
+            send(crowd.back(), proxyForm.data(), static_cast<int>(proxyForm.size()), 0);
+        }
+        int answered = 0;
+        for (const SOCKET link : crowd)
+            answered += ReadUntil(link, ';') ? 1 : 0;
+        const double crowdMs = Milliseconds(crowdStart, Now());
+        for (const SOCKET link : crowd)
+            closesocket(link);
+
         std::printf("a 10 MB download, median of %d:\n", downloads);
         for (int way = 0; way < 3; ++way)
             std::printf("  %-44s %8.1f ms (%+.1f %%)\n", ways[way].name, Median(downloadMs[way]),
@@ -166,6 +232,12 @@ int main(int argc, char** argv)
         std::printf("  %-44s %8.3f ms\n", "the relay's own answer (it has no upstream)", Median(ownAnswerMs));
         std::printf("  %-44s %8.3f ms: one hop through a thread of this process\n",
                     "the same answer from a bare blocking thread", Median(bareAnswerMs));
+        std::printf("requests kept alive on one connection, %d each (median of five rounds' means):\n", requests);
+        std::printf("  %-44s %8.3f ms\n", "straight to the site", Median(keptStraightMs));
+        std::printf("  %-44s %8.3f ms (%+.3f ms)\n", "through the relay to microsocks (SOCKS 5)", Median(keptRelayedMs),
+                    Median(keptRelayedMs) - Median(keptStraightMs));
+        std::printf("%d connections at once through the relay to microsocks, a request each: %d answered in %.0f ms\n",
+                    kCrowd, answered, crowdMs);
     } catch (const std::exception& error) {
         std::cerr << "relay_benchmark: " << error.what() << "\n";
         return 1;
