@@ -1,7 +1,8 @@
 #pragma once
 // A web server of the test's own, on one address of the loopback: it keeps every connection
 // open whatever the request says (as a careless site does), answers each request with its name
-// and the request's path, and records every request whole, body and all, in the order it came.
+// and the request's path, and records every request whole, body and all, in the order it came,
+// and the address it came from.
 // Everything it starts ends with it.
 
 #include "win/UniqueSocket.h"
@@ -52,6 +53,12 @@ public:
         const std::lock_guard<std::mutex> hold(lock_);
         return requests_;
     }
+    // The address each request came from, in the same order.
+    std::vector<std::string> Callers() const
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return callers_;
+    }
     std::size_t Connections() const
     {
         const std::lock_guard<std::mutex> hold(lock_);
@@ -62,16 +69,19 @@ private:
     void Accept()
     {
         for (;;) {
-            UniqueSocket caller(accept(listener_.get(), nullptr, nullptr));
+            sockaddr_in from{};
+            int length = sizeof from;
+            UniqueSocket caller(accept(listener_.get(), reinterpret_cast<sockaddr*>(&from), &length));
             if (!caller)
                 return;
             const std::lock_guard<std::mutex> hold(lock_);
             open_.push_back(caller.get());
-            serving_.emplace_back([this, owned = std::make_shared<UniqueSocket>(std::move(caller))] { Serve(owned->get()); });
+            serving_.emplace_back([this, address = std::string(inet_ntoa(from.sin_addr)),
+                                   owned = std::make_shared<UniqueSocket>(std::move(caller))] { Serve(owned->get(), address); });
         }
     }
 
-    void Serve(SOCKET caller)
+    void Serve(SOCKET caller, const std::string& address)
     {
         std::string received;
         for (;;) {
@@ -97,6 +107,7 @@ private:
             {
                 const std::lock_guard<std::mutex> hold(lock_);
                 requests_.push_back(received.substr(0, whole));
+                callers_.push_back(address);
             }
             received.erase(0, whole);
             const std::string body = name_ + ":" + path + ";";
@@ -124,4 +135,5 @@ private:
     std::vector<SOCKET> open_;
     std::vector<std::thread> serving_;
     std::vector<std::string> requests_;
+    std::vector<std::string> callers_;
 };

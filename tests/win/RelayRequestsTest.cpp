@@ -6,6 +6,9 @@
 
 #include "relay/Relay.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace browser;
 
 namespace {
@@ -86,4 +89,41 @@ TEST(RelayRequests, IdleCrowdsDoNotStarveTheBrowserAndAFailedRelayFailsClosed)
     afterwards.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() + "\r\n\r\n");
     EXPECT_EQ(afterwards.ReadUntil().rfind("HTTP/1.1 502 ", 0), 0u);
     EXPECT_EQ(failures.Told(1), std::vector<std::string>{": " + std::string(PathFailureText(PathFailure::RelayBroke))});
+}
+
+// However the browser keeps the relay busy, a connection opened after a switch goes through the
+// new proxy, never the one left: counted at the site, which sees each proxy's own address.
+TEST(RelayRequests, NoConnectionOpenedAfterASwitchGoesThroughTheProxyLeft)
+{
+    const host::Microsocks first{"127.0.0.136", 1080};
+    const host::Microsocks second{"127.0.0.137", 1080};
+    const RecordingSite site("S", "127.0.0.138", 8080);
+    Relay relay;
+    ASSERT_TRUE(relay.SetUpstream(first.Host(), ProxyKind::Socks5));
+    std::atomic<bool> busy{true};
+    std::thread load([&] {
+        while (busy) {
+            Browser browsing(relay.Port());
+            browsing.Send(Get(site, "/load", "L"));
+            browsing.ReadUntil(";");
+        }
+    });
+    int wrong = 0;
+    for (int switchNumber = 0; switchNumber < 100; ++switchNumber) {
+        const bool toSecond = switchNumber % 2 == 0;
+        ASSERT_TRUE(relay.SetUpstream((toSecond ? second : first).Host(), ProxyKind::Socks5));
+        Browser browser(relay.Port());
+        const std::string path = "/after-switch-" + std::to_string(switchNumber);
+        browser.Send(Get(site, path, "S"));
+        EXPECT_NE(browser.ReadUntil(";").find(path), std::string::npos) << switchNumber;
+        const auto requests = site.Requests();
+        const auto callers = site.Callers();
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            if (requests[i].find("GET " + path + " ") == 0 && callers[i] != (toSecond ? "127.0.0.137" : "127.0.0.136"))
+                ++wrong;
+    }
+    busy = false;
+    load.join();
+    EXPECT_EQ(wrong, 0) << "connections opened after a switch that reached the proxy left";
+    EXPECT_GT(site.Requests().size(), 200u) << "the browser's load went on meanwhile";
 }
