@@ -66,6 +66,17 @@ bool FromLoopback(const sockaddr_storage& caller)
            (std::memcmp(address.s6_addr, mapped, 12) == 0 && address.s6_addr[12] == 127);
 }
 
+// The caller's address (its bytes), as its share of the relay is counted.
+std::string CallerOf(const sockaddr_storage& caller)
+{
+    if (caller.ss_family == AF_INET6) {
+        const in6_addr& address = reinterpret_cast<const sockaddr_in6&>(caller).sin6_addr;
+        return std::string(reinterpret_cast<const char*>(address.s6_addr), sizeof address.s6_addr);
+    }
+    const in_addr& address = reinterpret_cast<const sockaddr_in&>(caller).sin_addr;
+    return std::string(reinterpret_cast<const char*>(&address), sizeof address);
+}
+
 } // namespace
 
 struct Relay::Shared {
@@ -78,6 +89,7 @@ struct Relay::Shared {
     std::mutex lock;
     std::shared_ptr<const Upstream> upstream;
     bool ending = false;
+    std::size_t mostLinks = Relay::kMostLinks;
     bool breakNow = false; // for tests: the relay's thread fails as if its work had thrown
     UniqueKernelHandle broken{CreateEventA(nullptr, TRUE, FALSE, nullptr)}; // set once it has
 
@@ -108,6 +120,7 @@ public:
             // No way through any proxy is left open, and the browser is answered 502 from now on,
             // never let through directly.
             links_.clear();
+            callers_.clear();
             SetEvent(shared_->broken.get());
             Tell(std::string(), PathFailure::RelayBroke);
             AnswerEveryCaller();
@@ -202,27 +215,35 @@ private:
             u_long nonBlocking = 1;
             if (!FromLoopback(caller) || ioctlsocket(browser.get(), FIONBIO, &nonBlocking) != 0)
                 continue; // closed unanswered
-            if (links_.size() >= Relay::kMostLinks)
+            if (links_.size() >= shared_->mostLinks)
                 MakeRoom();
             links_.push_back(std::make_unique<RelayLink>(std::move(browser), now));
+            callers_.push_back(CallerOf(caller));
             // A browser sends its request with the connection: it is read now, not after a wait.
             links_.back()->Advance(RelayLink::kRead | RelayLink::kWrite, 0, latest_, now);
             Told(*links_.back());
         }
     }
 
-    // The relay is full: the link quiet longest goes, so that no crowd of idle connections keeps
-    // a new one out. The owner hears of it once a second at most.
+    // The relay is full: of the caller that holds the most links, the link quiet longest goes, so
+    // that no crowd of idle connections keeps a new one out and no caller holds more than its
+    // share. The owner hears of it once a second at most.
     void MakeRoom()
     {
         Sweep();
-        if (links_.size() < Relay::kMostLinks)
+        if (links_.size() < shared_->mostLinks)
             return;
-        const auto quietest = std::min_element(links_.begin(), links_.end(), [](const auto& a, const auto& b) {
-            return a->LastMoved() < b->LastMoved();
-        });
-        (*quietest)->Close();
-        links_.erase(quietest);
+        std::unordered_map<std::string, std::size_t> held;
+        for (const std::string& caller : callers_)
+            ++held[caller];
+        const std::string greediest =
+            std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; })->first;
+        std::size_t quietest = links_.size();
+        for (std::size_t link = 0; link < links_.size(); ++link)
+            if (callers_[link] == greediest && (quietest == links_.size() || links_[link]->LastMoved() < links_[quietest]->LastMoved()))
+                quietest = link;
+        links_[quietest]->Close();
+        Sweep();
         const ULONGLONG now = GetTickCount64();
         if (now - lastFullTold_ >= 1000 || !lastFullTold_) {
             lastFullTold_ = now;
@@ -261,8 +282,17 @@ private:
 
     void Sweep()
     {
-        links_.erase(std::remove_if(links_.begin(), links_.end(), [](const auto& link) { return link->Ended(); }),
-                     links_.end());
+        std::size_t kept = 0;
+        for (std::size_t link = 0; link < links_.size(); ++link)
+            if (!links_[link]->Ended()) {
+                if (kept != link) {
+                    links_[kept] = std::move(links_[link]);
+                    callers_[kept] = std::move(callers_[link]);
+                }
+                ++kept;
+            }
+        links_.resize(kept);
+        callers_.resize(kept);
     }
 
     // What is left when the relay's own work has failed: every caller is answered 502 and
@@ -299,6 +329,7 @@ private:
         return shared_->upstream;
     };
     std::vector<std::unique_ptr<RelayLink>> links_;
+    std::vector<std::string> callers_; // each link's caller's address, as CallerOf gives it
     std::vector<WSAPOLLFD> polled_;
     std::unordered_map<SOCKET, unsigned> ready_;
     ULONGLONG lastFullTold_ = 0;
@@ -313,8 +344,9 @@ unsigned WINAPI RunLoop(void* loop)
 
 } // namespace
 
-Relay::Relay(OpeningFailed openingFailed, unsigned short port) : shared_(std::make_shared<Shared>())
+Relay::Relay(OpeningFailed openingFailed, unsigned short port, std::size_t mostLinks) : shared_(std::make_shared<Shared>())
 {
+    shared_->mostLinks = std::min(mostLinks, kMostLinks);
     shared_->openingFailed = std::move(openingFailed);
     shared_->listener = BoundSocket(SOCK_STREAM, port, "The relay cannot listen");
     shared_->wake = BoundSocket(SOCK_DGRAM, 0, "The relay cannot listen");

@@ -31,7 +31,8 @@ public:
 
     // Listens on 127.0.0.1:`port` (0: a port the system picks). Raises std::runtime_error when it
     // cannot listen or no thread can be had.
-    explicit Relay(OpeningFailed openingFailed = {}, unsigned short port = 0);
+    // `mostLinks`: fewer than kMostLinks, for tests.
+    explicit Relay(OpeningFailed openingFailed = {}, unsigned short port = 0, std::size_t mostLinks = kMostLinks);
     // Closes every connection and waits for the thread.
     ~Relay();
     Relay(const Relay&) = delete;

@@ -101,13 +101,17 @@ TEST(RelayRequests, NoConnectionOpenedAfterASwitchGoesThroughTheProxyLeft)
     Relay relay;
     ASSERT_TRUE(relay.SetUpstream(first.Host(), ProxyKind::Socks5));
     std::atomic<bool> busy{true};
+    std::atomic<int> loaded{0};
     std::thread load([&] {
         while (busy) {
             Browser browsing(relay.Port());
             browsing.Send(Get(site, "/load", "L"));
             browsing.ReadUntil(";");
+            ++loaded;
         }
     });
+    while (loaded == 0)
+        Sleep(1); // the load is under way before the first switch
     int wrong = 0;
     for (int switchNumber = 0; switchNumber < 100; ++switchNumber) {
         const bool toSecond = switchNumber % 2 == 0;
@@ -125,5 +129,23 @@ TEST(RelayRequests, NoConnectionOpenedAfterASwitchGoesThroughTheProxyLeft)
     busy = false;
     load.join();
     EXPECT_EQ(wrong, 0) << "connections opened after a switch that reached the proxy left";
-    EXPECT_GT(site.Requests().size(), 200u) << "the browser's load went on meanwhile";
+}
+
+// When the relay is full, the caller holding the most links gives up its quietest: another
+// caller's older connection stays, and the relay says it was full.
+TEST(RelayRequests, AFullRelayMakesRoomFromTheCallerHoldingTheMost)
+{
+    const TestService service{"127.0.0.1"};
+    const host::Microsocks socks{"127.0.0.139", 1080};
+    Failures failures;
+    Relay relay(failures.Recorder(), 0, 32);
+    ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
+    Browser browser(relay.Port()); // the quietest of all, but its caller holds one link
+    std::vector<std::unique_ptr<Browser>> crowd;
+    for (int i = 0; i < 40; ++i)
+        crowd.push_back(std::make_unique<Browser>(relay.Port(), "127.0.0.9"));
+    browser.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() +
+                 "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(Caller(browser.ReadUntil()), "127.0.0.139");
+    EXPECT_EQ(failures.Told(1), std::vector<std::string>{socks.Host() + ": " + PathFailureText(PathFailure::RelayFull)});
 }
