@@ -413,8 +413,12 @@ void RelayLink::MoveAnswer()
         }
         Move(fromUpstream_, count, toBrowser_);
     }
-    if (!upstreamEnded_ || (answer_ && !answer_->body.Ended() && !fromUpstream_.empty()))
-        return;
+    if (upstreamEnded_ && !(answer_ && !answer_->body.Ended() && !fromUpstream_.empty()))
+        UpstreamEnded();
+}
+
+void RelayLink::UpstreamEnded()
+{
     // The server has ended its way, and all it sent is on its way to the browser.
     if (answer_ && answer_->body.EndsWithTheConnection()) {
         answer_->body = BodyReader::None(); // whole now

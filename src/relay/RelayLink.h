@@ -97,6 +97,7 @@ private:
     void Exchange(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now);
     void MoveBody();
     void MoveAnswer();
+    void UpstreamEnded();
     void AnswerEnded(const LatestUpstream& latest, ULONGLONG now);
     void Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG now);
     void Linger(unsigned browserReady, ULONGLONG now);
