@@ -99,22 +99,39 @@ void RelayLink::Advance(unsigned browserReady, unsigned upstreamReady, const Lat
     // Each phase goes on into the next at once where it can: a socket has room to write far more
     // often than not, and trying costs less than another wait.
     if (phase_ == Phase::ReadingHead) {
-        if (upstream_ && (upstreamReady & (kRead | kFailed))) {
-            // A kept way that the server ends, or speaks on unasked, is no way for the next request.
-            upstream_.reset();
-            way_.clear();
-        }
+        ReadHead(browserReady, upstreamReady, latest, now);
         upstreamReady = 0;
-        if (browserReady & kRead) {
-            if (ReadBrowser())
-                lastMoved_ = now;
-            if (failedIo_) {
-                Close();
-                return;
-            }
-        }
-        NextRequest(latest, now);
     }
+    if (phase_ == Phase::Connecting || phase_ == Phase::Opening)
+        upstreamReady = Open(upstreamReady, now);
+    if (phase_ == Phase::Exchanging)
+        Exchange(browserReady, upstreamReady, latest, now);
+    if (phase_ == Phase::Passing)
+        Pass(browserReady, upstreamReady, now);
+    if (phase_ == Phase::Answering)
+        Linger(browserReady, now);
+}
+
+void RelayLink::ReadHead(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now)
+{
+    if (upstream_ && (upstreamReady & (kRead | kFailed))) {
+        // A kept way that the server ends, or speaks on unasked, is no way for the next request.
+        upstream_.reset();
+        way_.clear();
+    }
+    if (browserReady & kRead) {
+        if (ReadBrowser())
+            lastMoved_ = now;
+        if (failedIo_) {
+            Close();
+            return;
+        }
+    }
+    NextRequest(latest, now);
+}
+
+unsigned RelayLink::Open(unsigned upstreamReady, ULONGLONG now)
+{
     if (phase_ == Phase::Connecting) {
         if (upstreamReady & kFailed) {
             FailOpening("502 Bad Gateway", PathFailure::ProxyRefused);
@@ -123,21 +140,16 @@ void RelayLink::Advance(unsigned browserReady, unsigned upstreamReady, const Lat
             upstreamReady = 0;
         }
     }
-    if (phase_ == Phase::Opening) {
-        if (toUpstream_.empty() && (upstreamReady & (kRead | kFailed)))
-            StepRead();
-        if (phase_ == Phase::Opening && !toUpstream_.empty() && !WriteFrom(upstream_.get(), toUpstream_))
-            FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
-        if (phase_ == Phase::Opening && step_ == steps_.size())
-            WayOpen(now);
-        upstreamReady = phase_ == Phase::Opening ? 0 : kRead | kWrite;
-    }
-    if (phase_ == Phase::Exchanging)
-        Exchange(browserReady, upstreamReady, latest, now);
-    if (phase_ == Phase::Passing)
-        Pass(browserReady, upstreamReady, now);
-    if (phase_ == Phase::Answering)
-        Linger(browserReady, now);
+    if (phase_ != Phase::Opening)
+        return upstreamReady;
+    if (toUpstream_.empty() && (upstreamReady & (kRead | kFailed)))
+        StepRead();
+    if (phase_ == Phase::Opening && !toUpstream_.empty() && !WriteFrom(upstream_.get(), toUpstream_))
+        FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
+    if (phase_ == Phase::Opening && step_ == steps_.size())
+        WayOpen(now);
+    // An open way is tried at once: the far end's first bytes may have come with the last reply.
+    return phase_ == Phase::Opening ? 0 : kRead | kWrite;
 }
 
 void RelayLink::Expire(ULONGLONG now)

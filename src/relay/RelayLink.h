@@ -85,6 +85,10 @@ public:
 private:
     enum class Phase { ReadingHead, Holding, Connecting, Opening, Exchanging, Passing, Answering, Ended };
 
+    // What the browser sent, read while its next request's head comes.
+    void ReadHead(unsigned browserReady, unsigned upstreamReady, const LatestUpstream& latest, ULONGLONG now);
+    // The way through the upstream, connected and opened step by step; what to try on it next.
+    unsigned Open(unsigned upstreamReady, ULONGLONG now);
     // The next request's head, where it is whole, tells where it goes.
     void NextRequest(const LatestUpstream& latest, ULONGLONG now);
     void Route(const std::shared_ptr<const Upstream>& upstream, ULONGLONG now);
