@@ -157,3 +157,8 @@ ServiceConfig ReadServiceConfig(const fs::path& path)
             throw ConfigError(path.string() + ": '" + required + "' is missing");
     return config;
 }
+
+unsigned ServingThreads(unsigned cores)
+{
+    return std::clamp(cores, 2u, kMostServingThreads);
+}

@@ -78,3 +78,9 @@ public:
 // Reads and checks the file `path`: every key known, every value valid, every file named there
 // readable. Raises ConfigError.
 ServiceConfig ReadServiceConfig(const std::filesystem::path& path);
+
+// The threads that serve requests on a machine of `cores` cores (0: not known): one a core, at
+// least two, and at most kMostServingThreads, so that the unit's bound on tasks holds on any
+// machine (beside them run the log's thread and the main thread's own work).
+constexpr unsigned kMostServingThreads = 16;
+unsigned ServingThreads(unsigned cores);

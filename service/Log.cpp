@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <condition_variable>
@@ -74,8 +76,14 @@ private:
             }
             for (std::size_t done = 0; done < batch.size();) {
                 const ssize_t wrote = ::write(STDOUT_FILENO, batch.data() + done, batch.size() - done);
-                if (wrote <= 0)
-                    break; // standard output is gone: the lines are lost, the service goes on
+                if (wrote <= 0) {
+                    // Standard output is gone: the lines are lost and counted, the service goes on.
+                    const std::size_t lost = static_cast<std::size_t>(
+                        std::count(batch.begin() + static_cast<std::ptrdiff_t>(done), batch.end(), '\n'));
+                    const std::lock_guard<std::mutex> hold(lock_);
+                    dropped_ += lost;
+                    break;
+                }
                 done += static_cast<std::size_t>(wrote);
             }
         }

@@ -21,6 +21,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -131,7 +132,7 @@ int Serve(const ServiceConfig& config)
     boost::asio::steady_timer reload(io);
     LookAgainEvery(reload, std::chrono::seconds(config.reloadIntervalSeconds), files);
     server.Start();
-    std::vector<std::thread> threads(std::max(2u, std::thread::hardware_concurrency()) - 1);
+    std::vector<std::thread> threads(ServingThreads(std::thread::hardware_concurrency()) - 1);
     for (std::thread& thread : threads)
         thread = std::thread([&io] { io.run(); });
     io.run();
@@ -148,6 +149,8 @@ int main(int argc, char** argv)
 {
     if (argc != 3)
         return Usage();
+    // A standard output whose reader has gone makes a write fail, not the service end.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::string option = argv[1];
     try {
         if (option == "--public-key") {

@@ -290,4 +290,22 @@ TEST_F(AbuseTest, AStalledStandardOutputHoldsUpNeitherRequestsNorTheEnd)
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(2500));
 }
 
+// Standard output whose reader has gone: the lines are lost, the service is not.
+TEST_F(AbuseTest, AStandardOutputWithoutReaderEndsNothing)
+{
+    const auto service = Start("page_rate_limit = 100000\n", ServiceProcess::Output::StalledPipe);
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    service->CloseOutput();
+    httplib::Client client("127.0.0.1", service->Port());
+    client.set_read_timeout(2, 0);
+    for (int request = 0; request < 20; ++request) {
+        const auto answer = client.Get(IpCheckPagePath);
+        ASSERT_TRUE(answer) << "request " << request << ": " << service->Errors();
+        EXPECT_EQ(answer->status, 200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // each line written on its own
+    }
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->AwaitEnd(std::chrono::seconds(5)), 0);
+}
+
 } // namespace

@@ -1,9 +1,13 @@
 // The service's parts that decide alone: rate limits, callers, log fields.
 #include "Caller.h"
+#include "Config.h"
 #include "Log.h"
 #include "RateLimit.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -70,3 +74,20 @@ TEST(LogField, NothingInAFieldCanEndItOrTheLineOrPassForNoValue)
 }
 
 } // namespace
+
+// The service's threads stay within the unit's bound on tasks on a machine of any size.
+TEST(ServingThreads, OneACoreWithinTheUnitsBoundOnTasks)
+{
+    EXPECT_EQ(ServingThreads(0), 2u);
+    EXPECT_EQ(ServingThreads(1), 2u);
+    EXPECT_EQ(ServingThreads(8), 8u);
+    EXPECT_EQ(ServingThreads(256), kMostServingThreads);
+    std::ifstream unit(ZARNU_SERVICE_UNIT);
+    std::string line;
+    unsigned tasksMax = 0;
+    while (std::getline(unit, line))
+        if (line.rfind("TasksMax=", 0) == 0)
+            tasksMax = static_cast<unsigned>(std::stoul(line.substr(9)));
+    // Beside the serving threads: the main thread, the log's, and room for what a library starts.
+    EXPECT_GE(tasksMax, kMostServingThreads + 8) << ZARNU_SERVICE_UNIT;
+}

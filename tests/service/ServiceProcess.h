@@ -152,6 +152,14 @@ public:
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
+    // The pipe's reader goes away: whatever the service writes from now on has no reader.
+    void CloseOutput()
+    {
+        if (stalled_ >= 0)
+            close(stalled_);
+        stalled_ = -1;
+    }
+
     bool Running() const { return port_ != 0; }
     int Port() const { return port_; }
     std::string Log()
