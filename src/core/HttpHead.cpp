@@ -95,3 +95,28 @@ std::optional<std::uint64_t> ContentLength(std::string_view digits)
         length = length * 10 + static_cast<unsigned>(digit - '0');
     return length;
 }
+
+bool FramingFields::ConnectionSays(std::string_view token) const
+{
+    return std::any_of(connection.begin(), connection.end(), [&](std::string_view value) { return ListHolds(value, token); });
+}
+
+FramingFields ReadFramingFields(const std::vector<std::string_view>& lines, bool withProxyConnection)
+{
+    FramingFields fields;
+    for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
+        const std::string_view text = lines[line];
+        if (auto value = FieldValue(text, "Connection")) {
+            fields.connection.push_back(*value);
+        } else if (auto proxyValue = withProxyConnection ? FieldValue(text, "Proxy-Connection") : std::nullopt) {
+            fields.connection.push_back(*proxyValue);
+        } else if (auto length = FieldValue(text, "Content-Length")) {
+            fields.lengthsDiffer = fields.lengthsDiffer || (fields.length && *fields.length != *length);
+            fields.length = length;
+        } else if (auto coding = FieldValue(text, "Transfer-Encoding")) {
+            fields.codingTwice = fields.codingTwice || fields.coding.has_value();
+            fields.coding = coding;
+        }
+    }
+    return fields;
+}

@@ -32,3 +32,17 @@ bool ListHolds(std::string_view value, std::string_view token);
 
 // A Content-Length's value; nullopt where it is no number of at most 18 digits.
 std::optional<std::uint64_t> ContentLength(std::string_view digits);
+
+// What a head's field lines (all but its first and its empty last) say of its connection and the
+// framing of its body.
+struct FramingFields {
+    std::vector<std::string_view> connection; // each "Connection" value (and "Proxy-Connection", where read)
+    std::optional<std::string_view> length;   // the last "Content-Length"
+    bool lengthsDiffer = false;
+    std::optional<std::string_view> coding;   // the last "Transfer-Encoding"
+    bool codingTwice = false;
+
+    // Whether a connection value holds `token` ("close", "keep-alive", a field's name).
+    bool ConnectionSays(std::string_view token) const;
+};
+FramingFields ReadFramingFields(const std::vector<std::string_view>& lines, bool withProxyConnection);

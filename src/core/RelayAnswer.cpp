@@ -3,39 +3,11 @@
 #include "core/HttpHead.h"
 
 #include <optional>
-#include <vector>
 
 namespace {
 
-// What an answer's header lines say of its connection and its body.
-struct AnswerFields {
-    bool saysClose = false;
-    bool saysKeepAlive = false;
-    std::optional<std::string_view> length;
-    bool lengthsDiffer = false;
-    std::optional<std::string_view> coding;
-};
-
-AnswerFields FieldsOf(const std::vector<std::string_view>& lines)
-{
-    AnswerFields fields;
-    for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
-        const std::string_view text = lines[line];
-        if (const auto value = FieldValue(text, "Connection")) {
-            fields.saysClose = fields.saysClose || ListHolds(*value, "close");
-            fields.saysKeepAlive = fields.saysKeepAlive || ListHolds(*value, "keep-alive");
-        } else if (const auto given = FieldValue(text, "Content-Length")) {
-            fields.lengthsDiffer = fields.lengthsDiffer || (fields.length && *fields.length != *given);
-            fields.length = given;
-        } else if (const auto codings = FieldValue(text, "Transfer-Encoding")) {
-            fields.coding = *codings;
-        }
-    }
-    return fields;
-}
-
 // Where the body of a final answer ends; false where its length cannot be read.
-bool FrameBody(const AnswerFields& fields, RelayAnswer& answer)
+bool FrameBody(const FramingFields& fields, RelayAnswer& answer)
 {
     if (fields.coding) {
         // Chunks where they are the last coding; any other body ends only with the connection.
@@ -75,9 +47,10 @@ RelayAnswer ReadRelayAnswer(std::string_view received, std::string_view method)
     answer.state = RelayAnswer::Whole;
     answer.length = end;
 
-    const AnswerFields fields = FieldsOf(*lines);
+    const FramingFields fields = ReadFramingFields(*lines, false);
     // HTTP/1.0 ends the connection unless it says otherwise; HTTP/1.1 keeps it unless it says so.
-    answer.lastOnConnection = fields.saysClose || (received.compare(0, 8, "HTTP/1.0") == 0 && !fields.saysKeepAlive);
+    answer.lastOnConnection = fields.ConnectionSays("close") ||
+                              (received.compare(0, 8, "HTTP/1.0") == 0 && !fields.ConnectionSays("keep-alive"));
     answer.switched = answer.status == 101;
     answer.interim = answer.status < 200 && !answer.switched;
     if (answer.status < 200 || method == "HEAD" || answer.status == 204 || answer.status == 304)

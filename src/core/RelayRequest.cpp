@@ -36,41 +36,11 @@ std::optional<RequestLine> ReadRequestLine(std::string_view line)
     return read;
 }
 
-// What the header lines say of the connection and the body.
-struct Fields {
-    std::vector<std::string_view> connection; // the values of "Connection" and "Proxy-Connection"
-    std::optional<std::string_view> length;
-    bool lengthsDiffer = false;
-    std::optional<std::string_view> coding;
-};
-Fields FieldsOf(const std::vector<std::string_view>& lines)
-{
-    Fields fields;
-    for (std::size_t line = 1; line + 1 < lines.size(); ++line) {
-        if (auto value = FieldValue(lines[line], "Connection"))
-            fields.connection.push_back(*value);
-        else if (auto proxyValue = FieldValue(lines[line], "Proxy-Connection"))
-            fields.connection.push_back(*proxyValue);
-        else if (auto length = FieldValue(lines[line], "Content-Length")) {
-            fields.lengthsDiffer = fields.lengthsDiffer || (fields.length && *fields.length != *length);
-            fields.length = length;
-        } else if (auto coding = FieldValue(lines[line], "Transfer-Encoding"))
-            fields.coding = fields.coding ? std::string_view("twice") : *coding;
-    }
-    return fields;
-}
-
-bool ConnectionSays(const Fields& fields, std::string_view token)
-{
-    return std::any_of(fields.connection.begin(), fields.connection.end(),
-                       [&](std::string_view value) { return ListHolds(value, token); });
-}
-
 // Where the body ends; nullopt where that cannot be told for sure.
-std::optional<BodyReader> BodyOf(const Fields& fields)
+std::optional<BodyReader> BodyOf(const FramingFields& fields)
 {
     if (fields.coding)
-        return !fields.length && EqualNoCase(*fields.coding, "chunked") ? std::optional(BodyReader::Chunked())
+        return !fields.length && !fields.codingTwice && EqualNoCase(*fields.coding, "chunked") ? std::optional(BodyReader::Chunked())
                                                                         : std::nullopt;
     if (!fields.length)
         return BodyReader::None();
@@ -82,18 +52,18 @@ std::optional<BodyReader> BodyOf(const Fields& fields)
 
 // A field that goes no further than the relay: meant for a proxy, for the connection, or named
 // by "Connection".
-bool HopByHop(std::string_view line, const Fields& fields)
+bool HopByHop(std::string_view line, const FramingFields& fields)
 {
     if (StartsWithNoCase(line, "Proxy-") || FieldValue(line, "Connection") || FieldValue(line, "Keep-Alive"))
         return true;
     const std::string_view name = line.substr(0, line.find(':'));
-    return ConnectionSays(fields, name);
+    return fields.ConnectionSays(name);
 }
 
 // The head as the server at `authority` is asked for `path`: the request line in origin form, the
 // header lines that are not hop-by-hop, a Host line where none came.
 std::string ServerHead(const RequestLine& request, std::string_view path, std::string_view authority,
-                       const std::vector<std::string_view>& lines, const Fields& fields, bool last)
+                       const std::vector<std::string_view>& lines, const FramingFields& fields, bool last)
 {
     std::string head = std::string(request.method) + " " + (path.front() == '?' ? "/" : "") + std::string(path) + " " +
                        std::string(request.version) + "\r\n";
@@ -120,7 +90,7 @@ std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
     const auto requestLine = ReadRequestLine(lines->front());
     if (!requestLine)
         return std::nullopt;
-    const Fields fields = FieldsOf(*lines);
+    const FramingFields fields = ReadFramingFields(*lines, true);
 
     RelayRequest request;
     request.method = std::string(requestLine->method);
@@ -148,8 +118,8 @@ std::optional<RelayRequest> ReadRelayRequest(std::string_view head)
         return std::nullopt;
     request.host = where.host;
     request.port = where.port;
-    request.lastOnConnection = ConnectionSays(fields, "close") ||
-                               (requestLine->version == "HTTP/1.0" && !ConnectionSays(fields, "keep-alive"));
+    request.lastOnConnection = fields.ConnectionSays("close") ||
+                               (requestLine->version == "HTTP/1.0" && !fields.ConnectionSays("keep-alive"));
     if (!request.tunnel)
         request.serverHead = ServerHead(*requestLine, path, authority, *lines, fields, request.lastOnConnection);
     return request;
