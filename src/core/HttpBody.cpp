@@ -27,34 +27,36 @@ std::size_t BodyReader::Take(std::string_view bytes)
             continue;
         }
         // A line, byte by byte up to its LF: lines are short, data goes above in one piece.
-        line_ += rest.front();
+        TakeLineByte(rest.front());
         ++taken;
-        if (state_ == State::DataEnd) {
-            if (line_ == "\r\n")
-                state_ = State::SizeLine, line_.clear();
-            else if (line_ != "\r")
-                state_ = State::Broken;
-            continue;
-        }
-        if (state_ == State::Trailer && ++trailerBytes_ > kMostTrailerBytes) {
-            state_ = State::Broken;
-            continue;
-        }
-        if (state_ == State::SizeLine && line_.size() > kMostSizeLineBytes) {
-            state_ = State::Broken;
-            continue;
-        }
-        if (line_.back() != '\n')
-            continue;
-        if (line_.size() < 2 || line_[line_.size() - 2] != '\r')
-            state_ = State::Broken;
-        else if (state_ == State::SizeLine)
-            SizeLineRead();
-        else if (line_ == "\r\n")
-            state_ = State::Ended; // the trailer's empty line
-        line_.clear();
     }
     return taken;
+}
+
+void BodyReader::TakeLineByte(char byte)
+{
+    line_ += byte;
+    if (state_ == State::DataEnd) {
+        if (line_ == "\r\n")
+            state_ = State::SizeLine, line_.clear();
+        else if (line_ != "\r")
+            state_ = State::Broken;
+        return;
+    }
+    if ((state_ == State::Trailer && ++trailerBytes_ > kMostTrailerBytes) ||
+        (state_ == State::SizeLine && line_.size() > kMostSizeLineBytes)) {
+        state_ = State::Broken;
+        return;
+    }
+    if (line_.back() != '\n')
+        return;
+    if (line_.size() < 2 || line_[line_.size() - 2] != '\r')
+        state_ = State::Broken;
+    else if (state_ == State::SizeLine)
+        SizeLineRead();
+    else if (line_ == "\r\n")
+        state_ = State::Ended; // the trailer's empty line
+    line_.clear();
 }
 
 void BodyReader::SizeLineRead()

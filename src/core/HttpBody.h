@@ -33,6 +33,8 @@ private:
     enum class State { SizeLine, Data, DataEnd, Trailer, Ended, Broken };
 
     BodyReader(Framing framing, std::uint64_t length);
+    // One byte of a line: a size line, the CR LF after a chunk's data, or the trailer's.
+    void TakeLineByte(char byte);
     // The chunk's size line, whole in line_: its data follows, or the trailer for the last.
     void SizeLineRead();
 

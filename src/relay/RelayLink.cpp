@@ -515,10 +515,14 @@ void RelayLink::Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG no
         if (moved)
             lastMoved_ = now;
     }
-    if (failedIo_) {
+    if (failedIo_)
         Close();
-        return;
-    }
+    else
+        PassEnds(now);
+}
+
+void RelayLink::PassEnds(ULONGLONG now)
+{
     // A side's end goes on to the other once what it sent is through; the link ends with both.
     if (browserEnded_ && toUpstream_.empty() && !upstreamShut_) {
         shutdown(upstream_.get(), SD_SEND);

@@ -104,6 +104,7 @@ private:
     void UpstreamEnded();
     void AnswerEnded(const LatestUpstream& latest, ULONGLONG now);
     void Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG now);
+    void PassEnds(ULONGLONG now);
     void Linger(unsigned browserReady, ULONGLONG now);
     // The browser is told `status` (a status line's code and text) and why, and the link ends
     // once it has taken it.
