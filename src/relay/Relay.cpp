@@ -113,6 +113,7 @@ public:
                 Wait();
                 const ULONGLONG now = GetTickCount64();
                 AdvanceLinks(now);
+                HoldWithinBound();
                 Accept(now);
                 Sweep();
             }
@@ -261,6 +262,16 @@ private:
             link->Expire(now);
             Told(*link);
         }
+    }
+
+    // Many downloads at once to slow readers would each hold a socket's worth for each side; past
+    // a bound in all, each holds no more than a request's head.
+    void HoldWithinBound()
+    {
+        std::size_t held = 0;
+        for (const auto& link : links_)
+            held += link->Held();
+        RelayLink::HoldLittle(held > Relay::kMostHeldInAll);
     }
 
     void Told(RelayLink& link)

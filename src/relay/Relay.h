@@ -23,6 +23,8 @@
 class Relay {
 public:
     static constexpr std::size_t kMostLinks = 4096;
+    // What its links hold in all before each holds no more than a request's head.
+    static constexpr std::size_t kMostHeldInAll = 64 * 1024 * 1024;
 
     // Runs on the relay's thread, for each connection whose way through `proxy` could not be
     // opened, or whose tunnel an HTTP `proxy` refused, with why; and when the relay is full or

@@ -6,8 +6,10 @@
 namespace {
 
 // What waits for a side at most: as much as a socket's buffers hold here, so that a download moves
-// in few calls.
+// in few calls; while the relay holds much in all, as much as a request's head.
 constexpr std::size_t kMostWaiting = 256 * 1024;
+constexpr std::size_t kMostWaitingWhenTight = kMostHeadBytes;
+thread_local std::size_t mostWaiting = kMostWaiting;
 constexpr const char* kTunnelOpen = "HTTP/1.1 200 Connection established\r\n\r\n";
 
 // Bytes are passed on as they come: no small write waits for the one before it to be acknowledged.
@@ -35,7 +37,7 @@ void Move(std::string& from, std::size_t count, std::string& to)
 
 std::size_t RoomIn(const std::string& buffer)
 {
-    return buffer.size() < kMostWaiting ? kMostWaiting - buffer.size() : 0;
+    return buffer.size() < mostWaiting ? mostWaiting - buffer.size() : 0;
 }
 
 std::string WayOf(const RelayRequest& request)
@@ -488,8 +490,10 @@ void RelayLink::Pass(unsigned browserReady, unsigned upstreamReady, ULONGLONG no
     // Until nothing moves: a side read from while it has more, every write tried while bytes wait.
     for (bool moved = true; moved && !failedIo_;) {
         moved = false;
-        if ((browserReady & kRead) && !browserEnded_ && RoomIn(toUpstream_))
-            moved = browserReady = ReadInto(browser_.get(), toUpstream_, browserEnded_, failedIo_) ? kRead : 0;
+        if ((browserReady & kRead) && !browserEnded_ && RoomIn(toUpstream_)) {
+            browserReady = ReadInto(browser_.get(), toUpstream_, browserEnded_, failedIo_) ? kRead : 0;
+            moved = browserReady != 0;
+        }
         if (!toUpstream_.empty()) {
             const std::size_t before = toUpstream_.size();
             failedIo_ = !WriteFrom(upstream_.get(), toUpstream_) || failedIo_;
@@ -637,5 +641,18 @@ bool RelayLink::WriteFrom(SOCKET to, std::string& from)
     if (count < 0)
         return WouldBlock();
     from.erase(0, static_cast<std::size_t>(count));
+    if (from.empty() && from.capacity() > mostWaiting)
+        std::string().swap(from); // what a download held goes back while the relay is tight
     return true;
+}
+
+void RelayLink::HoldLittle(bool little)
+{
+    mostWaiting = little ? kMostWaitingWhenTight : kMostWaiting;
+}
+
+std::size_t RelayLink::Held() const
+{
+    return head_.capacity() + replies_.capacity() + fromBrowser_.capacity() + toUpstream_.capacity() +
+           fromUpstream_.capacity() + toBrowser_.capacity();
 }

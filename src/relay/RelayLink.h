@@ -72,6 +72,11 @@ public:
     void Close();
 
     bool Ended() const { return phase_ == Phase::Ended; }
+    // The bytes that the link's buffers take.
+    std::size_t Held() const;
+    // While the relay holds much in all, each of its links on this thread reads only a little
+    // ahead of what it has passed on, and gives back what it held.
+    static void HoldLittle(bool little);
     // Once, right after the way through the upstream could not be opened (before the browser is
     // told), or an HTTP upstream refused a tunnel: why.
     std::optional<PathFailure> TakeFailure() { return std::exchange(failure_, std::nullopt); }

@@ -60,6 +60,10 @@ public:
     }
 
     void Send(const std::string& bytes) { send(socket_.get(), bytes.data(), static_cast<int>(bytes.size()), 0); }
+    // Sends nothing more; the answers still come.
+    void EndSending() { shutdown(socket_.get(), SD_SEND); }
+    // The relay ended the connection (not a read's wait running out).
+    bool Ended() const { return ended_; }
     // What comes until `end` has come, the connection ends, or 5 s pass.
     std::string ReadUntil(const std::string& end = {})
     {
@@ -67,6 +71,7 @@ public:
         char buffer[4096];
         while (end.empty() || read.find(end) == std::string::npos) {
             const int count = recv(socket_.get(), buffer, sizeof buffer, 0);
+            ended_ = count == 0;
             if (count <= 0)
                 break;
             read.append(buffer, static_cast<std::size_t>(count));
@@ -76,6 +81,7 @@ public:
 private:
     WinsockSession winsock_{MAKEWORD(2, 2)};
     UniqueSocket socket_;
+    bool ended_ = false;
 };
 
 inline std::string PortOf(const std::string& host)

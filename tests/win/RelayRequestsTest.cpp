@@ -59,6 +59,30 @@ TEST(RelayRequests, EachRequestOnAKeptConnectionGoesToItsOwnServer)
     EXPECT_EQ(b.Requests()[1].find("secret=A"), std::string::npos);
 }
 
+// A browser that has sent all it will (a half-close) still gets its answers through a SOCKS
+// proxy, in a tunnel and as a request, and then the connection ends.
+TEST(RelayRequests, ABrowsersHalfCloseGoesOnAndItsAnswersStillCome)
+{
+    const host::Dante socks{"127.0.0.136", 1080}; // it passes a half-close on, as microsocks does not
+    const RecordingSite site("H", "127.0.0.137", 8080);
+    Relay relay;
+    ASSERT_TRUE(relay.SetUpstream(socks.Host(), ProxyKind::Socks5));
+
+    Browser tunnel(relay.Port());
+    tunnel.Send("CONNECT " + site.Host() + " HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(tunnel.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+    tunnel.Send("GET /tunneled HTTP/1.1\r\nHost: " + site.Host() + "\r\n\r\n");
+    tunnel.EndSending();
+    EXPECT_NE(tunnel.ReadUntil().find("H:/tunneled;"), std::string::npos);
+    EXPECT_TRUE(tunnel.Ended()); // the site's end came through
+
+    Browser request(relay.Port());
+    request.Send(Get(site, "/asked", "H"));
+    request.EndSending();
+    EXPECT_NE(request.ReadUntil().find("H:/asked;"), std::string::npos);
+    EXPECT_TRUE(request.Ended());
+}
+
 // A thousand connections that never ask anything and 512 tunnels that pass nothing do not keep
 // the browser's next request from its answer; a relay whose work fails answers 502 and says so.
 TEST(RelayRequests, IdleCrowdsDoNotStarveTheBrowserAndAFailedRelayFailsClosed)
