@@ -77,11 +77,11 @@ void SetTrustedProxies(ServiceConfig& config, const std::string& where, const st
     std::size_t start = 0;
     while (start <= value.size()) {
         const std::size_t comma = std::min(value.find(',', start), value.size());
-        boost::system::error_code error;
-        const auto address = boost::asio::ip::make_address(Trimmed(value.substr(start, comma - start)), error);
-        if (error)
-            throw ConfigError(where + ": '" + key + "' must be addresses separated by commas, not '" + value + "'");
-        config.trustedProxies.push_back(address.to_string());
+        const auto network = ParseCallerNetwork(Trimmed(value.substr(start, comma - start)));
+        if (!network)
+            throw ConfigError(where + ": '" + key + "' must be addresses or ranges (address/bits) separated by commas, not '" +
+                              value + "'");
+        config.trustedProxies.push_back(*network);
         start = comma + 1;
     }
 }

@@ -27,8 +27,10 @@
 //                                   caller can use up an account's
 //   auth_failures = 10              failed authentications a minute per caller; beyond them, 429
 //   page_rate_limit = 600           what-is-my-IP pages a minute per caller
-//   trusted_proxies = 127.0.0.1     optional: reverse proxies in front of the service, whose
-//                                   callers are taken from X-Forwarded-For (comma-separated)
+//   trusted_proxies = 127.0.0.1     optional: reverse proxies in front of the service (addresses
+//                                   or ranges such as 10.0.0.0/8, comma-separated), whose callers
+//                                   are taken from X-Forwarded-For or Forwarded (see Caller.h);
+//                                   they have no share bound of their own
 //   least_list_share = 50           a new proxy list with fewer proxies than this share (in %) of
 //                                   the one served is refused, unless asked for with SIGHUP; a
 //                                   list with no proxy at all is always refused
@@ -36,6 +38,8 @@
 //   reload_interval = 5             seconds between looks at the files for changes
 //   shutdown_grace = 10             seconds that requests in flight get after SIGTERM (at most 25,
 //                                   within the unit's 30 s stop time)
+
+#include "Caller.h"
 
 #include <filesystem>
 #include <optional>
@@ -62,7 +66,7 @@ struct ServiceConfig {
     unsigned accountRateLimitPerMinute = 240;
     unsigned authFailuresPerMinute = 10;
     unsigned pageRateLimitPerMinute = 600;
-    std::vector<std::string> trustedProxies;
+    std::vector<CallerNetwork> trustedProxies;
     unsigned leastListSharePercent = 50;
     unsigned settleSeconds = 2;
     unsigned reloadIntervalSeconds = 5;

@@ -1,6 +1,6 @@
 #include "ConnectionRoom.h"
 
-#include <vector>
+#include <algorithm>
 
 bool ConnectionRoom::HasRoom() const
 {
@@ -14,50 +14,55 @@ unsigned ConnectionRoom::Open() const
     return open_;
 }
 
-std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::string& caller)
+std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::vector<std::string>& keys, bool shared)
 {
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        unsigned& theirs = callers_[caller];
-        if (open_ >= most_ || theirs >= perCaller_) {
-            if (theirs == 0)
-                callers_.erase(caller);
+        if (open_ >= most_)
             return nullptr;
-        }
-        ++theirs;
+        for (const std::string& key : keys)
+            if (const auto held = holding_.find(key); !shared && held != holding_.end() && held->second >= perCaller_)
+                return nullptr;
+        for (const std::string& key : keys)
+            ++holding_[key];
         ++open_;
     }
-    return std::make_unique<Place>(*this, caller);
+    return std::make_unique<Place>(*this, keys);
+}
+
+const std::string& ConnectionRoom::HolderOf(const Place& place) const
+{
+    return place.keys_.back();
 }
 
 void ConnectionRoom::Leave(Place& place)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (place.idleSince_)
-        idle_.erase(place.idleSince_);
+    if (place.waitingSince_)
+        waiting_.erase(place.waitingSince_);
     if (place.closing_)
         --closing_;
-    const auto caller = callers_.find(place.caller_);
-    if (caller != callers_.end() && --caller->second == 0)
-        callers_.erase(caller);
+    for (const std::string& key : place.keys_)
+        if (const auto held = holding_.find(key); held != holding_.end() && --held->second == 0)
+            holding_.erase(held);
     --open_;
 }
 
-void ConnectionRoom::MarkIdle(Place& place, const std::weak_ptr<IdleConnection>& connection)
+void ConnectionRoom::MarkWaiting(Place& place, const std::weak_ptr<ReclaimableConnection>& connection)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (place.idleSince_)
-        idle_.erase(place.idleSince_);
-    place.idleSince_ = nextIdle_++;
-    idle_.emplace(place.idleSince_, Idle{connection, &place});
+    if (place.waitingSince_)
+        waiting_.erase(place.waitingSince_);
+    place.waitingSince_ = nextWaiting_++;
+    waiting_.emplace(place.waitingSince_, Waiter{connection, &place});
 }
 
 void ConnectionRoom::MarkBusy(Place& place)
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (place.idleSince_)
-        idle_.erase(place.idleSince_);
-    place.idleSince_ = 0;
+    if (place.waitingSince_)
+        waiting_.erase(place.waitingSince_);
+    place.waitingSince_ = 0;
 }
 
 void ConnectionRoom::MarkSpared(Place& place)
@@ -69,37 +74,61 @@ void ConnectionRoom::MarkSpared(Place& place)
     }
 }
 
-bool ConnectionRoom::CloseOldestIdle()
+ConnectionRoom::Waiters::iterator ConnectionRoom::NextToReclaim(const std::unordered_map<std::string, unsigned>& taken)
 {
-    std::shared_ptr<IdleConnection> oldest;
+    auto next = waiting_.end();
+    unsigned most = 0;
+    for (auto waiter = waiting_.begin(); waiter != waiting_.end(); ++waiter) {
+        const std::string& holder = HolderOf(*waiter->second.place);
+        const auto held = holding_.find(holder);
+        const auto gone = taken.find(holder);
+        const unsigned holds = (held == holding_.end() ? 0 : held->second) - (gone == taken.end() ? 0 : gone->second);
+        if (next == waiting_.end() || holds > most) { // ties: the one waiting longest, met first
+            next = waiter;
+            most = holds;
+        }
+    }
+    return next;
+}
+
+bool ConnectionRoom::MakeRoom(unsigned waiting)
+{
+    std::vector<std::shared_ptr<ReclaimableConnection>> reclaimed;
     bool closing = false;
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        closing = closing_ > 0;
-        while (closing_ == 0 && !oldest && !idle_.empty()) {
-            oldest = idle_.begin()->second.connection.lock();
-            if (oldest) {
-                idle_.begin()->second.place->closing_ = true;
+        std::unordered_map<std::string, unsigned> taken;
+        const unsigned wanted = std::min(waiting, kMostReclaimedAtOnce);
+        while (closing_ < wanted && !waiting_.empty()) {
+            const auto next = NextToReclaim(taken);
+            if (auto connection = next->second.connection.lock()) {
+                next->second.place->closing_ = true;
+                next->second.place->waitingSince_ = 0; // closing: it is no longer anyone's to close
                 ++closing_;
+                ++taken[HolderOf(*next->second.place)];
+                reclaimed.push_back(std::move(connection));
             }
-            idle_.erase(idle_.begin()); // closing: it is no longer anyone's to close
+            waiting_.erase(next);
         }
+        closing = closing_ > 0;
     }
-    if (oldest)
-        oldest->CloseIdle();
-    return oldest != nullptr || closing;
+    for (const auto& connection : reclaimed)
+        connection->Reclaim();
+    return closing;
 }
 
-void ConnectionRoom::CloseAllIdle()
+void ConnectionRoom::ReclaimAll()
 {
-    std::vector<std::shared_ptr<IdleConnection>> all;
+    std::vector<std::shared_ptr<ReclaimableConnection>> all;
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        for (const auto& [order, idle] : idle_)
-            if (auto open = idle.connection.lock())
+        for (auto& [order, waiter] : waiting_) {
+            waiter.place->waitingSince_ = 0;
+            if (auto open = waiter.connection.lock())
                 all.push_back(std::move(open));
-        idle_.clear();
+        }
+        waiting_.clear();
     }
     for (const auto& connection : all)
-        connection->CloseIdle();
+        connection->Reclaim();
 }

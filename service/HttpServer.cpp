@@ -12,6 +12,9 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -42,6 +45,12 @@ struct HttpServer::Shared {
 namespace {
 
 constexpr std::uint64_t kMostBodyBytes = 1024;
+// A chunk's size line with its extensions, and the room that reading takes beside the head and
+// the body: a connection holds at most its head's bound and this.
+constexpr std::size_t kMostChunkLineBytes = 1024;
+// A request's head comes whole within this (or the request timeout, where that is shorter), from
+// its first byte.
+constexpr auto kMostHeadTime = std::chrono::seconds(5);
 constexpr unsigned kMostRequestsPerConnection = 1000;
 constexpr std::size_t kMostAccountBytes = 256;
 constexpr auto kFailureDelay = std::chrono::seconds(1);
@@ -72,12 +81,22 @@ std::optional<std::string> QueryValue(std::string_view target, std::string_view 
 }
 
 // One connection: requests read one after the other, each within the request timeout.
-class Connection : public IdleConnection, public std::enable_shared_from_this<Connection> {
+// The values of every `name` field of `request`, in order.
+std::vector<std::string_view> Lines(const Request& request, std::string_view name)
+{
+    std::vector<std::string_view> lines;
+    for (auto [field, end] = request.equal_range(beast::string_view(name.data(), name.size())); field != end; ++field)
+        lines.emplace_back(field->value().data(), field->value().size());
+    return lines;
+}
+
+class Connection : public ReclaimableConnection, public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared, bool tunnelSide, std::string peer,
                std::unique_ptr<ConnectionRoom::Place> place)
         : stream_(std::move(socket)), shared_(std::move(shared)), tunnelSide_(tunnelSide), peer_(std::move(peer)),
-          caller_(peer_), place_(std::move(place)), delay_(stream_.get_executor())
+          caller_(peer_), place_(std::move(place)), delay_(stream_.get_executor()),
+          buffer_(shared_->config.maxHeaderBytes + kMostBodyBytes + kMostChunkLineBytes)
     {
     }
 
@@ -88,28 +107,27 @@ public:
         parser_.emplace();
         parser_->header_limit(shared_->config.maxHeaderBytes);
         parser_->body_limit(kMostBodyBytes);
+        // Until its head is whole, the connection is the room's to reclaim.
+        waiting_ = true;
+        place_->Waiting(weak_from_this());
         if (buffer_.size() > 0) // the next request came with the last one
             return ReadRest();
-        // Idle until the first byte: waited for without reading it, so that whether a request
-        // has begun to arrive is the socket's to tell (CloseIdle).
-        idle_ = true;
-        place_->Idle(weak_from_this());
+        // Idle until the first byte: waited for without reading it.
         delay_.expires_after(std::chrono::seconds(shared_->config.idleTimeoutSeconds));
         delay_.async_wait([self = shared_from_this()](beast::error_code error) {
-            if (!error && self->idle_)
+            if (!error && self->waiting_ && !self->reading_)
                 self->Close();
         });
         stream_.socket().async_wait(tcp::socket::wait_read,
                                     [self = shared_from_this()](beast::error_code error) { self->Readable(error); });
     }
 
-    void CloseIdle() override
+    void Reclaim() override
     {
         asio::post(stream_.get_executor(), [self = shared_from_this()] {
-            beast::error_code error;
-            if (self->idle_ && self->stream_.socket().available(error) == 0)
+            if (self->waiting_)
                 self->Close();
-            else // its request has begun to arrive
+            else // its request's head has come
                 self->place_->Spared();
         });
     }
@@ -117,8 +135,6 @@ public:
 private:
     void Readable(beast::error_code error)
     {
-        idle_ = false;
-        place_->Busy();
         delay_.cancel();
         if (error) // closed for room, idle too long, or the service stops: there was no request
             return;
@@ -127,10 +143,20 @@ private:
 
     void ReadRest()
     {
+        reading_ = true;
         started_ = std::chrono::steady_clock::now();
-        stream_.expires_after(std::chrono::seconds(shared_->config.requestTimeoutSeconds));
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](beast::error_code error, std::size_t) { self->RequestRead(error); });
+        const auto whole = std::chrono::seconds(shared_->config.requestTimeoutSeconds);
+        stream_.expires_after(std::min<std::chrono::steady_clock::duration>(whole, kMostHeadTime));
+        http::async_read_header(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            self->waiting_ = false;
+            self->reading_ = false;
+            self->place_->Busy();
+            if (error || self->parser_->is_done())
+                return self->RequestRead(error);
+            self->stream_.expires_at(self->started_ + std::chrono::seconds(self->shared_->config.requestTimeoutSeconds));
+            http::async_read(self->stream_, self->buffer_, *self->parser_,
+                             [self](beast::error_code error, std::size_t) { self->RequestRead(error); });
+        });
     }
 
     void RequestRead(beast::error_code error)
@@ -142,8 +168,10 @@ private:
         }
         if (error == http::error::header_limit)
             return Answer(Plain(431, "Request header fields too large"), false);
-        if (error == http::error::body_limit)
-            return Answer(Plain(413, "Payload too large"), false);
+        if (error == http::error::body_limit || (error == http::error::buffer_overflow && parser_->is_header_done()))
+            return Answer(Plain(413, "Payload too large"), false); // a body, a chunk's line or a trailer too long
+        if (error == http::error::buffer_overflow)
+            return Answer(Plain(431, "Request header fields too large"), false);
         if (error == beast::error::timeout)
             return LogRequest(408, 0); // the deadline closed the connection
         if (error == asio::error::operation_aborted || error == http::error::end_of_stream)
@@ -154,7 +182,8 @@ private:
         if (error)
             return Answer(Plain(400, "Bad request"), false);
         const Request& request = parser_->get();
-        caller_ = RequestCaller(peer_, std::string(request["X-Forwarded-For"]), shared_->config.trustedProxies);
+        caller_ = RequestCaller(peer_, Lines(request, "X-Forwarded-For"), Lines(request, "Forwarded"),
+                                shared_->config.trustedProxies);
         Answer(Respond(request), request.keep_alive());
     }
 
@@ -325,7 +354,8 @@ private:
     std::unique_ptr<ConnectionRoom::Place> place_;
     asio::steady_timer delay_;
     bool delayed_ = false;
-    bool idle_ = false;
+    bool waiting_ = false; // for a request or its head: the room may reclaim it
+    bool reading_ = false; // its request's first byte has come
     unsigned requests_ = 0;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
@@ -338,6 +368,17 @@ private:
     std::optional<std::string> account_;
     std::size_t bytes_ = 0;
 };
+
+// How many connections wait in `acceptor`'s queue to be accepted (at least one, where it is known
+// only that some do).
+unsigned Queued(tcp::acceptor& acceptor)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_unacked == 0)
+        return 1;
+    return info.tcpi_unacked; // of a listening socket: its queue's length
+}
 
 tcp::acceptor Listening(asio::io_context& io, const std::string& address, unsigned short port)
 {
@@ -390,13 +431,13 @@ void HttpServer::Accept(std::size_t side)
         return;
     ConnectionRoom& room = shared_->rooms[side];
     if (!room.HasRoom()) {
-        // Full: once a connection waits to come in, the one idle longest makes room for it; where
-        // none is idle, it waits until one ends.
+        // Full: once connections wait to come in, as many waiting ones make room for them at once;
+        // where none waits, they wait until one ends.
         acceptors_[side].async_wait(tcp::acceptor::wait_read, [this, side](beast::error_code error) {
             if (error || shared_->stopping)
                 return;
             ConnectionRoom& full = shared_->rooms[side];
-            const bool closing = !full.HasRoom() && full.CloseOldestIdle();
+            const bool closing = !full.HasRoom() && full.MakeRoom(Queued(acceptors_[side]));
             AcceptLater(side, std::chrono::milliseconds(closing ? 1 : 10));
         });
         return;
@@ -408,7 +449,8 @@ void HttpServer::Accept(std::size_t side)
             return AcceptLater(side, std::chrono::milliseconds(100));
         beast::error_code unknown;
         const std::string peer = CallerText(socket.remote_endpoint(unknown).address());
-        auto place = unknown ? nullptr : shared_->rooms[side].Enter(CallerKey(peer));
+        auto place = unknown ? nullptr
+                             : shared_->rooms[side].Enter(CallerKeys(peer), InNetworks(peer, shared_->config.trustedProxies));
         if (place)
             std::make_shared<Connection>(std::move(socket), shared_, side == 1, peer, std::move(place))->ReadRequest();
         // else: the caller has its share of connections; this one is closed at once
@@ -436,7 +478,7 @@ void HttpServer::Stop()
         for (asio::steady_timer& timer : resumeTimers_)
             timer.cancel();
         for (ConnectionRoom& room : shared_->rooms)
-            room.CloseAllIdle();
+            room.ReclaimAll();
         AwaitQuiet(std::chrono::steady_clock::now() + std::chrono::seconds(shared_->config.shutdownGraceSeconds));
     });
 }

@@ -86,7 +86,8 @@ bool Loopback(const std::string& address)
 }
 
 // The signing key, which only the operator may know: one that anyone on the machine can read is
-// refused, and so is the demo's, except on loopback (the demo and the tests).
+// refused, and so is the demo's wherever the service can be reached from beyond the machine: on an
+// address other than loopback, or behind a reverse proxy (the demo and the tests need neither).
 std::unique_ptr<StatementSigner> SecretSigner(const ServiceConfig& config)
 {
     const std::string where = config.signingKey.string();
@@ -97,8 +98,9 @@ std::unique_ptr<StatementSigner> SecretSigner(const ServiceConfig& config)
         throw ConfigError(where + ": " + error.what());
     }
     const bool demo = signer->PublicKeyHex() == kDemoPublicKey;
-    if (demo && !Loopback(config.listenAddress))
-        throw ConfigError(where + ": this is the demo's key, which anyone can read: make a key of your own (README)");
+    if (demo && (!Loopback(config.listenAddress) || !config.trustedProxies.empty()))
+        throw ConfigError(where + ": this is the demo's key, which anyone can read, and the service can be reached from "
+                                  "beyond this machine: make a key of your own (README)");
     struct stat status {};
     if (!demo && ::stat(config.signingKey.c_str(), &status) == 0 && (status.st_mode & S_IROTH))
         throw ConfigError(where + ": anyone on this machine can read this secret key: chmod o-r it (README)");

@@ -48,19 +48,39 @@ TEST(RateLimit, FreshKeysWithoutEndKeepItsSizeBoundedAndAUsedKeyLimited)
     EXPECT_EQ(Taken(limit, "account 99999", start, 100), 59);
 }
 
-TEST(Caller, AnIPv6CallerCountsByItsSlash64AndOnlyATrustedProxyNamesAnother)
+TEST(Caller, AnIPv6CallerCountsByItsNetworksAndOnlyATrustedProxyNamesAnother)
 {
     EXPECT_EQ(CallerKey("2001:db8:1:2:aaaa::1"), CallerKey("2001:db8:1:2:bbbb::7"));
     EXPECT_NE(CallerKey("2001:db8:1:2::1"), CallerKey("2001:db8:1:3::1"));
     EXPECT_EQ(CallerKey("203.0.113.7"), "203.0.113.7");
     EXPECT_EQ(CallerText(boost::asio::ip::make_address("::ffff:203.0.113.7")), "203.0.113.7");
+    EXPECT_EQ(CallerKeys("203.0.113.7"), std::vector<std::string>{"203.0.113.7"});
+    const auto one = CallerKeys("2001:db8:1:2::1"), other = CallerKeys("2001:db8:1:3::1");
+    ASSERT_EQ(one.size(), 3u);
+    EXPECT_NE(one[1], other[1]); // another /64
+    EXPECT_EQ(one[2], other[2]); // of the same /48
 
-    const std::vector<std::string> trusted{"127.0.0.1"};
-    EXPECT_EQ(RequestCaller("127.0.0.1", "10.0.0.1, 198.51.100.7", trusted), "198.51.100.7");
-    EXPECT_EQ(RequestCaller("127.0.0.1", " 2001:db8::5 ", trusted), "2001:db8::5");
-    EXPECT_EQ(RequestCaller("127.0.0.1", "198.51.100.7, evil\r\nline", trusted), "127.0.0.1");
-    EXPECT_EQ(RequestCaller("127.0.0.1", "", trusted), "127.0.0.1");
-    EXPECT_EQ(RequestCaller("203.0.113.9", "198.51.100.7", trusted), "203.0.113.9");
+    std::vector<CallerNetwork> trusted;
+    for (const char* network : {"127.0.0.1", "10.0.0.0/8", "2001:db8:ff::/48"})
+        trusted.push_back(*ParseCallerNetwork(network));
+    for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "proxy.example", "10.0.0.0/8x", "::/129"})
+        EXPECT_FALSE(ParseCallerNetwork(bad)) << bad;
+    using Lines = std::vector<std::string_view>;
+    const auto caller = [&](const std::string& peer, Lines forwardedFor, Lines forwarded = {}) {
+        return RequestCaller(peer, forwardedFor, forwarded, trusted);
+    };
+    // The right-most that no trusted proxy is, over every line: what a client forges comes first.
+    EXPECT_EQ(caller("127.0.0.1", {"10.0.0.1, 198.51.100.7"}), "198.51.100.7");
+    EXPECT_EQ(caller("127.0.0.1", {"6.6.6.6", "198.51.100.7, 10.1.2.3"}), "198.51.100.7");
+    EXPECT_EQ(caller("10.9.9.9", {"6.6.6.6, 198.51.100.7", "2001:db8:ff:1::2"}), "198.51.100.7");
+    EXPECT_EQ(caller("127.0.0.1", {" 2001:db8::5 "}), "2001:db8::5");
+    EXPECT_EQ(caller("127.0.0.1", {"10.0.0.1, 10.0.0.2"}), "10.0.0.1"); // only proxies: the first
+    EXPECT_EQ(caller("127.0.0.1", {"198.51.100.7, evil\r\nline"}), "127.0.0.1");
+    EXPECT_EQ(caller("127.0.0.1", {}), "127.0.0.1");
+    EXPECT_EQ(caller("203.0.113.9", {"198.51.100.7"}), "203.0.113.9");
+    EXPECT_EQ(caller("127.0.0.1", {}, {"for=6.6.6.6, for=\"[2001:db8::9]:4711\";proto=https, For=10.0.0.3"}), "2001:db8::9");
+    EXPECT_EQ(caller("127.0.0.1", {}, {"for=198.51.100.7:80;by=10.0.0.1"}), "198.51.100.7");
+    EXPECT_EQ(caller("127.0.0.1", {}, {"for=_hidden"}), "127.0.0.1");
 }
 
 TEST(LogField, NothingInAFieldCanEndItOrTheLineOrPassForNoValue)

@@ -86,6 +86,17 @@ private:
     fs::path path_;
 };
 
+// A new P-256 signing key (or of another `curve`) in `folder`, with the file mode `mode`; its path.
+inline std::string NewSigningKey(const Folder& folder, const std::string& name, const std::string& curve = "prime256v1",
+                                 const char* mode = "600")
+{
+    const std::string path = (folder.Path() / name).string();
+    EXPECT_EQ(std::system(("openssl ecparam -name " + curve + " -genkey -noout 2>/dev/null | openssl pkcs8 -topk8 "
+                           "-nocrypt -out " + path + " && chmod " + mode + " " + path).c_str()),
+              0);
+    return path;
+}
+
 class ServiceProcess {
 public:
     // Where the service's standard output goes: a file (Log() reads it), or a pipe that is read
@@ -161,6 +172,15 @@ public:
     }
 
     bool Running() const { return port_ != 0; }
+    // The most memory the service has held at once, in kB (0: not known).
+    long PeakMemoryKb() const
+    {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stol(line.substr(6));
+        return 0;
+    }
     int Port() const { return port_; }
     std::string Log()
     {
