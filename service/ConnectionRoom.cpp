@@ -1,11 +1,9 @@
 #include "ConnectionRoom.h"
 
-#include <algorithm>
-
-bool ConnectionRoom::HasRoom() const
+bool ConnectionRoom::CanAdmit() const
 {
     const std::lock_guard<std::mutex> hold(lock_);
-    return open_ < most_;
+    return open_ - closing_ < most_ || !waiting_.empty();
 }
 
 unsigned ConnectionRoom::Open() const
@@ -14,25 +12,39 @@ unsigned ConnectionRoom::Open() const
     return open_;
 }
 
-std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::vector<std::string>& keys, bool shared)
+std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::vector<std::string>& keys, bool shared, bool& full)
 {
+    full = false;
+    std::shared_ptr<ReclaimableConnection> reclaimed;
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        if (open_ >= most_)
-            return nullptr;
         for (const std::string& key : keys)
             if (const auto held = holding_.find(key); !shared && held != holding_.end() && held->second >= perCaller_)
                 return nullptr;
+        while (open_ - closing_ >= most_ && !reclaimed) {
+            if (waiting_.empty()) {
+                full = true;
+                return nullptr;
+            }
+            const auto next = NextToReclaim();
+            reclaimed = next->second.connection.lock();
+            if (reclaimed) {
+                next->second.place->closing_ = true;
+                next->second.place->waitingSince_ = 0; // closing: it is no longer anyone's to close
+                ++closing_;
+            }
+            waiting_.erase(next);
+        }
         for (const std::string& key : keys)
             ++holding_[key];
         ++open_;
     }
-    return std::make_unique<Place>(*this, keys);
-}
-
-const std::string& ConnectionRoom::HolderOf(const Place& place) const
-{
-    return place.keys_.back();
+    if (reclaimed)
+        reclaimed->Reclaim();
+    auto place = std::make_unique<Place>(*this, keys);
+    const std::lock_guard<std::mutex> hold(lock_);
+    place->held_ = &holding_[keys.back()]; // stays while the place holds it
+    return place;
 }
 
 void ConnectionRoom::Leave(Place& place)
@@ -54,7 +66,7 @@ void ConnectionRoom::MarkWaiting(Place& place, const std::weak_ptr<ReclaimableCo
     if (place.waitingSince_)
         waiting_.erase(place.waitingSince_);
     place.waitingSince_ = nextWaiting_++;
-    waiting_.emplace(place.waitingSince_, Waiter{connection, &place});
+    waiting_.emplace(place.waitingSince_, Waiter{connection, &place, std::chrono::steady_clock::now()});
 }
 
 void ConnectionRoom::MarkBusy(Place& place)
@@ -74,47 +86,20 @@ void ConnectionRoom::MarkSpared(Place& place)
     }
 }
 
-ConnectionRoom::Waiters::iterator ConnectionRoom::NextToReclaim(const std::unordered_map<std::string, unsigned>& taken)
+ConnectionRoom::Waiters::iterator ConnectionRoom::NextToReclaim()
 {
+    // Oldest first: those past their grace come before the rest.
+    const auto graceEnd = std::chrono::steady_clock::now() - kGrace;
     auto next = waiting_.end();
     unsigned most = 0;
-    for (auto waiter = waiting_.begin(); waiter != waiting_.end(); ++waiter) {
-        const std::string& holder = HolderOf(*waiter->second.place);
-        const auto held = holding_.find(holder);
-        const auto gone = taken.find(holder);
-        const unsigned holds = (held == holding_.end() ? 0 : held->second) - (gone == taken.end() ? 0 : gone->second);
+    for (auto waiter = waiting_.begin(); waiter != waiting_.end() && waiter->second.since <= graceEnd; ++waiter) {
+        const unsigned holds = *waiter->second.place->held_;
         if (next == waiting_.end() || holds > most) { // ties: the one waiting longest, met first
             next = waiter;
             most = holds;
         }
     }
-    return next;
-}
-
-bool ConnectionRoom::MakeRoom(unsigned waiting)
-{
-    std::vector<std::shared_ptr<ReclaimableConnection>> reclaimed;
-    bool closing = false;
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        std::unordered_map<std::string, unsigned> taken;
-        const unsigned wanted = std::min(waiting, kMostReclaimedAtOnce);
-        while (closing_ < wanted && !waiting_.empty()) {
-            const auto next = NextToReclaim(taken);
-            if (auto connection = next->second.connection.lock()) {
-                next->second.place->closing_ = true;
-                next->second.place->waitingSince_ = 0; // closing: it is no longer anyone's to close
-                ++closing_;
-                ++taken[HolderOf(*next->second.place)];
-                reclaimed.push_back(std::move(connection));
-            }
-            waiting_.erase(next);
-        }
-        closing = closing_ > 0;
-    }
-    for (const auto& connection : reclaimed)
-        connection->Reclaim();
-    return closing;
+    return next != waiting_.end() ? next : waiting_.begin();
 }
 
 void ConnectionRoom::ReclaimAll()

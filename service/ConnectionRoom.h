@@ -2,12 +2,15 @@
 // Room for the connections of one side of the service: at most `most` open at once, and at most
 // `perCaller` for each of a caller's keys (its address and, for IPv6, its /64 and its /48; see
 // CallerKeys). A connection that waits for a request, or whose request's head has begun but not
-// ended, can be reclaimed: when the room is full and connections wait to come in, as many as wait
-// are closed at once, each taken from the caller holding the most places (the one waiting
-// longest of that caller's), so that connections held open, silent or half-sent, keep no one
-// else out and no newcomer is closed for an old crowd. The connection decides at the last
-// moment: one whose request's head has come whole by then is spared. Any thread.
+// ended, can be reclaimed: when the room is full, each newcomer has one closed for it at once,
+// taken from the caller holding the most places, the one of that caller's waiting longest. A
+// connection that has waited less than a grace time is taken only where no other can be, so that
+// a caller's own burst of new connections does not close its first ones before they are served. So connections held open, silent or half-sent, keep no one else out,
+// a crowd of newcomers has room made as fast as it is accepted, and no newcomer is closed for an
+// old crowd. The connection decides at the last moment: one whose request's head has come whole
+// by then is spared. Any thread.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,8 +28,7 @@ public:
 
 class ConnectionRoom {
 public:
-    // At most this many are closed at once for those waiting to come in.
-    static constexpr unsigned kMostReclaimedAtOnce = 256;
+    static constexpr std::chrono::milliseconds kGrace{250};
 
     ConnectionRoom(unsigned most, unsigned perCaller) : most_(most), perCaller_(perCaller) {}
 
@@ -48,19 +50,17 @@ public:
         friend class ConnectionRoom;
         ConnectionRoom* room_;
         std::vector<std::string> keys_; // the caller's, narrowest first
+        const unsigned* held_ = nullptr; // what its caller holds under the widest of them
         std::uint64_t waitingSince_ = 0; // 0: busy
         bool closing_ = false;
     };
 
-    // Whether a new connection could have a place now.
-    bool HasRoom() const;
-    // A place for a new connection of the caller with `keys` (at least one); null when the room
-    // is full or the caller has its share under one of them already (`shared`: the caller is
-    // many, a trusted proxy, and has no share of its own).
-    std::unique_ptr<Place> Enter(const std::vector<std::string>& keys, bool shared = false);
-    // `waiting` connections wait to come in: as many are closed, less those closing already.
-    // False when none is closing, and none could be.
-    bool MakeRoom(unsigned waiting);
+    // Whether a new connection could have a place now: there is room, or room can be made.
+    bool CanAdmit() const;
+    // A place for a new connection of the caller with `keys` (at least one); null when the caller
+    // has its share under one of them already (`shared`: the caller is many, a trusted proxy, and
+    // has no share of its own), or the room is full and none of its connections waits (`full`).
+    std::unique_ptr<Place> Enter(const std::vector<std::string>& keys, bool shared, bool& full);
     // Closes every connection that waits (the service stops).
     void ReclaimAll();
     unsigned Open() const;
@@ -69,6 +69,7 @@ private:
     struct Waiter {
         std::weak_ptr<ReclaimableConnection> connection;
         Place* place;
+        std::chrono::steady_clock::time_point since;
     };
     using Waiters = std::map<std::uint64_t, Waiter>; // longest waiting first
 
@@ -76,10 +77,10 @@ private:
     void MarkWaiting(Place& place, const std::weak_ptr<ReclaimableConnection>& connection);
     void MarkBusy(Place& place);
     void MarkSpared(Place& place);
-    // The waiting place to close next: of the caller holding the most (`taken` already closing
-    // counted off), the one waiting longest.
-    Waiters::iterator NextToReclaim(const std::unordered_map<std::string, unsigned>& taken);
-    const std::string& HolderOf(const Place& place) const;
+    // The waiting place to close for a newcomer: of the caller holding the most, the one waiting
+    // longest, among those waiting past their grace (or the one waiting longest where none is).
+    // There is one.
+    Waiters::iterator NextToReclaim();
 
     const unsigned most_;
     const unsigned perCaller_;

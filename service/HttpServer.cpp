@@ -12,9 +12,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -369,17 +366,6 @@ private:
     std::size_t bytes_ = 0;
 };
 
-// How many connections wait in `acceptor`'s queue to be accepted (at least one, where it is known
-// only that some do).
-unsigned Queued(tcp::acceptor& acceptor)
-{
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    if (getsockopt(acceptor.native_handle(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_unacked == 0)
-        return 1;
-    return info.tcpi_unacked; // of a listening socket: its queue's length
-}
-
 tcp::acceptor Listening(asio::io_context& io, const std::string& address, unsigned short port)
 {
     beast::error_code error;
@@ -429,16 +415,18 @@ void HttpServer::Accept(std::size_t side)
 {
     if (shared_->stopping)
         return;
-    ConnectionRoom& room = shared_->rooms[side];
-    if (!room.HasRoom()) {
-        // Full: once connections wait to come in, as many waiting ones make room for them at once;
-        // where none waits, they wait until one ends.
+    if (auto& newcomer = newcomers_[side]) {
+        // Accepted while room could be made, but by then every connection was busy: it waits
+        // for one to end, and no other is accepted meanwhile.
+        if (!Admit(side, *newcomer))
+            return AcceptLater(side, std::chrono::milliseconds(10));
+        newcomer.reset();
+    }
+    if (!shared_->rooms[side].CanAdmit()) {
+        // Full of connections busy with their requests: newcomers wait to be accepted until one ends.
         acceptors_[side].async_wait(tcp::acceptor::wait_read, [this, side](beast::error_code error) {
-            if (error || shared_->stopping)
-                return;
-            ConnectionRoom& full = shared_->rooms[side];
-            const bool closing = !full.HasRoom() && full.MakeRoom(Queued(acceptors_[side]));
-            AcceptLater(side, std::chrono::milliseconds(closing ? 1 : 10));
+            if (!error && !shared_->stopping)
+                AcceptLater(side, std::chrono::milliseconds(10));
         });
         return;
     }
@@ -449,13 +437,25 @@ void HttpServer::Accept(std::size_t side)
             return AcceptLater(side, std::chrono::milliseconds(100));
         beast::error_code unknown;
         const std::string peer = CallerText(socket.remote_endpoint(unknown).address());
-        auto place = unknown ? nullptr
-                             : shared_->rooms[side].Enter(CallerKeys(peer), InNetworks(peer, shared_->config.trustedProxies));
-        if (place)
-            std::make_shared<Connection>(std::move(socket), shared_, side == 1, peer, std::move(place))->ReadRequest();
-        // else: the caller has its share of connections; this one is closed at once
+        if (unknown) // gone already
+            return Accept(side);
+        Newcomer newcomer{std::move(socket), peer};
+        if (!Admit(side, newcomer))
+            newcomers_[side].emplace(std::move(newcomer));
         Accept(side);
     });
+}
+
+bool HttpServer::Admit(std::size_t side, Newcomer& newcomer)
+{
+    bool full = false;
+    auto place = shared_->rooms[side].Enter(CallerKeys(newcomer.peer), InNetworks(newcomer.peer, shared_->config.trustedProxies), full);
+    if (place)
+        std::make_shared<Connection>(std::move(newcomer.socket), shared_, side == 1, newcomer.peer, std::move(place))
+            ->ReadRequest();
+    // else where the room is not full: the caller has its share of connections, and this one is
+    // closed at once
+    return !full;
 }
 
 void HttpServer::AcceptLater(std::size_t side, std::chrono::milliseconds wait)

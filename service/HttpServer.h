@@ -28,6 +28,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class HttpServer {
@@ -47,7 +49,15 @@ public:
     struct Shared; // what the connections share with the server
 
 private:
+    struct Newcomer {
+        boost::asio::ip::tcp::socket socket;
+        std::string peer;
+    };
+
     void Accept(std::size_t side);
+    // Gives `newcomer` its place, or closes it where its caller has its share; false, with it
+    // kept, where the room is full and none of its connections waits.
+    bool Admit(std::size_t side, Newcomer& newcomer);
     void AcceptLater(std::size_t side, std::chrono::milliseconds wait);
     void AwaitQuiet(std::chrono::steady_clock::time_point deadline);
 
@@ -56,4 +66,5 @@ private:
     std::vector<boost::asio::ip::tcp::acceptor> acceptors_; // web, then the tunnel's
     boost::asio::steady_timer graceTimer_;
     std::vector<boost::asio::steady_timer> resumeTimers_; // a side's, while it waits for room
+    std::optional<Newcomer> newcomers_[2];                // a side's, waiting for room
 };

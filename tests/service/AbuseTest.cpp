@@ -72,20 +72,24 @@ protected:
     std::string signingKey = ZARNU_DEMO_SIGNING_KEY;
 };
 
-// One caller holds as many silent connections as it can, and opens new ones as they are closed.
+// One caller holds as many connections as it can, silent or with a request's first bytes only, and
+// opens new ones as they are closed.
 class ConnectionHog {
 public:
-    ConnectionHog(int port, int connections) : thread_([this, port, connections] {
-        std::list<RawClient> held;
-        while (!stop_) {
-            held.remove_if([](const RawClient& client) { return client.ClosedByPeer(); });
-            while (held.size() < static_cast<std::size_t>(connections))
-                held.emplace_back(port, "127.0.0.1");
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    })
+    ConnectionHog(int port, int connections, const std::string& from = "127.0.0.1", const std::string& first = "")
+        : thread_([this, port, connections, from, first] {
+              std::list<RawClient> held;
+              while (!stop_) {
+                  held.remove_if([](const RawClient& client) { return client.ClosedByPeer(); });
+                  while (held.size() < static_cast<std::size_t>(connections) && !stop_) {
+                      held.emplace_back(port, from.c_str());
+                      if (!first.empty())
+                          held.back().Send(first);
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          })
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the room is taken
     }
     ~ConnectionHog()
     {
@@ -166,12 +170,62 @@ TEST_F(AbuseTest, OneCallerHoldingConnectionsKeepsNoOneElseOut)
         const auto service = Start(limits + "rate_limit = 1000\n");
         ASSERT_TRUE(service->Running()) << service->Errors();
         const ConnectionHog hog(service->Port(), 100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // the room is taken
         for (int download = 0; download < 5; ++download) {
             const auto asked = std::chrono::steady_clock::now();
             EXPECT_EQ(Status(*service, "127.0.0.2", ProxyListPath, As("bob")), 200);
             EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
         }
     }
+}
+
+// One caller's connections beyond its share are closed as they come, however many places are free.
+TEST_F(AbuseTest, ACallerHoldsNoMoreThanItsShare)
+{
+    const auto service = Start("max_connections_per_caller = 10\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::list<RawClient> held;
+    for (int connection = 0; connection < 30; ++connection)
+        held.emplace_back(service->Port(), "127.0.0.9");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(std::count_if(held.begin(), held.end(), [](const RawClient& client) { return client.ClosedByPeer(); }), 20);
+}
+
+// When the room is full, a crowd of newcomers has room made for it at once, and only as much as it
+// needs: one waiting connection closed for each, none more.
+TEST_F(AbuseTest, AFullRoomClosesOneWaitingConnectionForEachNewcomer)
+{
+    const auto service = Start("max_connections = 40\nidle_timeout = 60\npage_rate_limit = 1000\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::list<RawClient> idle;
+    for (int connection = 0; connection < 40; ++connection)
+        idle.emplace_back(service->Port(), ("127.0.3." + std::to_string(connection + 1)).c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600)); // past their grace
+    std::vector<std::unique_ptr<RawClient>> newcomers;
+    const auto asked = std::chrono::steady_clock::now();
+    for (int newcomer = 0; newcomer < 10; ++newcomer) {
+        newcomers.push_back(std::make_unique<RawClient>(service->Port(), "127.0.0.10"));
+        newcomers.back()->Send("GET " + std::string(IpCheckPagePath) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    for (const auto& newcomer : newcomers)
+        EXPECT_EQ(newcomer->StatusLine(), "HTTP/1.1 200 OK");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(300)) << "room made one at a time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(std::count_if(idle.begin(), idle.end(), [](const RawClient& client) { return client.ClosedByPeer(); }), 10);
+}
+
+// 50 callers each holding their share of connections that sent a request's first byte only, and
+// opening new ones as the old are closed, keep no one else waiting.
+TEST_F(AbuseTest, HalfSentRequestsFromACrowdKeepNoOneWaiting)
+{
+    const auto service = Start("request_timeout = 60\npage_rate_limit = 1000\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::list<ConnectionHog> crowd;
+    for (int caller = 1; caller <= 50; ++caller)
+        crowd.emplace_back(service->Port(), 32, "127.0.2." + std::to_string(caller), "G");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the room is taken
+    for (int page = 0; page < 5; ++page)
+        ExpectAnsweredSoon(*service, "127.0.0.8");
 }
 
 TEST_F(AbuseTest, NoOneCanLockAnAccountOutOrGuessAccountsFreely)
