@@ -162,7 +162,7 @@ void ServedFiles::Refresh(Watched& file, bool always)
     }
     if (!always && now == file.stamp)
         return;
-    if (WrittenAgo(now) < std::chrono::seconds(settleSeconds_)) {
+    if (!always && WrittenAgo(now) < std::chrono::seconds(settleSeconds_)) {
         LogLine(file.path.string() + " was written less than " + std::to_string(settleSeconds_) +
                 " s ago: it is read once it has been unchanged that long");
         return;
@@ -188,6 +188,32 @@ void ServedFiles::LookAgain(bool asked)
         Publish(asked);
 }
 
+std::string ServedFiles::Refusal(const std::string& list, std::size_t proxies, std::size_t skipped,
+                                 const ServedVersion& version, bool asked) const
+{
+    const auto share = [this](std::size_t count, std::size_t served) { return count * 100 < served * leastSharePercent_; };
+    if (proxies == 0)
+        return "it has no proxy";
+    if (version.accounts && version.accounts->empty())
+        return "its accounts file names no account";
+    if (asked)
+        return {};
+    // Each file that changed is whole by its own measure.
+    if (list_.pending && !list.empty() && list.back() != '\n')
+        return "its last line is not ended, as where it is still being written (SIGHUP takes it)";
+    if (list_.pending && skipped > 0)
+        return std::to_string(skipped) + " of its lines are no proxy line, as where it is cut or garbled (SIGHUP takes it)";
+    if (list_.pending && share(proxies, servedProxies_))
+        return "it has fewer than " + std::to_string(leastSharePercent_) + " % of the " + std::to_string(servedProxies_) +
+               " proxies served (SIGHUP takes it)";
+    if (agents_.pending && version.userAgents.find_first_not_of(" \t\r\n") == std::string::npos)
+        return "its user-agent file is empty (SIGHUP takes it)";
+    if (accounts_ && accounts_->pending && share(version.accounts->size(), servedAccounts_))
+        return "its accounts file names fewer than " + std::to_string(leastSharePercent_) + " % of the " +
+               std::to_string(servedAccounts_) + " accounts served (SIGHUP takes it)";
+    return {};
+}
+
 void ServedFiles::Publish(bool asked)
 {
     Watched* const files[] = {&list_, &agents_, accounts_ ? &*accounts_ : nullptr};
@@ -200,20 +226,13 @@ void ServedFiles::Publish(bool asked)
     version->userAgents = contentOf(agents_);
     if (accounts_)
         version->accounts = Accounts(contentOf(*accounts_));
+    const bool first = current_ == nullptr;
     std::string counts = list_.path.string() + ": " + std::to_string(proxies) + " proxies, " + std::to_string(skipped) +
                          " lines skipped (not address:port)";
     if (accounts_)
         counts += "; " + accounts_->path.string() + ": " + std::to_string(version->accounts->size()) + " accounts";
 
-    std::string refusal;
-    const bool first = current_ == nullptr;
-    if (!first && proxies == 0)
-        refusal = "it has no proxy";
-    else if (!first && !asked && proxies * 100 < servedProxies_ * leastSharePercent_)
-        refusal = "it has fewer than " + std::to_string(leastSharePercent_) + " % of the " +
-                  std::to_string(servedProxies_) + " proxies served (SIGHUP takes it)";
-    else if (!first && accounts_ && version->accounts->empty())
-        refusal = "its accounts file names no account";
+    const std::string refusal = first ? std::string() : Refusal(contentOf(list_), proxies, skipped, *version, asked);
     for (Watched* file : files)
         if (file && file->pending) {
             if (refusal.empty())
@@ -224,8 +243,9 @@ void ServedFiles::Publish(bool asked)
         LogLine("refused the new version (" + counts + "): " + refusal + "; the last good version stays served");
         return;
     }
-    LogLine("serving " + counts);
+    LogLine(std::string(asked && !first ? "asked: " : "") + "serving " + counts);
     servedProxies_ = proxies;
+    servedAccounts_ = version->accounts ? version->accounts->size() : 0;
     const std::lock_guard<std::mutex> hold(lock_);
     current_ = std::move(version);
 }

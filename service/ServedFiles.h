@@ -7,9 +7,12 @@
 // that changed is read again; one that cannot be read keeps its last good version served, and
 // the log says so. A file is read only once it has been unchanged for the settle time, so that
 // one that is still being written (in place, with pauses) is not taken half; one that changes
-// while it is read is not taken either. A new version is refused, and the last good one kept, when its list
-// has no proxy, or fewer than the configured share of the served one's (unless the operator asked
-// with SIGHUP), or when its accounts file names no account.
+// while it is read is not taken either. A new version is refused, and the last good one kept, when its
+// list is not whole by its own measure (a line that is no proxy line, the last line not ended), has
+// fewer than the configured share of the served one's proxies, its user-agent file is empty, or
+// its accounts file names fewer than that share of the served accounts; unless the operator asks
+// with SIGHUP, which takes the files as they are then (settled or not). An accounts file that
+// names no account is never taken, nor a list without a proxy.
 
 #include "Config.h"
 #include "GeoDatabase.h"
@@ -71,10 +74,15 @@ private:
     // Serves what was read, unless it is refused: then the last good version stays, and the log
     // says why.
     void Publish(bool asked);
+    // Why the new `version` (made from the list file `list`, with `proxies` lines served and
+    // `skipped` lines that are none) is not served; empty where it may be. `asked`: by SIGHUP.
+    std::string Refusal(const std::string& list, std::size_t proxies, std::size_t skipped, const ServedVersion& version,
+                        bool asked) const;
 
     unsigned settleSeconds_;
     unsigned leastSharePercent_;
     std::size_t servedProxies_ = 0;
+    std::size_t servedAccounts_ = 0;
     const GeoDatabase* countries_;
     Watched list_;
     Watched agents_;

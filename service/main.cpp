@@ -64,7 +64,7 @@ void AwaitSignals(boost::asio::signal_set& signals, ServedFiles& files, HttpServ
         if (error)
             return;
         if (signal == SIGHUP) {
-            LogLine("SIGHUP: reading the files again; a much shorter list is taken now");
+            LogLine("SIGHUP: reading the files again, and taking them as they are");
             files.LookAgain(true);
             AwaitSignals(signals, files, server);
             return;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <fstream>
 #include <list>
+#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -318,26 +319,34 @@ TEST_F(AbuseTest, EveryRequestIsOneLogLineThatNoCallerCanForge)
 
 TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
 {
-    folder.Write("accounts.txt", "alice\n");
+    const std::map<std::string, std::string> good{
+        {"proxies.txt", ProxyLines(100, 8080)}, {"accounts.txt", "alice\nbob\ncarol\n"}, {"useragent.txt", "Agent/1.0\n"}};
+    for (const auto& [name, text] : good)
+        folder.Write(name, text);
     const auto service = Start("accounts = accounts.txt\nreload_interval = 1\nsettle_time = 0\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
     const auto served = [&] { return ServedList(*service).size(); };
     ASSERT_EQ(served(), 100u);
     EXPECT_NE(service->Log().find("serving " + (folder.Path() / "proxies.txt").string() + ": 100 proxies, 0 lines skipped "
-                                  "(not address:port); " + (folder.Path() / "accounts.txt").string() + ": 1 accounts"),
+                                  "(not address:port); " + (folder.Path() / "accounts.txt").string() + ": 3 accounts"),
               std::string::npos) << service->Log();
     std::size_t refusals = 0;
+    const std::string lines = ProxyLines(100, 3128);
     for (const auto& [name, text, why] : std::vector<std::tuple<std::string, std::string, std::string>>{
              {"proxies.txt", "<html>garbage</html>\n\x01\x02\n", "it has no proxy"},
              {"proxies.txt", "", "it has no proxy"},
              {"proxies.txt", ProxyLines(40, 8080), "it has fewer than 50 % of the 100 proxies served"},
+             {"proxies.txt", lines.substr(0, lines.size() * 3 / 4 + 5), "its last line is not ended"},
+             {"proxies.txt", lines + "<b>garbage</b>:80\n", "1 of its lines are no proxy line"},
+             {"useragent.txt", "\n", "its user-agent file is empty"},
+             {"accounts.txt", "alice\n", "its accounts file names fewer than 50 % of the 3 accounts served"},
              {"accounts.txt", "\n# nobody\n", "its accounts file names no account"}}) {
         SCOPED_TRACE(why);
         Replace(name, text);
         EXPECT_TRUE(service->AwaitLog("refused the new version", ++refusals)) << service->Log();
         EXPECT_NE(service->Log().find(why), std::string::npos);
         EXPECT_EQ(served(), 100u);
-        Replace(name, name == "proxies.txt" ? ProxyLines(100, 8080) : "alice\n");
+        Replace(name, good.at(name));
     }
     // The operator asks for a much shorter list: it is taken.
     Replace("proxies.txt", ProxyLines(40, 8080));
@@ -346,21 +355,21 @@ TEST_F(AbuseTest, ABadOrHalfWrittenListNeverReplacesAGoodOne)
     EXPECT_EQ(served(), 40u);
 }
 
-TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItHasSettled)
+TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItIsWhole)
 {
-    const auto service = Start("reload_interval = 1\nsettle_time = 3\nrate_limit = 1000\n");
+    const auto service = Start("reload_interval = 1\nsettle_time = 1\nrate_limit = 1000\n");
     ASSERT_TRUE(service->Running()) << service->Errors();
     const auto firstLine = [&] {
         const std::vector<std::string> lines = ServedList(*service);
         return std::to_string(lines.size()) + " " + (lines.empty() ? "" : lines.back());
     };
     const std::string before = firstLine();
-    // Written in place, with a pause halfway, as a slow copy writes it.
+    // Written in place, with a pause halfway longer than the time to settle, as a slow copy writes it.
     const std::string next = ProxyLines(100, 3128);
     {
         std::ofstream file(folder.Path() / "proxies.txt", std::ios::binary | std::ios::trunc);
         file << next.substr(0, next.size() / 2 + 3) << std::flush;
-        for (int look = 0; look < 20; ++look) {
+        for (int look = 0; look < 25; ++look) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             EXPECT_EQ(firstLine(), before) << "half a list was served";
         }
@@ -368,6 +377,13 @@ TEST_F(AbuseTest, AListWrittenInPlaceIsTakenOnlyOnceItHasSettled)
     }
     EXPECT_TRUE(service->AwaitLog("serving", 2));
     EXPECT_EQ(firstLine(), "100 127.0.0.100:3128");
+
+    // A much shorter list just moved in, and SIGHUP at once: taken as it is, not yet settled.
+    Replace("proxies.txt", ProxyLines(40, 8080));
+    service->Signal(SIGHUP);
+    EXPECT_TRUE(service->AwaitLog("asked: serving " + (folder.Path() / "proxies.txt").string() + ": 40 proxies"))
+        << service->Log();
+    EXPECT_EQ(firstLine(), "40 127.0.0.40:8080");
 }
 
 TEST_F(AbuseTest, AListThatChangesWhileItIsReadIsNotTaken)

@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "Log.h"
 #include "RateLimit.h"
+#include "ServedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,21 @@ TEST(Caller, AnIPv6CallerCountsByItsNetworksAndOnlyATrustedProxyNamesAnother)
     EXPECT_EQ(caller("127.0.0.1", {}, {"for=6.6.6.6, for=\"[2001:db8::9]:4711\";proto=https, For=10.0.0.3"}), "2001:db8::9");
     EXPECT_EQ(caller("127.0.0.1", {}, {"for=198.51.100.7:80;by=10.0.0.1"}), "198.51.100.7");
     EXPECT_EQ(caller("127.0.0.1", {}, {"for=_hidden"}), "127.0.0.1");
+}
+
+// Only lines that the program reads as the proxy they name are served: a host of letters, digits,
+// dots and dashes or an IPv4 address, and a port.
+TEST(ServedProxyLines, EveryServedLineNamesAProxyAsTheProgramReadsIt)
+{
+    std::size_t skipped = 0;
+    EXPECT_EQ(ServedProxyLines("203.0.113.7:8080\n# note\n\nproxy-1.example:3128;Germany\n", nullptr, skipped),
+              "203.0.113.7:8080\r\nproxy-1.example:3128;Germany\r\n");
+    EXPECT_EQ(skipped, 0u);
+    for (const char* line : {"bad%host@x:80", "<b>garbage</b>:80", "2001:db8::1:8080", "[2001:db8::1]:8080", "host:0",
+                             "host:65536", "-host:80", "host:", "ho st:80"}) {
+        EXPECT_EQ(ServedProxyLines(line, nullptr, skipped), "") << line;
+        EXPECT_EQ(skipped, 1u) << line;
+    }
 }
 
 TEST(LogField, NothingInAFieldCanEndItOrTheLineOrPassForNoValue)
