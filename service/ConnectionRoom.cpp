@@ -16,6 +16,7 @@ std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::vector<s
 {
     full = false;
     std::shared_ptr<ReclaimableConnection> reclaimed;
+    std::unique_ptr<Place> place;
     {
         const std::lock_guard<std::mutex> hold(lock_);
         for (const std::string& key : keys)
@@ -35,14 +36,25 @@ std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Enter(const std::vector<s
             }
             waiting_.erase(next);
         }
-        for (const std::string& key : keys)
-            ++holding_[key];
-        ++open_;
+        place = Seat(keys);
     }
     if (reclaimed)
         reclaimed->Reclaim();
-    auto place = std::make_unique<Place>(*this, keys);
+    return place;
+}
+
+std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::EnterRegardless(const std::vector<std::string>& keys)
+{
     const std::lock_guard<std::mutex> hold(lock_);
+    return Seat(keys);
+}
+
+std::unique_ptr<ConnectionRoom::Place> ConnectionRoom::Seat(const std::vector<std::string>& keys)
+{
+    for (const std::string& key : keys)
+        ++holding_[key];
+    ++open_;
+    auto place = std::make_unique<Place>(*this, keys);
     place->held_ = &holding_[keys.back()]; // stays while the place holds it
     return place;
 }

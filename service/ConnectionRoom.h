@@ -55,6 +55,9 @@ public:
         bool closing_ = false;
     };
 
+    // A place whatever the room holds: for the connections that were queued when the service
+    // stopped, and are answered before it ends.
+    std::unique_ptr<Place> EnterRegardless(const std::vector<std::string>& keys);
     // Whether a new connection could have a place now: there is room, or room can be made.
     bool CanAdmit() const;
     // A place for a new connection of the caller with `keys` (at least one); null when the caller
@@ -73,6 +76,8 @@ private:
     };
     using Waiters = std::map<std::uint64_t, Waiter>; // longest waiting first
 
+    // A place counted in; the lock is held.
+    std::unique_ptr<Place> Seat(const std::vector<std::string>& keys);
     void Leave(Place& place);
     void MarkWaiting(Place& place, const std::weak_ptr<ReclaimableConnection>& connection);
     void MarkBusy(Place& place);

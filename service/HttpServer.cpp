@@ -23,6 +23,7 @@ struct HttpServer::Shared {
            const GeoDatabase* countries, const GeoDatabase* networks)
         : config(config), files(files), signer(signer), countries(countries), networks(networks), callerRates(config.rateLimitPerMinute),
           accountRates(config.accountRateLimitPerMinute), failures(config.authFailuresPerMinute),
+          accountFailures(config.authFailuresPerMinute),
           pages(config.pageRateLimitPerMinute),
           rooms{ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller),
                 ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller)}
@@ -34,7 +35,7 @@ struct HttpServer::Shared {
     const StatementSigner& signer;
     const GeoDatabase* countries;
     const GeoDatabase* networks;
-    RateLimit callerRates, accountRates, failures, pages;
+    RateLimit callerRates, accountRates, failures, accountFailures, pages;
     ConnectionRoom rooms[2]; // the web side's, the tunnel side's
     std::atomic<bool> stopping{false};
 };
@@ -99,7 +100,9 @@ public:
 
     void ReadRequest()
     {
-        if (shared_->stopping || requests_ >= kMostRequestsPerConnection)
+        // Once the service stops, a connection's first request (queued when it stopped) is still
+        // answered; no next one is waited for.
+        if ((shared_->stopping && requests_ > 0) || requests_ >= kMostRequestsPerConnection)
             return Close();
         parser_.emplace();
         parser_->header_limit(shared_->config.maxHeaderBytes);
@@ -164,11 +167,11 @@ private:
             path_ = std::string(parser_->get().target());
         }
         if (error == http::error::header_limit)
-            return Answer(Plain(431, "Request header fields too large"), false);
+            return Answer(Refusal(431, "Request header fields too large"), false);
         if (error == http::error::body_limit || (error == http::error::buffer_overflow && parser_->is_header_done()))
-            return Answer(Plain(413, "Payload too large"), false); // a body, a chunk's line or a trailer too long
+            return Answer(Refusal(413, "Payload too large"), false); // a body, a chunk's line or a trailer too long
         if (error == http::error::buffer_overflow)
-            return Answer(Plain(431, "Request header fields too large"), false);
+            return Answer(Refusal(431, "Request header fields too large"), false);
         if (error == beast::error::timeout)
             return LogRequest(408, 0); // the deadline closed the connection
         if (error == asio::error::operation_aborted || error == http::error::end_of_stream)
@@ -177,7 +180,7 @@ private:
                       error.category() != beast::error_code(http::error::bad_target).category()))
             return LogRequest(400, 0); // the peer went in the middle of its request
         if (error)
-            return Answer(Plain(400, "Bad request"), false);
+            return Answer(Refusal(400, "Bad request"), false);
         const Request& request = parser_->get();
         caller_ = RequestCaller(peer_, Lines(request, "X-Forwarded-For"), Lines(request, "Forwarded"),
                                 shared_->config.trustedProxies);
@@ -191,6 +194,12 @@ private:
         ownBody_ = text + "\n";
         response.body() = {ownBody_.data(), ownBody_.size()};
         return response;
+    }
+
+    // An error's answer: it counts toward the caller's limit of pages, beyond which it is 429.
+    Response Refusal(unsigned status, const std::string& text)
+    {
+        return shared_->pages.Take(CallerKey(caller_)) ? Plain(status, text) : TooMany();
     }
 
     Response TooMany()
@@ -222,10 +231,11 @@ private:
         const std::string path = path_.substr(0, path_.find('?'));
         const bool list = !tunnelSide_ && (path == kListPath || path == kAgentPath);
         if (!list && path != kPagePath)
-            return Plain(404, "Not found");
+            return Refusal(404, "Not found");
         if (request.method() != http::verb::get && request.method() != http::verb::head) {
-            Response response = Plain(405, "Method not allowed");
-            response.set(http::field::allow, "GET, HEAD");
+            Response response = Refusal(405, "Method not allowed");
+            if (response.result_int() == 405)
+                response.set(http::field::allow, "GET, HEAD");
             return response;
         }
         const std::string caller = CallerKey(caller_);
@@ -241,9 +251,19 @@ private:
         const auto credentials = ReadBasicAuthorization(std::string(request[http::field::authorization]));
         if (credentials)
             account_ = credentials->user;
+        // An account that many have failed for: every try for it is slowed, and a caller that has
+        // failed lately learns nothing more; one that has not gets its answer, late.
+        if (credentials && credentials->user.size() <= kMostAccountBytes &&
+            !shared_->accountFailures.CanTake(credentials->user)) {
+            delayed_ = true;
+            if (!shared_->failures.Untouched(caller))
+                return TooMany();
+        }
         if (!credentials || credentials->password != ServicePassword || credentials->user.size() > kMostAccountBytes ||
             (version->accounts && !version->accounts->count(credentials->user))) {
             shared_->failures.Take(caller);
+            if (credentials && credentials->user.size() <= kMostAccountBytes)
+                shared_->accountFailures.Take(credentials->user);
             Response response = Plain(401, "Authorization required");
             response.set(http::field::www_authenticate, "Basic realm=\"Zarnu\"");
             return response;
@@ -285,7 +305,6 @@ private:
         const bool head = method_ == "HEAD";
         response.keep_alive(keepAlive && !shared_->stopping && requests_ < kMostRequestsPerConnection);
         response.prepare_payload();
-        bytes_ = head ? 0 : response.body().size(); // a HEAD answer is its header alone
         response_ = std::make_shared<Response>(std::move(response));
         if (delayed_) {
             delayed_ = false;
@@ -298,16 +317,15 @@ private:
 
     void Write(bool head)
     {
+        // The header, then the body: the log counts the body's bytes that reached the caller.
         stream_.expires_after(std::chrono::seconds(shared_->config.requestTimeoutSeconds));
-        if (head) {
-            serializer_.emplace(*response_);
-            http::async_write_header(stream_, *serializer_, [self = shared_from_this()](beast::error_code error, std::size_t) {
-                self->Written(error);
-            });
-            return;
-        }
-        http::async_write(stream_, *response_,
-                          [self = shared_from_this()](beast::error_code error, std::size_t) { self->Written(error); });
+        serializer_.emplace(*response_);
+        http::async_write_header(stream_, *serializer_, [self = shared_from_this(), head](beast::error_code error, std::size_t) {
+            if (error || head) // a HEAD answer is its header alone
+                return self->Written(error, 0);
+            http::async_write(self->stream_, *self->serializer_,
+                              [self](beast::error_code error, std::size_t bytes) { self->Written(error, bytes); });
+        });
     }
 
     void LogRequest(unsigned status, std::size_t bytes) const
@@ -320,9 +338,9 @@ private:
                 (tunnelSide_ ? " tunnel" : ""));
     }
 
-    void Written(beast::error_code error)
+    void Written(beast::error_code error, std::size_t bytes)
     {
-        LogRequest(response_->result_int(), bytes_);
+        LogRequest(response_->result_int(), bytes);
         const bool again = !error && response_->keep_alive() && !shared_->stopping;
         response_.reset();
         serializer_.reset();
@@ -363,7 +381,6 @@ private:
     std::chrono::steady_clock::time_point started_;
     std::string method_, path_;
     std::optional<std::string> account_;
-    std::size_t bytes_ = 0;
 };
 
 tcp::acceptor Listening(asio::io_context& io, const std::string& address, unsigned short port)
@@ -471,16 +488,44 @@ void HttpServer::Stop()
 {
     asio::post(io_, [this] {
         shared_->stopping = true;
-        for (tcp::acceptor& acceptor : acceptors_) {
+        for (ConnectionRoom& room : shared_->rooms)
+            room.ReclaimAll(); // idle, or their heads not whole: they end at once
+        for (std::size_t side = 0; side < acceptors_.size(); ++side) {
+            AnswerQueued(side);
             beast::error_code ignored;
-            acceptor.close(ignored);
+            acceptors_[side].close(ignored);
         }
         for (asio::steady_timer& timer : resumeTimers_)
             timer.cancel();
-        for (ConnectionRoom& room : shared_->rooms)
-            room.ReclaimAll();
         AwaitQuiet(std::chrono::steady_clock::now() + std::chrono::seconds(shared_->config.shutdownGraceSeconds));
     });
+}
+
+void HttpServer::AnswerQueued(std::size_t side)
+{
+    std::vector<Newcomer> queued;
+    if (newcomers_[side])
+        queued.push_back(std::move(*newcomers_[side]));
+    newcomers_[side].reset();
+    beast::error_code error;
+    acceptors_[side].non_blocking(true, error);
+    for (;;) {
+        tcp::socket socket(asio::make_strand(io_));
+        acceptors_[side].accept(socket, error);
+        if (error)
+            break;
+        const std::string peer = CallerText(socket.remote_endpoint(error).address());
+        if (!error)
+            queued.push_back(Newcomer{std::move(socket), peer});
+    }
+    for (Newcomer& newcomer : queued) {
+        beast::error_code unknown;
+        if (newcomer.socket.available(unknown) == 0 || unknown)
+            continue; // it has asked nothing yet: closed
+        std::make_shared<Connection>(std::move(newcomer.socket), shared_, side == 1, newcomer.peer,
+                                     shared_->rooms[side].EnterRegardless(CallerKeys(newcomer.peer)))
+            ->ReadRequest();
+    }
 }
 
 void HttpServer::AwaitQuiet(std::chrono::steady_clock::time_point deadline)

@@ -59,6 +59,9 @@ private:
     // kept, where the room is full and none of its connections waits.
     bool Admit(std::size_t side, Newcomer& newcomer);
     void AcceptLater(std::size_t side, std::chrono::milliseconds wait);
+    // The service stops: the connections that the system had queued for `side`, and that have
+    // sent something, are answered their first request; the rest are closed.
+    void AnswerQueued(std::size_t side);
     void AwaitQuiet(std::chrono::steady_clock::time_point deadline);
 
     boost::asio::io_context& io_;

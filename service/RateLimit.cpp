@@ -47,6 +47,13 @@ bool RateLimit::CanTake(const std::string& key, Clock::time_point now)
     return bucket == buckets_.end() || Filled(bucket->second, now) >= 1.0;
 }
 
+bool RateLimit::Untouched(const std::string& key, Clock::time_point now)
+{
+    const std::lock_guard<std::mutex> hold(lock_);
+    const auto bucket = buckets_.find(key);
+    return bucket == buckets_.end() || Filled(bucket->second, now) >= perMinute_;
+}
+
 std::size_t RateLimit::Keys() const
 {
     const std::lock_guard<std::mutex> hold(lock_);

@@ -20,6 +20,8 @@ public:
     bool Take(const std::string& key, Clock::time_point now = Clock::now());
     // Whether `key` could take one now; takes nothing.
     bool CanTake(const std::string& key, Clock::time_point now = Clock::now());
+    // Whether `key`'s bucket is full: it has taken nothing for long enough.
+    bool Untouched(const std::string& key, Clock::time_point now = Clock::now());
 
     std::size_t Keys() const;
 

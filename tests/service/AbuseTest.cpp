@@ -253,6 +253,35 @@ TEST_F(AbuseTest, NoOneCanLockAnAccountOutOrGuessAccountsFreely)
     EXPECT_EQ(Status(*service, "127.0.0.6", ProxyListPath, As(std::string(300, 'b'))), 401) << "an overlong name";
 }
 
+// 50 callers guess one account's password together: once the account has had its failures, each
+// try for it is late, and a caller that has failed learns nothing more; its owner still gets in.
+// Error answers count toward a caller's limit as well.
+TEST_F(AbuseTest, GuessingOneAccountFromManyCallersIsSlowedAndErrorsAreLimited)
+{
+    folder.Write("accounts.txt", "alice\nbob\n");
+    const auto service = Start("accounts = accounts.txt\nauth_failures = 3\npage_rate_limit = 20\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    std::atomic<int> verdicts{0};
+    std::vector<std::thread> guessers;
+    for (int caller = 1; caller <= 50; ++caller)
+        guessers.emplace_back([&, from = "127.0.4." + std::to_string(caller)] {
+            for (int guess = 0; guess < 3; ++guess)
+                verdicts += Status(*service, from.c_str(), ProxyListPath, As("alice", "guess" + std::to_string(guess))) == 401;
+        });
+    for (std::thread& guesser : guessers)
+        guesser.join();
+    EXPECT_LE(verdicts.load(), 3 + 50) << "each caller had its own three verdicts";
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(Status(*service, "127.0.0.20", ProxyListPath, As("alice")), 200) << "the owner is locked out";
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(900)) << "the account's tries are not slowed";
+    EXPECT_EQ(Status(*service, "127.0.0.20", ProxyListPath, As("bob")), 200) << "another account is slowed";
+
+    int refused = 0;
+    for (int request = 0; request < 30; ++request)
+        refused += Status(*service, "127.0.0.21", "/nothing") == 429;
+    EXPECT_EQ(refused, 10);
+}
+
 TEST_F(AbuseTest, BehindATrustedProxyEachRealCallerIsCountedAndStated)
 {
     signingKey = service::NewSigningKey(folder, "own.pem"); // the demo's is refused behind a proxy

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <list>
 #include <mutex>
 #include <set>
 
@@ -247,10 +248,11 @@ TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
     EXPECT_EQ(limited->body.find("HTTP_"), std::string::npos) << "nothing more is stated";
     EXPECT_EQ(client.Get(IpCheckPagePath)->body, "Too many requests\n");
 
-    RawClient bigHeader(service->Port());
+    // Another caller, whose page limit is its own: errors count toward it.
+    RawClient bigHeader(service->Port(), "127.0.0.2");
     bigHeader.Send("GET /whatismyip.php HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(4096, 'x') + "\r\n\r\n");
     EXPECT_EQ(bigHeader.StatusLine(), "HTTP/1.1 431 Request Header Fields Too Large");
-    RawClient bigBody(service->Port());
+    RawClient bigBody(service->Port(), "127.0.0.2");
     bigBody.Send("POST /whatismyip.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4096\r\n\r\n" + std::string(4096, 'x'));
     EXPECT_EQ(bigBody.StatusLine(), "HTTP/1.1 413 Payload Too Large");
 
@@ -306,6 +308,48 @@ TEST_F(ServiceTest, WhenFullAWaitingConnectionMakesRoomAndBusyOnesAreNeverCut)
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
     EXPECT_TRUE(older.ClosedByPeer());
     EXPECT_FALSE(newer.ClosedByPeer());
+}
+
+// SIGTERM: what was queued to come in is still answered, busy requests end whole, and requests
+// whose heads have not come are ended at once rather than waited for.
+TEST_F(ServiceTest, SigtermAnswersWhatWasQueuedAndEndsHalfSentRequestsAtOnce)
+{
+    folder.Write("proxies.txt", "203.0.113.7:8080\n");
+    folder.Write("useragent.txt", "");
+    const std::string limits = "max_connections = 2\nrequest_timeout = 30\nshutdown_grace = 10\n";
+    {
+        const auto service = Start(limits);
+        ASSERT_TRUE(service->Running()) << service->Errors();
+        std::list<RawClient> busy, queued;
+        for (int connection = 0; connection < 2; ++connection) {
+            busy.emplace_back(service->Port());
+            busy.back().Send("POST /whatismyip.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\nab");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int connection = 0; connection < 5; ++connection) {
+            queued.emplace_back(service->Port());
+            queued.back().Send("GET /whatismyip.php HTTP/1.1\r\nHost: x\r\n\r\n");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        service->Signal(SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (RawClient& client : busy) {
+            client.Send("cd");
+            EXPECT_EQ(client.StatusLine(), "HTTP/1.1 405 Method Not Allowed");
+        }
+        for (RawClient& client : queued)
+            EXPECT_EQ(client.StatusLine(), "HTTP/1.1 200 OK") << "a queued request went unanswered";
+        EXPECT_EQ(service->AwaitEnd(std::chrono::seconds(5)), 0);
+    }
+    const auto service = Start(limits);
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    RawClient halfSent(service->Port());
+    halfSent.Send("GET /whatismyip.php HTTP/1.1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto signalled = std::chrono::steady_clock::now();
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->AwaitEnd(std::chrono::seconds(5)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(1)) << "a half-sent request was waited for";
 }
 
 TEST_F(ServiceTest, SigtermEndsItAfterTheRequestsInFlightEachWholeOrCut)
