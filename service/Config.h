@@ -13,10 +13,11 @@
 //                                   the caller's country in the page's statement
 //   network_database = GeoLite2-ASN.mmdb       optional: the caller's network in the statement
 //   max_connections = 1000          connections open at once on each side (the web side, the
-//                                   tunnels'); when full, the one idle longest is closed to make
-//                                   room, and where none is idle, more wait to be accepted
-//   max_connections_per_caller = 32 of them from one caller (an IPv6 caller: its /64); more are
-//                                   closed at once
+//                                   tunnels'); when full, one waiting for a request or its head
+//                                   is closed for each newcomer (see ConnectionRoom), and where
+//                                   none waits, more wait to be accepted
+//   max_connections_per_caller = 32 of them from one caller, and from one IPv6 /64 and /48; more
+//                                   are closed at once (a trusted proxy has no such bound)
 //   idle_timeout = 5                seconds a connection may wait before the first byte of a
 //                                   request (a new one, or the next on a kept-alive connection)
 //   request_timeout = 10            seconds in which a whole request must arrive, from its first byte

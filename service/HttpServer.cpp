@@ -466,7 +466,8 @@ void HttpServer::Accept(std::size_t side)
 bool HttpServer::Admit(std::size_t side, Newcomer& newcomer)
 {
     bool full = false;
-    auto place = shared_->rooms[side].Enter(CallerKeys(newcomer.peer), InNetworks(newcomer.peer, shared_->config.trustedProxies), full);
+    const bool trusted = InNetworks(newcomer.peer, shared_->config.trustedProxies);
+    auto place = shared_->rooms[side].Enter(CallerKeys(newcomer.peer), trusted, full);
     if (place)
         std::make_shared<Connection>(std::move(newcomer.socket), shared_, side == 1, newcomer.peer, std::move(place))
             ->ReadRequest();

@@ -1,4 +1,5 @@
 // The service facing the public: one abusive client at a time, against the real program.
+#include "NginxInFront.h"
 #include "ServiceProcess.h"
 
 #include "core/ProxyList.h"
@@ -302,6 +303,34 @@ TEST_F(AbuseTest, BehindATrustedProxyEachRealCallerIsCountedAndStated)
     other.Send(std::string("GET ") + IpCheckPagePath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
                forwardedFor("198.51.100.8") + "\r\n");
     EXPECT_NE(other.Rest().find("REMOTE_ADDR = 127.0.0.8\n"), std::string::npos);
+}
+
+// Behind nginx as the README sets it up, 100 clients at once each get every answer (none is
+// refused for the proxy's many connections), each counted and stated as itself, whatever it forged.
+TEST_F(AbuseTest, BehindNginxEveryClientIsAnsweredAsItself)
+{
+    signingKey = service::NewSigningKey(folder, "own.pem");
+    const auto service = Start("trusted_proxies = 127.0.0.1\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    const service::NginxInFront nginx(folder, "127.0.6.1", service->Port());
+    ASSERT_TRUE(nginx.Ready()) << nginx.Errors();
+    std::atomic<int> answered{0}, asThemselves{0};
+    std::vector<std::thread> clients;
+    for (int client = 1; client <= 100; ++client)
+        clients.emplace_back([&, from = "127.0.5." + std::to_string(client)] {
+            for (int request = 0; request < 5; ++request) {
+                RawClient browser(8080, from.c_str(), "127.0.6.1");
+                browser.Send(std::string("GET ") + IpCheckPagePath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                             "X-Forwarded-For: 6.6.6.6\r\n\r\n");
+                const std::string answer = browser.Rest();
+                answered += answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
+                asThemselves += answer.find("REMOTE_ADDR = " + from + "\n") != std::string::npos;
+            }
+        });
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(answered.load(), 500);
+    EXPECT_EQ(asThemselves.load(), 500);
 }
 
 TEST_F(AbuseTest, EveryRequestIsOneLogLineThatNoCallerCanForge)

@@ -243,8 +243,9 @@ private:
 // A connected socket to the service, for requests no ordinary client makes.
 class RawClient {
 public:
-    // Connects to `port` on 127.0.0.1 from the loopback address `from`.
-    explicit RawClient(int port, const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_STREAM, 0))
+    // Connects to `port` on `to` from the loopback address `from`.
+    explicit RawClient(int port, const char* from = "127.0.0.1", const char* to = "127.0.0.1")
+        : socket_(::socket(AF_INET, SOCK_STREAM, 0))
     {
         sockaddr_in source{};
         source.sin_family = AF_INET;
@@ -257,7 +258,7 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        inet_pton(AF_INET, to, &address.sin_addr);
         connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         timeval wait{5, 0};
         setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
