@@ -12,6 +12,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <sstream>
+
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -317,15 +319,27 @@ private:
 
     void Write(bool head)
     {
-        // The header, then the body: the log counts the body's bytes that reached the caller.
         stream_.expires_after(std::chrono::seconds(shared_->config.requestTimeoutSeconds));
         serializer_.emplace(*response_);
-        http::async_write_header(stream_, *serializer_, [self = shared_from_this(), head](beast::error_code error, std::size_t) {
-            if (error || head) // a HEAD answer is its header alone
-                return self->Written(error, 0);
-            http::async_write(self->stream_, *self->serializer_,
-                              [self](beast::error_code error, std::size_t bytes) { self->Written(error, bytes); });
+        if (head) { // a HEAD answer is its header alone
+            http::async_write_header(stream_, *serializer_, [self = shared_from_this()](beast::error_code error, std::size_t) {
+                self->Written(error, 0);
+            });
+            return;
+        }
+        // In one write; the log counts the body's bytes that reached the caller.
+        http::async_write(stream_, *serializer_, [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+            self->Written(error, error ? BodyPart(bytes, *self->response_) : self->response_->body().size());
         });
+    }
+
+    // What of `written` bytes of `response` was its body.
+    static std::size_t BodyPart(std::size_t written, const Response& response)
+    {
+        std::ostringstream header;
+        header << response.base();
+        const std::size_t headerBytes = header.str().size();
+        return written > headerBytes ? written - headerBytes : 0;
     }
 
     void LogRequest(unsigned status, std::size_t bytes) const
