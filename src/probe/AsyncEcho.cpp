@@ -2,6 +2,8 @@
 
 #include "probe/icmp.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -18,6 +20,9 @@ using CreateFileEntry = HANDLE(WINAPI*)();
 
 constexpr std::size_t kPayloadLength = sizeof TICMP::EchoPayload - 1;
 constexpr std::size_t kErrorMessageRoom = 8; // as TICMP: room for an ICMP error message
+// An asynchronous call also needs room in the reply area for the status block of its I/O, as the
+// platform documents for IcmpSendEcho2 with a completion routine.
+constexpr std::size_t kIoStatusRoom = sizeof(IO_STATUS_BLOCK);
 
 std::atomic<std::size_t> outstanding{0};
 
@@ -70,7 +75,7 @@ bool AsyncEcho::Send(TPingThread& probe, std::uint32_t address, Answered answere
     auto request = std::make_unique<Request>(Request{this, &probe, address, std::move(answered)});
     request->data.assign(packetSize > 0 ? std::max<std::size_t>(packetSize, requestSize) : requestSize, ' ');
     std::memcpy(request->data.data(), TICMP::EchoPayload, std::min(request->data.size(), kPayloadLength));
-    request->reply.assign(sizeof(ICMP_ECHO_REPLY) + requestSize + kErrorMessageRoom, 0);
+    request->reply.assign(sizeof(ICMP_ECHO_REPLY) + requestSize + kErrorMessageRoom + kIoStatusRoom, 0);
     request->options.Ttl = static_cast<UCHAR>(probe.Ttl != 0 ? probe.Ttl : 64);
     request->options.Flags = static_cast<UCHAR>(probe.OptionFlags);
     const DWORD sent = reinterpret_cast<SendEcho2Entry>(sendEcho2_)(
