@@ -134,7 +134,7 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const std::string& line, c
     worker.Country = command.withCountry ? ProxyLineCountry(line) : std::string();
     worker.SourceLine = line;
     worker.Target = ProxyLineHost(line);
-    worker.TimeoutMs = 4000;
+    worker.TimeoutMs = kEchoWaitMs;
     worker.Ttl = 32;
     worker.ResolveNames = false;
     worker.FreeOnTerminate = true;

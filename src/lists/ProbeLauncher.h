@@ -34,6 +34,10 @@
 // returns. Not called once the application has begun to terminate.
 using ProbeHandler = std::function<void(TPingThread& probe)>;
 
+// How long an echo is waited for: a reply that comes later is never listed (kSlowestListedPing),
+// so waiting longer would only hold the echo's place.
+inline constexpr std::uint32_t kEchoWaitMs = 1000;
+
 class ProbeLauncher {
 public:
     ProbeLauncher();
@@ -43,7 +47,7 @@ public:
     ~ProbeLauncher();
 
     // Drops the lines of the earlier command still waiting, then has a probe started for each
-    // line of `lines` (echo with 56 data bytes, TTL 32, 4000 ms timeout, no reverse lookup; the
+    // line of `lines` (echo with 56 data bytes, TTL 32, kEchoWaitMs timeout, no reverse lookup; the
     // country taken from the line when `withCountry`). Raises, and starts nothing, when the echo
     // client cannot be built (std::runtime_error: the failed step and the platform's text), or
     // when the launcher's thread cannot be had (std::runtime_error "Thread creation error: ...").

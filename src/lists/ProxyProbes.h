@@ -3,13 +3,14 @@
 // checker share, and what each makes of a finished probe. UI thread only.
 
 #include "lists/ListCommand.h"
+#include "lists/ProbeLauncher.h"
 #include "lists/ProxyListView.h"
 #include "probe/PingThrd.h"
 
 #include <string>
 
 // Probes slower than this many milliseconds count as not answering.
-inline constexpr std::uint32_t kSlowestListedPing = 999;
+inline constexpr std::uint32_t kSlowestListedPing = kEchoWaitMs - 1;
 
 // The main list's refresh: downloads the service's list for `account` into paidproxy.cfg beside
 // the executable (never through a proxy of the program's own), empties `list`, puts the decoded

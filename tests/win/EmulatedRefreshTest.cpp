@@ -62,4 +62,25 @@ TEST_F(WindowTest, ARefreshOfAListAsUsersHaveItEarnsTheTruthAndTheFastFirst)
     EXPECT_TRUE(errors.empty());
 }
 
+// An echo that comes back after 1.2 s could never be listed: the checker says "BAD PROXY" of it
+// as of a silent line, and a near line gets its ping.
+TEST_F(WindowTest, TheCheckerCallsAnEchoTooLateToListABadProxy)
+{
+    const host::EmulatedInternet internet("198.18.0.1 answers 600 0 0\n198.18.0.2 silent 0 0 0\n"
+                                          "198.18.0.3 answers 50 0 0\n");
+    Start();
+    const ULONGLONG click = GetTickCount64();
+    checker.HostNames.SetText("198.18.0.1:8080\r\n198.18.0.2:8080\r\n198.18.0.3:8080\r\n");
+    checker.Button5.Click();
+    AwaitProbes();
+    std::cout << "three lines checked in " << GetTickCount64() - click << " ms\n";
+    std::map<std::string, std::string> pings;
+    for (const auto& row : ListedRows(checker.ListView1))
+        pings[row[0]] = row[1];
+    EXPECT_EQ(pings["198.18.0.1:8080"], "BAD PROXY");
+    EXPECT_EQ(pings["198.18.0.2:8080"], "BAD PROXY");
+    EXPECT_NE(pings["198.18.0.3:8080"], "BAD PROXY");
+    EXPECT_NE(pings["198.18.0.3:8080"], "");
+}
+
 } // namespace
