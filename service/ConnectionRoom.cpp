@@ -100,18 +100,20 @@ void ConnectionRoom::MarkSpared(Place& place)
 
 ConnectionRoom::Waiters::iterator ConnectionRoom::NextToReclaim()
 {
-    // Oldest first: those past their grace come before the rest.
-    const auto graceEnd = std::chrono::steady_clock::now() - kGrace;
-    auto next = waiting_.end();
-    unsigned most = 0;
-    for (auto waiter = waiting_.begin(); waiter != waiting_.end() && waiter->second.since <= graceEnd; ++waiter) {
-        const unsigned holds = *waiter->second.place->held_;
-        if (next == waiting_.end() || holds > most) { // ties: the one waiting longest, met first
-            next = waiter;
-            most = holds;
-        }
-    }
-    return next != waiting_.end() ? next : waiting_.begin();
+    // Of the caller holding the most, the one waiting longest (met first: oldest first), among
+    // those that waited until `end`.
+    const auto greediest = [this](std::chrono::steady_clock::time_point end) {
+        auto next = waiting_.end();
+        unsigned most = 0;
+        for (auto waiter = waiting_.begin(); waiter != waiting_.end() && waiter->second.since <= end; ++waiter)
+            if (next == waiting_.end() || *waiter->second.place->held_ > most) {
+                next = waiter;
+                most = *waiter->second.place->held_;
+            }
+        return next;
+    };
+    const auto pastGrace = greediest(std::chrono::steady_clock::now() - kGrace);
+    return pastGrace != waiting_.end() ? pastGrace : greediest(std::chrono::steady_clock::time_point::max());
 }
 
 void ConnectionRoom::ReclaimAll()

@@ -83,8 +83,7 @@ private:
     void MarkBusy(Place& place);
     void MarkSpared(Place& place);
     // The waiting place to close for a newcomer: of the caller holding the most, the one waiting
-    // longest, among those waiting past their grace (or the one waiting longest where none is).
-    // There is one.
+    // longest, among those waiting past their grace (or among all, where none is). There is one.
     Waiters::iterator NextToReclaim();
 
     const unsigned most_;

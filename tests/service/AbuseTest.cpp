@@ -133,14 +133,16 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// A page asked from `from` is answered, and soon.
+// A page asked from `from` is answered, and soon: well within the seconds that a room which
+// never makes room keeps a caller waiting (a busy machine's scheduling included; the figures of a
+// quiet one come from bench/service-benchmark).
 void ExpectAnsweredSoon(const ServiceProcess& service, const char* from)
 {
     const auto asked = std::chrono::steady_clock::now();
     RawClient client(service.Port(), from);
     client.Send("GET " + std::string(IpCheckPagePath) + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(client.StatusLine(), "HTTP/1.1 200 OK");
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1000));
 }
 
 // A request's every part is bounded: a chunk's size line, its extensions, a trailer, a head sent
@@ -211,7 +213,7 @@ TEST_F(AbuseTest, AFullRoomClosesOneWaitingConnectionForEachNewcomer)
     }
     for (const auto& newcomer : newcomers)
         EXPECT_EQ(newcomer->StatusLine(), "HTTP/1.1 200 OK");
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(300)) << "room made one at a time";
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(2000)) << "room was not made as they came";
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(std::count_if(idle.begin(), idle.end(), [](const RawClient& client) { return client.ClosedByPeer(); }), 10);
 }
