@@ -3,17 +3,19 @@
 // authentication (the account as the user name, the program's fixed password), the
 // what-is-my-IP page, and the far end of the proxies' tunnels, which serves only that page.
 //
-// Its manners: one log line a request (time, caller, account, method and path, status, bytes,
-// milliseconds; never the password; each field escaped, see LogField), malformed (400) and
-// timed-out (408) ones included; a request's first byte must come within the idle timeout and the
-// whole request within the request timeout, or the connection is closed; its line and headers
-// within max_header_bytes (431), a body of at most 1 KB (413); at most 1000 requests a
-// connection. Connections: each side has its own room (ConnectionRoom). List downloads are
-// limited per caller, then per account (429, which takes nothing from the account), failed
-// authentications per caller (429, answered a second late), pages per caller. Unknown paths (path
-// tricks among them: paths are matched as sent, never decoded) 404; methods other than GET and
-// HEAD 405. Stop closes the idle connections at once and ends after the requests in flight,
-// within a grace time.
+// Its manners: one log line a request (time, caller, account, method and path, status, the body's
+// bytes that reached the caller, milliseconds; never the password; each field escaped, see
+// LogField), malformed (400) and timed-out (408) ones included; a request's first byte must come
+// within the idle timeout, its head within 5 s of that and the whole request within the request
+// timeout, or the connection is closed; its line and headers within max_header_bytes (431), a
+// body of at most 1 KB and a chunk's line or trailer of at most about 1 KB (413); at most 1000
+// requests a connection. Connections: each side has its own room (ConnectionRoom). List downloads
+// are limited per caller, then per account (429, which takes nothing from the account), failed
+// authentications per caller (429, answered a second late) and per account (every try late),
+// pages and error answers per caller. Unknown paths (path tricks among them: paths are matched as
+// sent, never decoded) 404; methods other than GET and HEAD 405. Stop closes the idle and
+// half-sent connections at once, answers those the system had queued, and ends after the
+// requests in flight, within a grace time.
 
 #include "Config.h"
 #include "GeoDatabase.h"
