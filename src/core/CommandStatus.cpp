@@ -33,13 +33,13 @@ void CommandTally::Count(bool web, const std::optional<Anonymity>& anonymity, bo
 std::string ProbingText(const CommandTally& tally, const NumberStyle& style)
 {
     return GroupedNumber(tally.probed, style) + " of " + GroupedNumber(tally.lines, style) + " probed, " +
-           GroupedNumber(tally.answered, style) + " listed";
+           GroupedNumber(tally.listed, style) + " listed";
 }
 
 std::string CheckingText(const CommandTally& tally, const NumberStyle& style)
 {
     return GroupedNumber(tally.checked, style) + " of " + GroupedNumber(tally.checks, style) +
-           " listed proxies checked, " + GroupedNumber(tally.working, style) + " work";
+           " lines checked, " + GroupedNumber(tally.working, style) + " work";
 }
 
 namespace {
@@ -60,7 +60,7 @@ std::string SummaryText(const CommandTally& tally, double seconds, const NumberS
     const std::string time = GroupedNumber(static_cast<std::size_t>(tenths / 10), style) + style.decimal +
                              std::to_string(tenths % 10) + " s";
     const std::string probed = GroupedNumber(tally.probed, style) + " probed in " + time;
-    if (tally.answered == 0)
+    if (tally.answered == 0 && tally.working == 0)
         return "No proxy answered: " + probed;
     return probed + ": " + GroupedNumber(tally.answered, style) + " answered, " + GroupedNumber(tally.working, style) +
            " work (" + GroupedNumber(tally.elite, style) + " elite, " + GroupedNumber(tally.anonymous, style) +

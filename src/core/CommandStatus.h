@@ -24,8 +24,9 @@ std::string GroupedNumber(std::size_t number, const NumberStyle& style);
 struct CommandTally {
     std::size_t lines = 0;    // lines it probes
     std::size_t probed = 0;   // probes finished
-    std::size_t answered = 0; // listed with a ping
-    std::size_t checks = 0;   // listed proxies handed to the checks
+    std::size_t answered = 0; // answered the echo in time
+    std::size_t listed = 0;   // rows: answered in time, or found working
+    std::size_t checks = 0;   // lines (and late rows) handed to the checks
     std::size_t checked = 0;  // verdicts come
     std::size_t working = 0;  // the page came through the proxy
     std::size_t elite = 0;
@@ -43,11 +44,12 @@ struct CommandTally {
 
 // "1,234 of 10,000 probed, 56 listed", while the probes run.
 std::string ProbingText(const CommandTally& tally, const NumberStyle& style);
-// "40 of 812 listed proxies checked, 12 work", while the checks run.
+// "40 of 10,000 lines checked, 12 work", while the checks run.
 std::string CheckingText(const CommandTally& tally, const NumberStyle& style);
 // Once the command has ended, `seconds` after it began: "10,000 probed in 16.5 s: 812 answered,
 // 95 work (12 elite, 40 anonymous, 31 transparent), 23 carry HTTPS", and where SOCKS proxies
-// work "; by type 80 HTTP, 12 SOCKS5, 3 SOCKS4", or "No proxy answered" and how many were probed.
+// work "; by type 80 HTTP, 12 SOCKS5, 3 SOCKS4", or, where none answered and none works, "No
+// proxy answered" and how many were probed.
 std::string SummaryText(const CommandTally& tally, double seconds, const NumberStyle& style);
 // What a command that dropped the earlier one says first.
 inline constexpr const char* kEarlierCommandDropped = "The earlier command was dropped and a new one began. ";

@@ -36,6 +36,10 @@ int CompareCells(const std::string& cell1, const std::string& cell2)
     const auto isNumber = [](const std::string& cell) {
         return !cell.empty() && cell.find_first_not_of("0123456789") == std::string::npos;
     };
+    if (isNumber(cell1) && cell2 == kNoPing)
+        return -1;
+    if (cell1 == kNoPing && isNumber(cell2))
+        return 1;
     if (!isNumber(cell1) || !isNumber(cell2))
         return CompareText(cell1, cell2);
     const auto digits = [](const std::string& number) {
@@ -117,6 +121,33 @@ const ListRow* ListRows::Find(std::uint64_t id) const
 {
     const auto entry = byId_.find(id);
     return entry == byId_.end() ? nullptr : &entry->second->row;
+}
+
+bool ListRows::SetSubItem(std::uint64_t id, std::size_t index, const std::string& text, int data)
+{
+    const auto found = byId_.find(id);
+    if (found == byId_.end())
+        return false;
+    ListRow& row = found->second->row;
+    if (row.SubItems.size() <= index)
+        row.SubItems.resize(index + 1);
+    row.SubItems[index] = text;
+    if (inOrderBy_ != data) {
+        inOrderBy_.reset();
+        Sort(data);
+        return true;
+    }
+    const auto at = std::find_if(rows_.begin(), rows_.end(), [&](const auto& entry) { return entry->id == id; });
+    const std::uint64_t selectedId = selected_ ? rows_[*selected_]->id : 0;
+    std::unique_ptr<Entry> entry = std::move(*at);
+    rows_.erase(at);
+    const std::size_t place = PlaceOf(*entry, 0, data);
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(entry));
+    if (selected_)
+        for (std::size_t position = 0; position < rows_.size(); ++position)
+            if (rows_[position]->id == selectedId)
+                selected_ = position;
+    return true; // in order by `data` still: see PlaceOf
 }
 
 void ListRows::Clear()

@@ -30,8 +30,11 @@ void AssignSubItemText(ListRow& row, const std::string& text);
 // start of the other is the smaller. Only the sign of the result counts.
 int CompareText(const std::string& text1, const std::string& text2);
 
+// The ping cell of a row listed before its echo answered in time, or whose echo never did.
+inline constexpr const char* kNoPing = "-";
+
 // Two cells of a column: as numbers where both are decimal numbers (digits only), so that "15"
-// goes before "120"; otherwise as CompareText does.
+// goes before "120", and a number before kNoPing; otherwise as CompareText does.
 int CompareCells(const std::string& cell1, const std::string& cell2);
 
 // True when the check of the row's proxy got the page through it.
@@ -68,6 +71,10 @@ public:
     bool SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);
     // The row `id`, wherever it stands; null when it is gone.
     const ListRow* Find(std::uint64_t id) const;
+    // Sets sub-item `index` of the row `id` to `text` and sorts the list by `data`, as
+    // InsertInOrder leaves it (the row alone moves where the list was in order by `data`); false
+    // when the row is gone.
+    bool SetSubItem(std::uint64_t id, std::size_t index, const std::string& text, int data);
 
     void Clear();
     // A new row with an empty caption and no sub-items at `position` (at most Count()).

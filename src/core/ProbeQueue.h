@@ -14,12 +14,18 @@
 
 class ProbeQueue {
 public:
-    // Starts the probe of one line (`again`: a line put back); false when the platform has no
-    // room for another thread now (the line is then not started).
-    using Starter = std::function<bool(const std::string& line, bool again)>;
+    struct Line {
+        std::string text;
+        std::size_t number; // its place in the command's lines, from 0
+        bool again;         // put back
+    };
+    // Starts the probe of one line; false when the platform has no room for another thread now
+    // (the line is then not started).
+    using Starter = std::function<bool(const Line& line)>;
 
-    // Drops whatever still waits from an earlier command, then starts `lines` in order until
-    // `most` are started or one finds no room; the rest wait. Returns how many were started.
+    // Drops whatever still waits from an earlier command, then starts `lines` (numbered in their
+    // order) in order until `most` are started or one finds no room; the rest wait. Returns how
+    // many were started.
     std::size_t StartAll(std::vector<std::string> lines, const Starter& start, std::size_t most = SIZE_MAX);
 
     // Starts waiting lines in order until `most` are started or one finds no room. Returns how
@@ -27,15 +33,11 @@ public:
     std::size_t StartWaiting(const Starter& start, std::size_t most = SIZE_MAX);
 
     // Puts a line back, ahead of the lines that wait, to be started again.
-    void PutBack(std::string line) { waiting_.push_front({std::move(line), true}); }
+    void PutBack(std::string line, std::size_t number) { waiting_.push_front({std::move(line), number, true}); }
 
     void Drop() { waiting_.clear(); }
     std::size_t Waiting() const { return waiting_.size(); }
 
 private:
-    struct Line {
-        std::string text;
-        bool again;
-    };
     std::deque<Line> waiting_;
 };

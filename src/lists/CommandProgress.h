@@ -24,7 +24,8 @@ public:
     // The command's list could not be fetched, for `reason`: it ends here.
     void ListNotFetched(const std::string& reason);
     void Probed(bool answered);
-    void CheckAdded() { ++tally_.checks; }
+    void Listed() { ++tally_.listed; }
+    void CheckAdded(std::size_t count = 1) { tally_.checks += count; }
     void Verdict(const ProxyVerdict& verdict);
 
     const CommandTally& Tally() const { return tally_; }

@@ -45,8 +45,7 @@ struct ProbeLauncher::Shared {
     // A worker started whose completion has not run.
     struct Live {
         UniqueKernelHandle thread;
-        std::string line;
-        bool again;
+        ProbeQueue::Line line;
         unsigned command;
         ProbeHandler onProbe;
     };
@@ -63,7 +62,7 @@ struct ProbeLauncher::Shared {
     mutable std::mutex lock;
     // Handed from the UI thread to the launcher's thread.
     std::optional<Command> command;
-    std::vector<std::string> putBack;
+    std::vector<ProbeQueue::Line> putBack;
     bool ending = false;
     // Kept by both.
     unsigned commandNumber = 0; // the latest command's
@@ -74,14 +73,14 @@ struct ProbeLauncher::Shared {
 
     // The launcher's thread: takes commands and puts back lines, and starts them.
     static unsigned WINAPI Run(void* start);
-    bool StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue, AsyncEcho& echo);
+    bool StartOne(const ProbeQueue::Line& line, const Command& command, ProbeQueue& queue, AsyncEcho& echo);
     // Sends the echo of a line whose host is an address, without a thread; false where it
     // could not be sent (the line then gets a worker of its own).
-    bool SendEcho(const std::string& line, bool again, const Command& command, AsyncEcho& echo);
+    bool SendEcho(const ProbeQueue::Line& line, const Command& command, AsyncEcho& echo);
     // A worker for `line` of `command`, created suspended; raises EThreadCreation.
-    std::unique_ptr<TPingThread> MakeWorker(const std::string& line, const Command& command);
+    std::unique_ptr<TPingThread> MakeWorker(const ProbeQueue::Line& line, const Command& command);
     // The request fields of a probe of `line` for `command`, and its completion.
-    void Fill(TPingThread& probe, const std::string& line, const Command& command);
+    void Fill(TPingThread& probe, const ProbeQueue::Line& line, const Command& command);
 };
 
 unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
@@ -101,15 +100,15 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
                 shared.command.reset();
                 queue.StartAll(std::move(current.lines), {}, 0); // the earlier command's lines go
             }
-            for (std::string& line : shared.putBack)
-                queue.PutBack(std::move(line));
+            for (ProbeQueue::Line& line : shared.putBack)
+                queue.PutBack(std::move(line.text), line.number);
             shared.putBack.clear();
             if (Application.Terminated()) // no completion would run for them
                 queue.Drop();
             shared.waiting = queue.Waiting();
         }
         const std::size_t started = queue.StartWaiting(
-            [&](const std::string& line, bool again) { return shared.StartOne(line, again, current, queue, echo); },
+            [&](const ProbeQueue::Line& line) { return shared.StartOne(line, current, queue, echo); },
             kStartSlice);
         {
             const std::lock_guard<std::mutex> hold(shared.lock);
@@ -122,18 +121,19 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
     }
 }
 
-std::unique_ptr<TPingThread> ProbeLauncher::Shared::MakeWorker(const std::string& line, const Command& command)
+std::unique_ptr<TPingThread> ProbeLauncher::Shared::MakeWorker(const ProbeQueue::Line& line, const Command& command)
 {
     auto worker = std::make_unique<TPingThread>();
     Fill(*worker, line, command);
     return worker;
 }
 
-void ProbeLauncher::Shared::Fill(TPingThread& worker, const std::string& line, const Command& command)
+void ProbeLauncher::Shared::Fill(TPingThread& worker, const ProbeQueue::Line& line, const Command& command)
 {
-    worker.Country = command.withCountry ? ProxyLineCountry(line) : std::string();
-    worker.SourceLine = line;
-    worker.Target = ProxyLineHost(line);
+    worker.Country = command.withCountry ? ProxyLineCountry(line.text) : std::string();
+    worker.SourceLine = line.text;
+    worker.LineNumber = line.number;
+    worker.Target = ProxyLineHost(line.text);
     worker.TimeoutMs = kEchoWaitMs;
     worker.Ttl = 32;
     worker.ResolveNames = false;
@@ -143,16 +143,16 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const std::string& line, c
     };
 }
 
-bool ProbeLauncher::Shared::SendEcho(const std::string& line, bool again, const Command& command, AsyncEcho& echo)
+bool ProbeLauncher::Shared::SendEcho(const ProbeQueue::Line& line, const Command& command, AsyncEcho& echo)
 {
-    const std::uint32_t address = TPingThread::AddressOf(ProxyLineHost(line));
+    const std::uint32_t address = TPingThread::AddressOf(ProxyLineHost(line.text));
     if (!echo.Ready() || address == INADDR_NONE)
         return false; // a name, or blanks: the worker's own lookup, or its bad destination
     auto probe = std::make_unique<TPingThread>(WorkerThread::WithoutThread{});
     Fill(*probe, line, command);
     {
         const std::lock_guard<std::mutex> hold(lock);
-        live.emplace(probe.get(), Live{UniqueKernelHandle(), line, again, command.number, command.onProbe});
+        live.emplace(probe.get(), Live{UniqueKernelHandle(), line, command.number, command.onProbe});
     }
     const auto answered = [this](TPingThread& answeredProbe) {
         if (answeredProbe.CompleteHere())
@@ -174,7 +174,7 @@ bool ProbeLauncher::Shared::SendEcho(const std::string& line, bool again, const 
     return true;
 }
 
-bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const Command& command, ProbeQueue& queue,
+bool ProbeLauncher::Shared::StartOne(const ProbeQueue::Line& line, const Command& command, ProbeQueue& queue,
                                      AsyncEcho& echo)
 {
     {
@@ -184,7 +184,7 @@ bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const 
     }
     if (RunningWorkers() + AsyncEcho::Outstanding() >= mostLiveWorkers)
         return false;
-    if (SendEcho(line, again, command, echo))
+    if (SendEcho(line, command, echo))
         return true;
     std::unique_ptr<TPingThread> worker;
     try {
@@ -208,7 +208,7 @@ bool ProbeLauncher::Shared::StartOne(const std::string& line, bool again, const 
             CloseHandle(thread);
             return false;
         }
-        live.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, again, command.number, command.onProbe});
+        live.emplace(worker.get(), Live{UniqueKernelHandle(thread), line, command.number, command.onProbe});
     }
     RegisterWorker(worker->ThreadID());
     worker.release()->Start();
@@ -355,12 +355,12 @@ void ProbeLauncher::Lost(TPingThread* worker)
         live = std::move(found->second);
         shared_->live.erase(found);
         current = live.command == shared_->commandNumber;
-        if (!live.again && current && !Application.Terminated())
+        if (!live.line.again && current && !Application.Terminated())
             shared_->putBack.push_back(live.line);
     }
     ForgetWorker(worker->ThreadID());
     const std::unique_ptr<TPingThread> ended(worker);
-    if (!live.again && current && !Application.Terminated()) {
+    if (!live.line.again && current && !Application.Terminated()) {
         ++linesProbedAgain;
         SetEvent(shared_->wake.get());
     } else if (!Application.Terminated() && live.onProbe) {

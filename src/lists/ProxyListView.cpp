@@ -197,6 +197,12 @@ std::uint64_t ProxyListView::InsertInOrder(ListRow row, int data)
     return id;
 }
 
+void ProxyListView::SetSubItem(std::uint64_t id, std::size_t index, const std::string& text, int data)
+{
+    if (rows_.SetSubItem(id, index, text, data))
+        Changed();
+}
+
 void ProxyListView::SetVerdict(std::uint64_t id, const ProxyVerdict& verdict)
 {
     const ListRow* row = rows_.Find(id);

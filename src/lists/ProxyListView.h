@@ -84,6 +84,9 @@ public:
     // What inserting `row` at the top and then Sort(data) do, without walking the list. Returns
     // the row's identity.
     std::uint64_t InsertInOrder(ListRow row, int data);
+    // Sets sub-item `index` of the row `id` and sorts by `data` as InsertInOrder does; nothing
+    // where the row is gone.
+    void SetSubItem(std::uint64_t id, std::size_t index, const std::string& text, int data);
     // The verdict of the row `id`, and the cells that show it, wherever it stands; nothing when
     // the row is gone.
     void SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);

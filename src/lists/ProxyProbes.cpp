@@ -39,15 +39,60 @@ std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
     return probed;
 }
 
+// A check's key for a row of a dropped command's late probe, beside the numbers of the lines.
+constexpr std::uint64_t kStrayRowKey = std::uint64_t{1} << 63;
+
+// The ping sub-item and the sort column of a list's rows: the checker's rows have the line and the
+// ping, the main list's the label, the country's lines and the ping.
+std::size_t PingItem(const CommandLines& lines, const std::string& line)
+{
+    if (!lines.withCountry)
+        return 0;
+    ListRow row;
+    AssignSubItemText(row, ProxyLineCountry(line));
+    return row.SubItems.size();
+}
+
+int PingColumn(const CommandLines& lines)
+{
+    return lines.withCountry ? 2 : 1;
+}
+
+// What the list shows of line `number` after one of its answers came.
+void ShowLine(ProxyListView& list, ListCommand& command, std::size_t number, const LineChange& change)
+{
+    CommandLines& lines = command.lines;
+    const std::string& line = lines.texts[number];
+    const std::string ping = change.bad ? "BAD PROXY" : change.ping ? std::to_string(*change.ping) : kNoPing;
+    if (change.addRow) {
+        ListRow row{lines.withCountry ? ProxyLineLabel(line) : line, {}};
+        if (lines.withCountry)
+            AssignSubItemText(row, ProxyLineCountry(line));
+        row.SubItems.push_back(ping);
+        lines.rows[number] = list.InsertInOrder(std::move(row), PingColumn(lines));
+        if (!change.bad)
+            command.progress.Listed();
+    } else if (change.ping && lines.rows[number]) {
+        list.SetSubItem(lines.rows[number], PingItem(lines, line), ping, PingColumn(lines));
+    }
+    if (change.verdict && lines.rows[number])
+        list.SetVerdict(lines.rows[number], *change.verdict);
+    if (change.hurryCheck)
+        command.checks.Hurry(number);
+}
+
 // A new batch of the command's checks, whose verdicts land in the rows of `list` wherever they
 // stand (and count in the command's progress).
 void BeginChecks(ProxyListView& list, ListCommand& command)
 {
     command.checks.Begin(
         ServiceRequestWay(), CheckUserAgent(),
-        [&list, &command](std::uint64_t rowId, const ProxyVerdict& verdict) {
-            list.SetVerdict(rowId, verdict);
+        [&list, &command](std::uint64_t key, const ProxyVerdict& verdict) {
             command.progress.Verdict(verdict);
+            if (key & kStrayRowKey)
+                list.SetVerdict(key & ~kStrayRowKey, verdict);
+            else
+                ShowLine(list, command, static_cast<std::size_t>(key), command.lines.outcomes.Verdict(key, verdict));
         },
         [&command] { return command.probes.Busy(); });
 }
@@ -62,13 +107,58 @@ std::string WhyNotFetched(const TransferReport& report)
     return "the transfer broke off";
 }
 
-// Has the command's probes probe `lines` (with their countries: `withCountry`).
+// Has the command's probes probe `lines` (with their countries: `withCountry`), and its checks
+// check every line's port meanwhile.
 void Launch(ListCommand& command, std::vector<std::string> lines, bool withCountry, bool droppedEarlier,
             ProbeHandler onProbe)
 {
     const std::size_t count = lines.size();
-    command.probes.Launch(std::move(lines), withCountry, std::move(onProbe)); // completions come after this handler
+    command.probes.Launch(lines, withCountry, std::move(onProbe)); // completions come after this handler
+    command.lines = CommandLines{std::move(lines), withCountry,
+                                 LineOutcomes(count, withCountry ? LineOutcomes::Unproved::NoRow
+                                                                 : LineOutcomes::Unproved::BadRow),
+                                 std::vector<std::uint64_t>(count, 0)};
+    for (std::size_t number = 0; number < count; ++number)
+        command.checks.Add(number, ProxyLineAddress(command.lines.texts[number]), true);
     command.progress.Began(count, droppedEarlier);
+    command.progress.CheckAdded(count);
+}
+
+// Whether `probe` probes a line of the command that runs (not a late one of a dropped command).
+bool OfThisCommand(const CommandLines& lines, const TPingThread& probe)
+{
+    return probe.LineNumber < lines.texts.size() && lines.texts[probe.LineNumber] == probe.SourceLine;
+}
+
+// The share of every finished probe: its line's answer, or, for a late probe of a dropped command,
+// what its echo alone shows: a row with its ping where in time, with a check of its own, and in the
+// checker "BAD PROXY" otherwise. `mainList`: rows as the main list makes them.
+void ListProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe, bool mainList)
+{
+    command.progress.Probed(AnsweredInTime(probe));
+    CommandLines& lines = command.lines;
+    const std::optional<unsigned> ping =
+        AnsweredInTime(probe) ? std::optional<unsigned>(probe.RoundTripMs) : std::nullopt;
+    if (OfThisCommand(lines, probe)) {
+        ShowLine(list, command, probe.LineNumber, lines.outcomes.Echo(probe.LineNumber, ping));
+        return;
+    }
+    const int pingColumn = mainList ? 2 : 1;
+    if (mainList && !ping) {
+        if (Answered(probe))
+            list.Sort(pingColumn); // every reply sorts the list
+        return;
+    }
+    ListRow row{mainList ? ProxyLineLabel(probe.SourceLine) : probe.SourceLine, {}};
+    if (mainList)
+        AssignSubItemText(row, probe.Country);
+    row.SubItems.push_back(ping ? std::to_string(*ping) : "BAD PROXY");
+    const std::uint64_t id = list.InsertInOrder(std::move(row), pingColumn);
+    if (!ping)
+        return;
+    command.progress.Listed();
+    command.checks.Add(kStrayRowKey | id, ProxyLineAddress(probe.SourceLine));
+    command.progress.CheckAdded();
 }
 
 } // namespace
@@ -103,29 +193,10 @@ void CheckProxyLines(const std::string& pasted, ProxyListView& list, ListCommand
 
 void ListAnsweredProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe)
 {
-    command.progress.Probed(AnsweredInTime(probe));
-    if (!Answered(probe))
-        return;
-    if (!AnsweredInTime(probe)) {
-        list.Sort(2);
-        return;
-    }
-    // A row put on top (caption, the country's lines, the ping), then sorted by the ping column.
-    ListRow row{ProxyLineLabel(probe.SourceLine), {}};
-    AssignSubItemText(row, probe.Country);
-    row.SubItems.push_back(std::to_string(probe.RoundTripMs));
-    command.checks.Add(list.InsertInOrder(std::move(row), 2), ProxyLineAddress(probe.SourceLine));
-    command.progress.CheckAdded();
+    ListProbe(list, command, probe, true);
 }
 
 void ListCheckedProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe)
 {
-    command.progress.Probed(AnsweredInTime(probe));
-    ListRow row{probe.SourceLine, {}};
-    AssignSubItemText(row, AnsweredInTime(probe) ? std::to_string(probe.RoundTripMs) : "BAD PROXY");
-    const std::uint64_t id = list.InsertInOrder(std::move(row), 1);
-    if (AnsweredInTime(probe)) {
-        command.checks.Add(id, ProxyLineAddress(probe.SourceLine));
-        command.progress.CheckAdded();
-    }
+    ListProbe(list, command, probe, false);
 }

@@ -18,21 +18,24 @@ inline constexpr std::uint32_t kSlowestListedPing = kEchoWaitMs - 1;
 // trouble is never a box: the list stays empty, and the status bar says that the list could not
 // be fetched. Raises EInOutError for the list file, std::runtime_error "Text exceeds memo
 // capacity" when the box cannot take the text, and what ProbeLauncher::Launch raises.
-// A new batch of the command's checks begins, whose verdicts land in the list's rows.
+// A new batch of the command's checks begins, one for every line.
 void RefreshProxyList(const std::string& account, ProxyListView& list, const Edit& hostNames, ListCommand& command,
                       ProbeHandler onProbe);
 
 // The checker's "Check List": empties `list` and has the command's probes probe every non-empty
-// line of `pasted`, unless `pasted` has no lines at all; a new batch of its checks begins then.
+// line of `pasted`, unless `pasted` has no lines at all; a new batch of its checks begins then,
+// one for every line.
 void CheckProxyLines(const std::string& pasted, ProxyListView& list, ListCommand& command, ProbeHandler onProbe);
 
-// The main list's share of a finished probe: a row "address:port", the country lines, the ping
-// for an echo reply under a second, and the check of its proxy; then the list is sorted by the
-// ping column if an echo reply came. A reply record of another status (a router's report) counts
-// as no reply.
+// Every line of a command is probed and its port checked at once. A line is listed as soon as its
+// echo answers in time (its row shows the ping) or its check finds it working (its row shows
+// kNoPing until a ping comes in time); each row's verdict lands in it, and the list is sorted by
+// the ping column. A reply record of another status (a router's report) counts as no reply.
+
+// The main list's share of a finished probe: a row "address:port", the country's lines and the
+// ping, once its line is proved; a line proved by neither answer gets no row.
 void ListAnsweredProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe);
 
-// The checker's share of a finished probe: a row with the whole line and its ping (and the check
-// of its proxy), or "BAD PROXY" without an echo reply under a second; then the list is sorted by
-// the ping column.
+// The checker's share of a finished probe: a row with the whole line and its ping once its line
+// is proved, or "BAD PROXY" once neither answer proved it.
 void ListCheckedProbe(ProxyListView& list, ListCommand& command, const TPingThread& probe);

@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <ipexport.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,7 @@ public:
     // Request, written by the window before Start.
     std::string Country;    // read back by the window, not by the worker
     std::string SourceLine; // read back by the window, not by the worker
+    std::size_t LineNumber = 0; // the line's place in its command's lines; read back by the window
     std::string Target;     // host name or dotted address; blanks and control characters around it are ignored
     bool ResolveNames = false;       // look up the host name of the reply's source
     std::int32_t PacketSize = 0;     // 0 keeps the echo client's default, as do the next two

@@ -143,7 +143,7 @@ private:
             check.ended.resize(parts, false);
             check.connected.resize(parts, false);
             for (std::size_t part = 0; part < parts; ++part)
-                if (check.job.parts[part].startsAfter < 0)
+                if (check.job.parts[part].startsAfter < 0 && !WaitsForKnock(check, part))
                     StartPart(check, part);
         }
         if (running_.size() > peakRunning.load())
@@ -236,20 +236,32 @@ private:
         return any;
     }
 
+    static bool WaitsForKnock(const Running& check, std::size_t part)
+    {
+        return check.job.knock && part > 0 && check.job.parts[part].startsAfter < 0;
+    }
+
     // The kind that proved itself ends the parts of the other kinds; a part that waits for another
-    // starts or ends as its CheckPart says.
+    // (or for the knock) starts or ends as its CheckPart (or its job) says.
     void Settle(Running& check)
     {
         const std::vector<CheckPart>& parts = check.job.parts;
         for (std::size_t part = 0; part < parts.size() && !check.provenKind; ++part)
             if (parts[part].kind && check.exchanges[part] && check.exchanges[part]->Proved())
                 check.provenKind = parts[part].kind;
+        const bool knocked = check.exchanges[0] && check.exchanges[0]->Connected();
+        const bool knockFailed = check.job.knock && check.ended[0] && !knocked;
         for (std::size_t part = 0; part < parts.size(); ++part) {
             if (check.ended[part])
                 continue;
             if (check.provenKind && parts[part].kind && parts[part].kind != check.provenKind) {
                 check.exchanges[part].reset();
                 check.started[part] = check.ended[part] = true;
+            } else if (!check.started[part] && knockFailed) {
+                check.started[part] = check.ended[part] = true;
+            } else if (!check.started[part] && WaitsForKnock(check, part)) {
+                if (knocked)
+                    StartPart(check, part);
             } else if (!check.started[part]) {
                 const auto after = static_cast<std::size_t>(parts[part].startsAfter);
                 const HttpExchange* earlier = check.exchanges[after].get();
@@ -280,7 +292,8 @@ private:
             const bool cancelled = Cancelled(check->job);
             const bool connected = NoteConnections(*check, now);
             const unsigned giveUpMs = check->job.unconnectedGiveUpMs;
-            const bool givenUp = !connected && giveUpMs && now >= check->start + giveUpMs && peersQuick;
+            const bool givenUp =
+                !connected && giveUpMs && now >= check->start + giveUpMs && (peersQuick || check->job.knock);
             if (!cancelled && !allEnded && !givenUp && now < check->start + check->job.limitMs) {
                 ++check;
                 continue;

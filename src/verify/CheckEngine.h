@@ -46,6 +46,10 @@ struct CheckJob {
     // Where not 0: a check none of whose parts has connected this long after its start ends then,
     // as failed, while the engine's other checks connect quickly (ConnectTimes::Quick).
     unsigned unconnectedGiveUpMs = 0;
+    // For a target not known to be there: only the first part connects at first, and the others
+    // start once it has connected (none where it ended without); the check gives up unconnected
+    // whatever the others do. A silent address then costs one socket, not one per part.
+    bool knock = false;
     // Runs on the engine's thread once every part has ended or the limit has come, with the
     // parts' results in their order. Not for a cancelled job.
     std::function<void(const std::vector<PartResult>& results)> done;

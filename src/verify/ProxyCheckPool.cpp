@@ -5,6 +5,7 @@
 #include "win/Application.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace {
@@ -14,10 +15,24 @@ namespace {
 constexpr UINT kAddressGraceMs = 1000;
 unsigned checkLimitMs = kProxyCheckLimitMs;
 // While the list's probes run: this many checks start every so often.
-constexpr std::size_t kPacedChecks = 16;
-constexpr UINT kPacedMs = 50;
+constexpr std::size_t kPacedChecks = 32;
+constexpr UINT kPacedMs = 20;
+std::set<const ProxyCheckPool*> pools; // UI thread only
 
 } // namespace
+
+ProxyCheckPool::ProxyCheckPool()
+{
+    pools.insert(this);
+}
+
+bool ProxyCheckPool::AnyBusy()
+{
+    for (const ProxyCheckPool* pool : pools)
+        if (pool->Running() > 0 || pool->Waiting() > 0)
+            return true;
+    return false;
+}
 
 unsigned ProxyCheckPool::LimitChecksTo(unsigned milliseconds)
 {
@@ -31,6 +46,7 @@ unsigned ProxyCheckPool::CheckLimitMs()
 
 ProxyCheckPool::~ProxyCheckPool()
 {
+    pools.erase(this);
     if (cancelled_)
         *cancelled_ = true;
 }
@@ -45,7 +61,9 @@ void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler
     cancelled_ = std::make_shared<std::atomic<bool>>(false);
     ++batch_;
     waiting_.clear();
-    inFlight_ = 0;
+    early_.clear();
+    earlyByKey_.clear();
+    inFlight_ = earlyInFlight_ = 0;
     startTimer_.Stop();
     way_ = std::move(way);
     userAgent_ = std::move(userAgent);
@@ -57,9 +75,28 @@ void ProxyCheckPool::Begin(RequestWay way, std::string userAgent, VerdictHandler
     LearnUsersAddresses();
 }
 
-void ProxyCheckPool::Add(std::uint64_t rowId, std::string proxy)
+void ProxyCheckPool::Add(std::uint64_t key, std::string proxy, bool early)
 {
-    waiting_.push_back({rowId, std::move(proxy)});
+    if (batch_ == 0)
+        return; // no batch has begun: there is no one to tell
+    if (early) {
+        early_.push_back({key, std::move(proxy)});
+        earlyByKey_[key] = std::prev(early_.end());
+    } else {
+        waiting_.push_back({key, std::move(proxy)});
+    }
+    if (!startTimer_.Running() && addressesAwaited_ == 0)
+        startTimer_.Start(USER_TIMER_MINIMUM, [this] { StartWaiting(); });
+}
+
+void ProxyCheckPool::Hurry(std::uint64_t key)
+{
+    const auto found = earlyByKey_.find(key);
+    if (found == earlyByKey_.end())
+        return; // started, or never early
+    waiting_.push_back(std::move(*found->second));
+    early_.erase(found->second);
+    earlyByKey_.erase(found);
     if (!startTimer_.Running() && addressesAwaited_ == 0)
         startTimer_.Start(USER_TIMER_MINIMUM, [this] { StartWaiting(); });
 }
@@ -100,37 +137,56 @@ void ProxyCheckPool::StartWaiting()
     startTimer_.Stop();
     if (Application.Terminated()) {
         waiting_.clear();
+        early_.clear();
+        earlyByKey_.clear();
         return;
     }
-    if (addressesAwaited_ > 0 || waiting_.empty())
+    if (addressesAwaited_ > 0)
         return;
     // While the probes run, a few at a time, so that the rows still come as fast as without
     // checks: the checks' sockets and verdicts cost the platform what the echoes need too.
     const bool paced = probing_ && probing_();
-    const std::size_t count = paced ? std::min(waiting_.size(), kPacedChecks) : waiting_.size();
-    Machinery& machinery = *machinery_;
-    const unsigned batch = batch_;
-    for (std::size_t started = 0; started < count; ++started) {
-        const Check& check = waiting_[started];
-        CheckJob job = ProxyCheckJob(CheckOrder{check.proxy, service_, userAgent_, usersAddresses_, limitMs_},
-                                     [&machinery, this, batch, rowId = check.rowId](const ProxyVerdict& verdict) {
-                                         machinery.mailbox.Post([this, batch, rowId, verdict] { Verdict(batch, rowId, verdict); });
-                                     });
-        job.cancelled = cancelled_;
-        job.unconnectedGiveUpMs = kUnconnectedGiveUpMs;
-        machinery.engine.Submit(std::move(job));
-        ++inFlight_;
+    std::size_t room = paced ? kPacedChecks : SIZE_MAX;
+    for (; room > 0 && !waiting_.empty(); --room) {
+        Start(waiting_.front(), false);
+        waiting_.pop_front();
     }
-    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(count));
-    if (!waiting_.empty())
+    for (; room > 0 && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce; --room) {
+        Start(early_.front(), true);
+        earlyByKey_.erase(early_.front().key);
+        early_.pop_front();
+    }
+    // More once the pace allows; early checks wait for places, which verdicts free.
+    if (!waiting_.empty() || (!early_.empty() && earlyInFlight_ < kMostEarlyAtOnce))
         startTimer_.Start(kPacedMs, [this] { StartWaiting(); });
 }
 
-void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t rowId, const ProxyVerdict& verdict)
+void ProxyCheckPool::Start(const Check& check, bool early)
+{
+    Machinery& machinery = *machinery_;
+    const unsigned batch = batch_;
+    CheckJob job = ProxyCheckJob(CheckOrder{check.proxy, service_, userAgent_, usersAddresses_, limitMs_},
+                                 [&machinery, this, batch, key = check.key, early](const ProxyVerdict& verdict) {
+                                     machinery.mailbox.Post([this, batch, key, early, verdict] {
+                                         Verdict(batch, key, early, verdict);
+                                     });
+                                 });
+    job.cancelled = cancelled_;
+    job.unconnectedGiveUpMs = kUnconnectedGiveUpMs;
+    job.knock = early;
+    machinery.engine.Submit(std::move(job));
+    ++inFlight_;
+    earlyInFlight_ += early;
+}
+
+void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t key, bool early, const ProxyVerdict& verdict)
 {
     if (batch != batch_)
         return;
     --inFlight_;
+    earlyInFlight_ -= early;
+    if (early && !early_.empty() && !startTimer_.Running())
+        startTimer_.Start(USER_TIMER_MINIMUM, [this] { StartWaiting(); });
     if (onVerdict_)
-        onVerdict_(rowId, verdict);
+        onVerdict_(key, verdict);
 }

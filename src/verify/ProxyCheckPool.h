@@ -1,11 +1,13 @@
 #pragma once
 // Checks the proxies of a list off the UI thread (on a check engine: no thread per check), as many
 // at once as the engine runs (the rest wait), each within one time limit; each verdict reaches the
-// UI thread like a probe completion. A row's check starts as soon as its row is in, while the
-// echoes to the rest of the list are still out, so that the nearest proxies are verified first
-// (paced meanwhile, so that the rows still come as fast); one that has not even connected after
-// 3 s, while its peers connect within a second, gives up then. The checks of one list command
-// form a batch: before its
+// UI thread like a probe completion. Every line's check is added with its command, while the
+// echoes are out ("early": whether its host answers is not known), and those take at most
+// kMostEarlyAtOnce places, each knocking at its port before it asks in every kind (CheckJob::knock);
+// the check of a line whose echo answered is hurried before them, so that the nearest proxies are
+// verified first. Checks start paced while the probes run, so that the rows still come as fast.
+// A check that has not even connected after 3 s gives up then: an early one always, another one
+// while its peers connect within a second. The checks of one list command form a batch: before its
 // first check starts, the user's own addresses are learned: as the service sees the user
 // directly (which is how every check reaches its proxy), over IPv4 and over IPv6 where the
 // service has both, and the way the program's own requests go where that is another (the user's
@@ -22,15 +24,19 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class ProxyCheckPool {
 public:
-    using VerdictHandler = std::function<void(std::uint64_t rowId, const ProxyVerdict& verdict)>;
+    using VerdictHandler = std::function<void(std::uint64_t key, const ProxyVerdict& verdict)>;
     static constexpr std::size_t kMostAtOnce = CheckEngine::kMostAtOnce;
+    // What the early checks leave of the engine's places is for the hurried ones.
+    static constexpr std::size_t kMostEarlyAtOnce = kMostAtOnce * 3 / 4;
 
-    ProxyCheckPool() = default;
+    ProxyCheckPool();
     ProxyCheckPool(const ProxyCheckPool&) = delete;
     ProxyCheckPool& operator=(const ProxyCheckPool&) = delete;
     // The checks still running end at once, without verdicts.
@@ -41,8 +47,12 @@ public:
     // time while `probing` holds. Raises std::runtime_error when the engine's threads cannot be
     // had.
     void Begin(RequestWay way, std::string userAgent, VerdictHandler onVerdict, std::function<bool()> probing = {});
-    // The check of the proxy at `proxy` (host:port) for the row `rowId`, in the current batch.
-    void Add(std::uint64_t rowId, std::string proxy);
+    // The check of the proxy at `proxy` (host:port) for `key`, in the current batch (none before
+    // the first batch): `early` for a line not known to answer, otherwise one that goes first.
+    void Add(std::uint64_t key, std::string proxy, bool early = false);
+    // The early check of `key`, where it still waits, goes before the other early ones, and asks
+    // in every kind at once.
+    void Hurry(std::uint64_t key);
 
     // The time limit of each check (by default kProxyCheckLimitMs); the previous one is returned.
     // For tests, which need not wait 10 s for a proxy that never answers.
@@ -52,11 +62,13 @@ public:
     // Checks of this batch handed to the engine whose verdict has not come yet, and checks that
     // wait for the user's addresses; for the benchmark.
     std::size_t Running() const { return inFlight_; }
-    std::size_t Waiting() const { return waiting_.size(); }
+    std::size_t Waiting() const { return waiting_.size() + early_.size(); }
+    // True while any pool has checks running or waiting; for tests, which wait for a command.
+    static bool AnyBusy();
 
 private:
     struct Check {
-        std::uint64_t rowId;
+        std::uint64_t key;
         std::string proxy;
     };
     // The engine and the mailbox through which its results reach the UI thread; the engine goes
@@ -70,7 +82,9 @@ private:
     void UsersAddressesCame(unsigned batch, const std::vector<std::string>& addresses);
     void AddressesKnown();
     void StartWaiting();
-    void Verdict(unsigned batch, std::uint64_t rowId, const ProxyVerdict& verdict);
+    // Hands `check` to the engine; `early`: it knocks, and takes an early place.
+    void Start(const Check& check, bool early);
+    void Verdict(unsigned batch, std::uint64_t key, bool early, const ProxyVerdict& verdict);
 
     std::unique_ptr<Machinery> machinery_; // made for the first batch
     unsigned batch_ = 0;
@@ -83,8 +97,11 @@ private:
     std::function<bool()> probing_;
     int addressesAwaited_ = 0; // the ways of learning the user's address still under way
     std::vector<std::string> usersAddresses_;
-    std::deque<Check> waiting_;
+    std::deque<Check> waiting_; // hurried, or not early
+    std::list<Check> early_;
+    std::unordered_map<std::uint64_t, std::list<Check>::iterator> earlyByKey_;
     std::size_t inFlight_ = 0;
+    std::size_t earlyInFlight_ = 0;
     ThreadTimer startTimer_;   // hands the checks added meanwhile, or the next few, to the engine
     ThreadTimer addressTimer_; // gives up waiting for the user's addresses
 };

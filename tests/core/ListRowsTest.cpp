@@ -72,6 +72,12 @@ TEST(CompareListItems, ColumnsThenCaptions)
     EXPECT_LT(CompareListItems(&a, &b, 0), 0);  // captions as text
     EXPECT_GT(CompareListItems(&a, &b, 1), 0);  // "DE" after "AT"
     EXPECT_LT(CompareListItems(&a, &b, 2), 0);  // equal pings: captions decide
+    const ListRow noPing = Row("1.1.1.1:80", {"AT", kNoPing});
+    EXPECT_LT(CompareListItems(&a, &noPing, 2), 0); // a row without a ping goes after every ping
+    const ListRow slow = Row("2.2.2.2:80", {"AT", "999"});
+    const ListRow bad = Row("2.2.2.2:80", {"AT", "BAD PROXY"});
+    EXPECT_GT(CompareListItems(&noPing, &slow, 2), 0);
+    EXPECT_LT(CompareListItems(&noPing, &bad, 2), 0);
     EXPECT_EQ(CompareListItems(&a, &a, 2), 0);
     EXPECT_EQ(CompareListItems(nullptr, nullptr, 1), 0);
     EXPECT_LT(CompareListItems(nullptr, &a, 1), 0);
@@ -254,6 +260,26 @@ TEST(ListRows, ARowsChecksFindItByItsIdentityAndSortLikeAnyColumn)
     timed.SetVerdict(ids[2], Passed(5, true, Anonymity::Elite));
     timed.Sort(kCheckColumnData);
     EXPECT_EQ(Captions(timed), (std::vector<std::string>{"a:1", "c:1", "b:1"}));
+}
+
+TEST(ListRows, APingFilledInLaterMovesItsRowAndTheSelectionFollows)
+{
+    ListRows list;
+    const std::uint64_t late = list.InsertInOrder(Row("late:1", {"DE", kNoPing}), 2);
+    list.InsertInOrder(Row("near:1", {"DE", "10"}), 2);
+    list.InsertInOrder(Row("far:1", {"DE", "500"}), 2);
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"near:1", "far:1", "late:1"}));
+    list.Select(2);
+    EXPECT_TRUE(list.SetSubItem(late, 1, "40", 2));
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"near:1", "late:1", "far:1"}));
+    EXPECT_EQ(list.Selected(), 1u);
+    // Sorted by another column meanwhile: the list is sorted by the ping again, as a new row leaves it.
+    list.Sort(0);
+    EXPECT_TRUE(list.SetSubItem(late, 1, "600", 2));
+    EXPECT_EQ(Captions(list), (std::vector<std::string>{"near:1", "far:1", "late:1"}));
+    EXPECT_EQ(list.Selected(), 2u);
+    list.Delete(2);
+    EXPECT_FALSE(list.SetSubItem(late, 1, "1", 2));
 }
 
 TEST(ListRows, TheWorkingProxiesComeBestFirst)

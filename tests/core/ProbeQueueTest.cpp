@@ -10,11 +10,11 @@ struct Platform {
     std::vector<std::string> started;
     ProbeQueue::Starter starter()
     {
-        return [this](const std::string& line, bool again) {
+        return [this](const ProbeQueue::Line& line) {
             if (room == 0)
                 return false;
             --room;
-            started.push_back(again ? line + " again" : line);
+            started.push_back(line.text + std::to_string(line.number) + (line.again ? " again" : ""));
             return true;
         };
     }
@@ -25,7 +25,7 @@ TEST(ProbeQueue, EveryLineStartsOnceInOrderAsRoomAppears)
     Platform platform{2};
     ProbeQueue queue;
     queue.StartAll({"a", "b", "c", "d", "e"}, platform.starter());
-    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a0", "b1"}));
     EXPECT_EQ(queue.Waiting(), 3u);
 
     EXPECT_EQ(queue.StartWaiting(platform.starter()), 0u); // still no room
@@ -33,7 +33,7 @@ TEST(ProbeQueue, EveryLineStartsOnceInOrderAsRoomAppears)
     EXPECT_EQ(queue.StartWaiting(platform.starter()), 1u);
     platform.room = 10;
     EXPECT_EQ(queue.StartWaiting(platform.starter()), 2u);
-    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a0", "b1", "c2", "d3", "e4"}));
     EXPECT_EQ(queue.Waiting(), 0u);
 }
 
@@ -46,7 +46,7 @@ TEST(ProbeQueue, ANewCommandDropsTheLinesStillWaiting)
     queue.StartAll({"x", "y"}, platform.starter());
     platform.room = 5;
     queue.StartWaiting(platform.starter());
-    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "x", "y"}));
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a0", "x0", "y1"}));
 }
 
 TEST(ProbeQueue, AStepStartsNoMoreThanItsShareAndALostLineGoesFirst)
@@ -56,9 +56,9 @@ TEST(ProbeQueue, AStepStartsNoMoreThanItsShareAndALostLineGoesFirst)
     EXPECT_EQ(queue.StartAll({"a", "b", "c", "d", "e"}, platform.starter(), 2), 2u);
     EXPECT_EQ(queue.Waiting(), 3u);
     EXPECT_EQ(queue.StartWaiting(platform.starter(), 2), 2u);
-    queue.PutBack("b"); // its probe was lost: ahead of the line that waits
+    queue.PutBack("b", 1); // its probe was lost: ahead of the line that waits
     EXPECT_EQ(queue.StartWaiting(platform.starter(), 3), 2u);
-    EXPECT_EQ(platform.started, (std::vector<std::string>{"a", "b", "c", "d", "b again", "e"}));
+    EXPECT_EQ(platform.started, (std::vector<std::string>{"a0", "b1", "c2", "d3", "b1 again", "e4"}));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "WindowTestSupport.h"
 
 #include "lists/ProbeLauncher.h"
+#include "verify/ProxyCheckPool.h"
 #include "probe/PingThrd.h"
 
 #include <cstdlib>
@@ -136,12 +137,13 @@ inline std::string ClipboardText()
     return text;
 }
 
-// Handles messages until every line handed to a launcher is probed and every probe has
-// completed, for at most 20 s.
+// Handles messages until every line handed to a launcher is probed and checked and every probe
+// has completed, for at most 20 s.
 inline void AwaitProbes()
 {
-    EXPECT_TRUE(PumpMessagesUntil([] { return !ProbeLauncher::AnyBusy() && RegisteredWorkerSlots() == 0; }))
-        << "probes still running";
+    EXPECT_TRUE(PumpMessagesUntil([] {
+        return !ProbeLauncher::AnyBusy() && RegisteredWorkerSlots() == 0 && !ProxyCheckPool::AnyBusy();
+    })) << "probes or checks still running";
 }
 
 // Gives the row at `position` the verdict of a check that found an elite HTTP proxy: a proxy

@@ -372,7 +372,7 @@ TEST_F(MainListTest, TheStatusBarFollowsARefreshAndSumsItUp)
     const auto progressShown = [&] { return (GetWindowLongPtrA(main.StatusBar1.Progress(), GWL_STYLE) & WS_VISIBLE) != 0; };
     EXPECT_TRUE(progressShown());
 
-    const std::regex progress("([0-9]+) of 300 (probed, [0-9]+ listed|listed proxies checked, 0 work)");
+    const std::regex progress("([0-9]+) of 300 (probed, [0-9]+ listed|lines checked, 0 work)");
     const std::regex summary("300 probed in [0-9]+\\.[0-9] s: ([0-9,]+) answered, 0 work \\(0 elite, 0 anonymous, "
                              "0 transparent\\), 0 carry HTTPS");
     std::set<std::string> seen;
