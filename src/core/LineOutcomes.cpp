@@ -24,8 +24,9 @@ LineChange LineOutcomes::Echo(std::size_t number, std::optional<unsigned> ping)
     line.listed = true;
     change.addRow = true;
     change.ping = ping;
+    change.checkAgain = CheckAgain(line);
     change.verdict = line.verdict;
-    change.hurryCheck = !line.verdict;
+    change.hurryCheck = !line.verdict && !change.checkAgain;
     return change;
 }
 
@@ -36,8 +37,9 @@ LineChange LineOutcomes::Verdict(std::size_t number, const ProxyVerdict& verdict
     Line& line = lines_[number];
     line.verdict = verdict;
     LineChange change;
-    if (line.listed) {
-        change.verdict = verdict;
+    if (line.listed) { // by its echo
+        change.checkAgain = CheckAgain(line);
+        change.verdict = line.verdict;
         return change;
     }
     if (VerdictProvesProxy(verdict)) {
@@ -49,6 +51,15 @@ LineChange LineOutcomes::Verdict(std::size_t number, const ProxyVerdict& verdict
     return line.echoed ? Unproven(line) : change;
 }
 
+bool LineOutcomes::CheckAgain(Line& line)
+{
+    if (!line.verdict || !line.verdict->unreached || line.checkedAgain)
+        return false;
+    line.checkedAgain = true;
+    line.verdict.reset();
+    return true;
+}
+
 LineChange LineOutcomes::Unproven(Line& line)
 {
     LineChange change;
@@ -56,7 +67,6 @@ LineChange LineOutcomes::Unproven(Line& line)
         return change;
     line.listed = true;
     change.addRow = true;
-    change.bad = true;
-    change.verdict = line.verdict; // what its check found
+    change.bad = true; // says it all: no verdict cells
     return change;
 }

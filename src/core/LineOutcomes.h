@@ -4,7 +4,10 @@
 // port starts with the command, not after the echo). A line is listed as soon as either proves
 // it: its echo answered in time (its row shows the ping), or its check found it working (its row
 // shows no ping until one comes in time). A line proved by neither gets no row, or, in a list
-// that says so, a row of its own that says it is bad. Every line is listed at most once.
+// that says so, a row of its own that says it is bad (without the verdict's cells). Every line is
+// listed at most once. The first check of a line gives up early where its port takes no
+// connection: a line whose echo answered in time and whose first check did not reach it is
+// checked once more, and that second verdict is the row's.
 
 #include "core/ProxyVerdict.h"
 
@@ -23,6 +26,7 @@ struct LineChange {
     std::optional<unsigned> ping; // the ping to show: of the new row, or filled into the row
     std::optional<ProxyVerdict> verdict; // lands in the line's row (the new one, or the one it has)
     bool hurryCheck = false;      // the line's check, where it has not started, goes before others
+    bool checkAgain = false;      // the line is checked once more, as one that answers
 
     bool operator==(const LineChange&) const = default;
 };
@@ -47,9 +51,13 @@ private:
         std::optional<unsigned> ping;
         std::optional<ProxyVerdict> verdict;
         bool listed = false;
+        bool checkedAgain = false;
     };
     // The row of a line that neither answer proved, once both have come.
     LineChange Unproven(Line& line);
+    // Whether the line, listed by its echo, is to be checked again for its verdict; its first
+    // verdict is then forgotten.
+    static bool CheckAgain(Line& line);
 
     std::vector<Line> lines_;
     Unproved unproved_;

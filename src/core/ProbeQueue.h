@@ -33,7 +33,9 @@ public:
     std::size_t StartWaiting(const Starter& start, std::size_t most = SIZE_MAX);
 
     // Puts a line back, ahead of the lines that wait, to be started again.
-    void PutBack(std::string line, std::size_t number) { waiting_.push_front({std::move(line), number, true}); }
+    void PutBack(std::string line, std::size_t number) { PutBack({std::move(line), number, true}); }
+    // Puts a line back as it is (`again` as it was: a line that was never probed).
+    void PutBack(Line line) { waiting_.push_front(std::move(line)); }
 
     void Drop() { waiting_.clear(); }
     std::size_t Waiting() const { return waiting_.size(); }

@@ -14,6 +14,9 @@ struct ProxyVerdict {
     bool https = false;            // the tunnel reached the service and brought its statement back
     std::optional<Anonymity> anonymity; // only where the page came
     bool refused = false;          // the page failed because no connection to the proxy could be made
+    // No connection to the proxy was made within the check's time, and none was refused: the proxy
+    // may be far, or a packet lost, and a later check with more time may reach it.
+    bool unreached = false;
     // The service answered through the proxy that its caller (the proxy's exit address, shared by
     // everyone on it) is over its limit, signed for this check's token: the proxy carries the
     // check, but the service said nothing of how it hides the user (no anonymity, no exit place).

@@ -36,6 +36,12 @@ WatchTimes WatchTimesFor(std::optional<unsigned> lastPassMs, WatchTimes floor, u
 // so that far proxies still pass.
 inline constexpr unsigned kUnconnectedGiveUpMs = 3000;
 
+// A check of a line whose host is not known to answer (its echo has not, or not yet) knocks at
+// its port first, and gives up this long after its start, whatever its peers do, where the port
+// has not taken the connection: a silent address holds a place no longer. A proxy that answers
+// the echo and was not reached in this time is checked again with the time above.
+inline constexpr unsigned kKnockGiveUpMs = 2000;
+
 // How long the latest checks took to connect to their proxies.
 class ConnectTimes {
 public:

@@ -5,6 +5,7 @@
 #include "probe/AsyncEcho.h"
 #include "win/Application.h"
 #include "win/StartThread.h"
+#include "win/UiMailbox.h"
 #include "win/SystemErrorText.h"
 
 #include <atomic>
@@ -23,9 +24,11 @@ constexpr DWORD kRoomLookMs = 20;
 // while the echoes to the rest of a long list are still being sent (a few ms each to a far host).
 constexpr std::size_t kStartSlice = 32;
 constexpr UINT kLivenessMs = 250;
-// The platform's echo service answers at most 256 echoes out at once (measured under Wine: those
-// beyond come back at once with no answer and no status), and every probe is one.
-std::atomic<std::size_t> mostLiveWorkers{256};
+// Worker threads at once: under Wine each running thread holds about 1 MB.
+constexpr std::size_t kMostWorkerThreads = 256;
+// The most probes at once whose completion has not run, threads and echoes, where a test bounds
+// them.
+std::atomic<std::size_t> mostLiveWorkers{SIZE_MAX};
 std::size_t linesProbedAgain = 0;
 std::set<const ProbeLauncher*> launchers; // UI thread only
 
@@ -41,7 +44,7 @@ void CheckEchoClient()
 
 } // namespace
 
-struct ProbeLauncher::Shared {
+struct ProbeLauncher::Shared : std::enable_shared_from_this<ProbeLauncher::Shared> {
     // A worker started whose completion has not run.
     struct Live {
         UniqueKernelHandle thread;
@@ -56,7 +59,7 @@ struct ProbeLauncher::Shared {
         ProbeHandler onProbe;
     };
 
-    explicit Shared(ProbeLauncher& launcher) : launcher(launcher) {}
+    Shared(ProbeLauncher& launcher, UiMailbox& mailbox) : launcher(launcher), mailbox(&mailbox) {}
 
     ProbeLauncher& launcher; // whose Completed the workers' completions call, on the UI thread
     mutable std::mutex lock;
@@ -74,6 +77,10 @@ struct ProbeLauncher::Shared {
     // The launcher's thread: takes commands and puts back lines, and starts them.
     static unsigned WINAPI Run(void* start);
     bool StartOne(const ProbeQueue::Line& line, const Command& command, ProbeQueue& queue, AsyncEcho& echo);
+    // Hands the echoes answered in the last wait to the UI thread, without waiting for it.
+    void HandOverAnswered();
+    std::vector<TPingThread*> answeredEchoes; // the launcher's thread's own
+    UiMailbox* mailbox = nullptr;             // the launcher's, which outlives this thread's run
     // Sends the echo of a line whose host is an address, without a thread; false where it
     // could not be sent (the line then gets a worker of its own).
     bool SendEcho(const ProbeQueue::Line& line, const Command& command, AsyncEcho& echo);
@@ -101,7 +108,7 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
                 queue.StartAll(std::move(current.lines), {}, 0); // the earlier command's lines go
             }
             for (ProbeQueue::Line& line : shared.putBack)
-                queue.PutBack(std::move(line.text), line.number);
+                queue.PutBack(std::move(line));
             shared.putBack.clear();
             if (Application.Terminated()) // no completion would run for them
                 queue.Drop();
@@ -118,7 +125,52 @@ unsigned WINAPI ProbeLauncher::Shared::Run(void* start)
         // answers come in the wait, which with room for more lines only lets them in.
         const bool roomForMore = started == kStartSlice && queue.Waiting() > 0;
         WaitForSingleObjectEx(shared.wake.get(), roomForMore ? 0 : queue.Waiting() > 0 ? kRoomLookMs : INFINITE, TRUE);
+        shared.HandOverAnswered();
     }
+}
+
+namespace {
+
+// Echoes answered, on their way to the UI thread. Those whose completion did not run (the program
+// is ending, or the launcher went first) are let go where they are known, so that the launcher
+// holds no probe that is gone.
+struct AnsweredEchoes {
+    std::shared_ptr<ProbeLauncher::Shared> shared;
+    std::vector<TPingThread*> probes;
+    std::size_t completed = 0;
+
+    ~AnsweredEchoes();
+};
+
+} // namespace
+
+void ProbeLauncher::Shared::HandOverAnswered()
+{
+    if (answeredEchoes.empty())
+        return;
+    auto batch = std::make_shared<AnsweredEchoes>();
+    batch->shared = shared_from_this();
+    batch->probes.swap(answeredEchoes);
+    mailbox->Post([batch] {
+        for (TPingThread*& probe : batch->probes) {
+            batch->shared->launcher.Completed(*probe);
+            delete probe;
+            ++batch->completed;
+        }
+    });
+}
+
+AnsweredEchoes::~AnsweredEchoes()
+{
+    if (completed == probes.size())
+        return;
+    {
+        const std::lock_guard<std::mutex> hold(shared->lock);
+        for (std::size_t i = completed; i < probes.size(); ++i)
+            shared->live.erase(probes[i]);
+    }
+    for (std::size_t i = completed; i < probes.size(); ++i)
+        delete probes[i];
 }
 
 std::unique_ptr<TPingThread> ProbeLauncher::Shared::MakeWorker(const ProbeQueue::Line& line, const Command& command)
@@ -146,26 +198,28 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const ProbeQueue::Line& li
 bool ProbeLauncher::Shared::SendEcho(const ProbeQueue::Line& line, const Command& command, AsyncEcho& echo)
 {
     const std::uint32_t address = TPingThread::AddressOf(ProxyLineHost(line.text));
-    if (!echo.Ready() || address == INADDR_NONE)
-        return false; // a name, or blanks: the worker's own lookup, or its bad destination
     auto probe = std::make_unique<TPingThread>(WorkerThread::WithoutThread{});
     Fill(*probe, line, command);
     {
         const std::lock_guard<std::mutex> hold(lock);
         live.emplace(probe.get(), Live{UniqueKernelHandle(), line, command.number, command.onProbe});
     }
-    const auto answered = [this](TPingThread& answeredProbe) {
-        if (answeredProbe.CompleteHere())
-            return;
-        // The program is ending and no completion runs: the probe is let go here, where it
-        // is known, so that the launcher's end finds only probes that still exist.
+    // Handed over with the others answered meanwhile, once the wait has let them in.
+    const auto answered = [this](TPingThread& answeredProbe) { answeredEchoes.push_back(&answeredProbe); };
+    // Handed back untaken: its line waits for room again, ahead of the others, as it was.
+    const auto notTaken = [this](TPingThread& untaken) {
         {
             const std::lock_guard<std::mutex> hold(lock);
-            live.erase(&answeredProbe);
+            const auto found = live.find(&untaken);
+            if (found != live.end()) {
+                if (found->second.command == commandNumber && !ending && !Application.Terminated())
+                    putBack.push_back(found->second.line);
+                live.erase(found);
+            }
         }
-        delete &answeredProbe;
+        delete &untaken;
     };
-    if (!echo.Send(*probe, address, answered)) {
+    if (!echo.Send(*probe, address, answered, notTaken)) {
         const std::lock_guard<std::mutex> hold(lock);
         live.erase(probe.get());
         return false;
@@ -181,11 +235,16 @@ bool ProbeLauncher::Shared::StartOne(const ProbeQueue::Line& line, const Command
         const std::lock_guard<std::mutex> hold(lock);
         if (ending || this->command || Application.Terminated())
             return false; // a newer command drops this one's lines first
+        if (live.size() >= mostLiveWorkers)
+            return false; // a test's bound: probes whose completion has not run
     }
-    if (RunningWorkers() + AsyncEcho::Outstanding() >= mostLiveWorkers)
-        return false;
-    if (SendEcho(line, command, echo))
+    const bool byEcho = echo.Ready() && TPingThread::AddressOf(ProxyLineHost(line.text)) != INADDR_NONE;
+    if (byEcho && AsyncEcho::Outstanding() >= AsyncEcho::Room())
+        return false; // as many out as the platform takes
+    if (byEcho && SendEcho(line, command, echo))
         return true;
+    if (RunningWorkers() >= kMostWorkerThreads)
+        return false;
     std::unique_ptr<TPingThread> worker;
     try {
         worker = MakeWorker(line, command);
@@ -215,7 +274,7 @@ bool ProbeLauncher::Shared::StartOne(const ProbeQueue::Line& line, const Command
     return true;
 }
 
-ProbeLauncher::ProbeLauncher() : shared_(std::make_shared<Shared>(*this))
+ProbeLauncher::ProbeLauncher() : shared_(std::make_shared<Shared>(*this, mailbox_))
 {
     launchers.insert(this);
 }
@@ -227,7 +286,8 @@ ProbeLauncher::~ProbeLauncher()
         const std::lock_guard<std::mutex> hold(shared_->lock);
         shared_->ending = true;
         for (auto& [worker, live] : shared_->live)
-            worker->OnTerminate = nullptr; // their completions run only on this thread, not now
+            if (live.thread) // an echo's completion comes through the mailbox, which goes with this
+                worker->OnTerminate = nullptr; // their completions run only on this thread, not now
     }
     SetEvent(shared_->wake.get());
     // The launcher's thread may be handing an echo's completion to this thread meanwhile: the
@@ -356,7 +416,7 @@ void ProbeLauncher::Lost(TPingThread* worker)
         shared_->live.erase(found);
         current = live.command == shared_->commandNumber;
         if (!live.line.again && current && !Application.Terminated())
-            shared_->putBack.push_back(live.line);
+            shared_->putBack.push_back({live.line.text, live.line.number, true});
     }
     ForgetWorker(worker->ThreadID());
     const std::unique_ptr<TPingThread> ended(worker);

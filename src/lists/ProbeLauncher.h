@@ -4,14 +4,15 @@
 // thread of the launcher's own, never by the UI thread, which only hands over the lines and files
 // the completions as they come. A line whose host is an address gets its echo sent by that
 // thread without a thread of its own (AsyncEcho: a thousand are out in a quarter of a second);
-// its answer comes back to that thread, which hands the probe's completion to the UI thread as a
-// worker does. A line that names its host gets a worker thread of its own, which looks the name up.
-// Starting needs room: the platform's own limit on threads, and a bound of 256 probes of this
-// program out at once (threads or echoes): the platform's echo service answers no more at once
-// (Wine's lets those beyond come back empty), and it keeps memory in check (under Wine each
-// running thread holds about 1 MB). Lines that find no room wait and are started as probes end,
-// so that every line is probed once and the list ends as with unlimited room. A new command drops
-// the lines of the earlier one that wait.
+// its answer comes back to that thread, which hands the probe's completion to the UI thread
+// through a mailbox, without waiting for it as a worker does. A line that names its host gets a worker thread of its own, which looks the name up.
+// Starting needs room: the platform's own limit on threads, at most 256 worker threads (under
+// Wine each running thread holds about 1 MB), and as many echoes out as the platform's echo
+// service takes at once, which is learned: where it answers every one, the whole list goes at
+// once; where it hands back those beyond its room untaken (Wine does past 256), their lines wait
+// and the launcher holds back to that room from then on. Lines that find no room wait and are
+// started as probes end, so that every line is probed once and the list ends as with unlimited
+// room. A new command drops the lines of the earlier one that wait.
 //
 // A worker is known to be live by its thread. One whose thread ended without its completion (the
 // platform can end a thread it cannot serve) is noticed on the next look, at least every 250 ms
@@ -23,6 +24,7 @@
 #include "probe/PingThrd.h"
 #include "probe/icmp.h"
 #include "win/ThreadTimer.h"
+#include "win/UiMailbox.h"
 #include "win/UniqueHandle.h"
 
 #include <functional>
@@ -63,19 +65,21 @@ public:
     // How many lines were probed again since the program started, for the curious.
     static std::size_t LinesProbedAgain();
 
-    // The most probes of this program out at once (by default 256); the previous bound is
-    // returned. For tests, which show the waiting with a few lines.
+    // The most probes of this program whose completion has not run, threads and echoes (by
+    // default no more than the platform allows); the previous bound is returned. For tests, which show the waiting
+    // with a few lines.
     static std::size_t BoundLiveWorkers(std::size_t most);
 
-private:
     struct Shared; // what the UI thread and the launcher's thread share
 
+private:
     void Completed(TPingThread& worker);
     void Lost(TPingThread* worker);
     // The UI thread's look at the workers, while the launcher is busy.
     void Look();
 
     TICMPLibraryHold echoLibrary_; // so that thousands of probes do not load and unload it
+    UiMailbox mailbox_;            // the echoes' completions: the launcher's thread never waits for the UI thread
     std::shared_ptr<Shared> shared_;
     UniqueKernelHandle thread_;
     ThreadTimer timer_;

@@ -79,6 +79,10 @@ void ShowLine(ProxyListView& list, ListCommand& command, std::size_t number, con
         list.SetVerdict(lines.rows[number], *change.verdict);
     if (change.hurryCheck)
         command.checks.Hurry(number);
+    if (change.checkAgain) {
+        command.checks.Add(number, ProxyLineAddress(line));
+        command.progress.CheckAdded();
+    }
 }
 
 // A new batch of the command's checks, whose verdicts land in the rows of `list` wherever they

@@ -25,6 +25,7 @@ constexpr std::size_t kErrorMessageRoom = 8; // as TICMP: room for an ICMP error
 constexpr std::size_t kIoStatusRoom = sizeof(IO_STATUS_BLOCK);
 
 std::atomic<std::size_t> outstanding{0};
+std::atomic<std::size_t> room{SIZE_MAX};
 
 template <typename Entry>
 Entry EntryPoint(HMODULE module, const char* name)
@@ -39,6 +40,8 @@ struct AsyncEcho::Request {
     TPingThread* probe;
     std::uint32_t address;
     Answered answered;
+    Answered notTaken;
+    std::size_t outAtSend; // the requests out when it was sent, itself not counted
     IP_OPTION_INFORMATION options{};
     std::vector<char> data;
     std::vector<unsigned char> reply;
@@ -65,14 +68,20 @@ std::size_t AsyncEcho::Outstanding()
     return outstanding.load();
 }
 
-bool AsyncEcho::Send(TPingThread& probe, std::uint32_t address, Answered answered)
+std::size_t AsyncEcho::Room()
+{
+    return room.load();
+}
+
+bool AsyncEcho::Send(TPingThread& probe, std::uint32_t address, Answered answered, Answered notTaken)
 {
     if (!Ready())
         return false;
     const std::int32_t packetSize = probe.PacketSize != 0 ? probe.PacketSize : 56;
     // The platform sends the low 16 bits of the size; the request area never holds less.
     const WORD requestSize = static_cast<WORD>(packetSize);
-    auto request = std::make_unique<Request>(Request{this, &probe, address, std::move(answered)});
+    auto request = std::make_unique<Request>(
+        Request{this, &probe, address, std::move(answered), std::move(notTaken), outstanding.load()});
     request->data.assign(packetSize > 0 ? std::max<std::size_t>(packetSize, requestSize) : requestSize, ' ');
     std::memcpy(request->data.data(), TICMP::EchoPayload, std::min(request->data.size(), kPayloadLength));
     request->reply.assign(sizeof(ICMP_ECHO_REPLY) + requestSize + kErrorMessageRoom + kIoStatusRoom, 0);
@@ -89,13 +98,23 @@ bool AsyncEcho::Send(TPingThread& probe, std::uint32_t address, Answered answere
     return true;
 }
 
-void NTAPI AsyncEcho::Came(void* context, void*, unsigned long)
+void NTAPI AsyncEcho::Came(void* context, void* ioStatus, unsigned long)
 {
     const std::unique_ptr<Request> request(static_cast<Request*>(context));
     --outstanding;
     const auto parse = reinterpret_cast<ParseRepliesEntry>(request->owner->parseReplies_);
     const DWORD replies = parse(request->reply.data(), static_cast<DWORD>(request->reply.size()));
     const DWORD status = GetLastError();
+    // Handed back untaken (Wine does so past 256 out at once, with STATUS_NO_MEMORY): it was never
+    // sent, and it waits for room, unless none other was out to make room.
+    const auto* io = static_cast<const IO_STATUS_BLOCK*>(ioStatus);
+    if (io && io->Status < 0 && replies == 0 && request->outAtSend > 0) {
+        std::size_t learned = room.load();
+        while (request->outAtSend < learned && !room.compare_exchange_weak(learned, request->outAtSend)) {
+        }
+        request->notTaken(*request->probe);
+        return;
+    }
     ICMP_ECHO_REPLY first;
     std::memcpy(&first, request->reply.data(), sizeof first);
     request->probe->RecordEcho(request->address, static_cast<std::int32_t>(replies), first,

@@ -26,12 +26,18 @@ public:
     using Answered = std::function<void(TPingThread& probe)>;
     // Sends the echo of `probe` (PacketSize, TimeoutMs, Ttl, OptionFlags as TICMP takes them) to
     // `address` (IPv4, network byte order). Once it is answered or timed out, on this thread in an
-    // alertable wait, the probe's result fields are written and `answered` runs. False when the
-    // request could not be sent: nothing was written then.
-    bool Send(TPingThread& probe, std::uint32_t address, Answered answered);
+    // alertable wait, the probe's result fields are written and `answered` runs. Where the
+    // platform hands the request back untaken, for want of room (its completion carries a failure
+    // and no reply), nothing is written and `notTaken` runs instead; Room() learns from it. A
+    // request handed back while no other was out counts as answered without a reply. False when
+    // the request could not be sent: nothing was written then.
+    bool Send(TPingThread& probe, std::uint32_t address, Answered answered, Answered notTaken);
 
     // Requests sent and not answered yet, by every instance.
     static std::size_t Outstanding();
+    // How many requests the platform takes at once, as learned: the fewest that were out when it
+    // handed one back untaken; unbounded until it has.
+    static std::size_t Room();
 
 private:
     struct Request;

@@ -298,6 +298,8 @@ private:
                 ++check;
                 continue;
             }
+            for (std::size_t part = 0; part < check->exchanges.size(); ++part)
+                check->results[part].connected = check->connected[part];
             CheckJob job = std::move(check->job);
             std::vector<PartResult> results = std::move(check->results);
             check = running_.erase(check); // its sockets close here

@@ -38,6 +38,7 @@ struct PartResult {
     HttpAnswer answer;         // complete only where a whole answer came in time
     unsigned milliseconds = 0; // from the check's start to the whole answer
     bool proved = false;       // HttpExchange::Proved
+    bool connected = false;    // its connection was made, whether or not it ended in time
 };
 
 struct CheckJob {
@@ -59,9 +60,9 @@ struct CheckJob {
 
 class CheckEngine {
 public:
-    // Six sockets each at most, well within the 64 K that one wait of the platform's watches; a thousand
-    // connections being made at once are far from what a home router keeps track of.
-    static constexpr std::size_t kMostAtOnce = 1024;
+    // Six sockets each at most, well within the 64 K that one wait of the platform's watches; two
+    // thousand connections being made at once are far from what a home router keeps track of.
+    static constexpr std::size_t kMostAtOnce = 2048;
 
     // Starts the engine's thread and its aside thread. Raises std::runtime_error when no thread
     // can be had.

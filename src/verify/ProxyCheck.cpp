@@ -135,6 +135,8 @@ ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector
         }
     }
     verdict.refused = web.answer.refused;
+    verdict.unreached = !verdict.refused && std::none_of(results.begin(), results.end(),
+                                                         [](const PartResult& part) { return part.connected; });
     verdict.https = chosen.tunnel >= 0 &&
                     Statement(results[static_cast<std::size_t>(chosen.tunnel)], tunnelToken, kTunnelSide).has_value();
     if (proved != kinds.end())

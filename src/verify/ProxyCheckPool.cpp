@@ -15,7 +15,7 @@ namespace {
 constexpr UINT kAddressGraceMs = 1000;
 unsigned checkLimitMs = kProxyCheckLimitMs;
 // While the list's probes run: this many checks start every so often.
-constexpr std::size_t kPacedChecks = 32;
+constexpr std::size_t kPacedChecks = 64;
 constexpr UINT kPacedMs = 20;
 std::set<const ProxyCheckPool*> pools; // UI thread only
 
@@ -172,7 +172,7 @@ void ProxyCheckPool::Start(const Check& check, bool early)
                                      });
                                  });
     job.cancelled = cancelled_;
-    job.unconnectedGiveUpMs = kUnconnectedGiveUpMs;
+    job.unconnectedGiveUpMs = early ? kKnockGiveUpMs : kUnconnectedGiveUpMs;
     job.knock = early;
     machinery.engine.Submit(std::move(job));
     ++inFlight_;
@@ -185,8 +185,13 @@ void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t key, bool early, cons
         return;
     --inFlight_;
     earlyInFlight_ -= early;
-    if (early && !early_.empty() && !startTimer_.Running())
-        startTimer_.Start(USER_TIMER_MINIMUM, [this] { StartWaiting(); });
+    // Its place goes to the next early check at once: a timer's tick waits behind every message
+    // of a busy window.
+    if (early && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce && !Application.Terminated()) {
+        Start(early_.front(), true);
+        earlyByKey_.erase(early_.front().key);
+        early_.pop_front();
+    }
     if (onVerdict_)
         onVerdict_(key, verdict);
 }

@@ -6,7 +6,7 @@
 // kMostEarlyAtOnce places, each knocking at its port before it asks in every kind (CheckJob::knock);
 // the check of a line whose echo answered is hurried before them, so that the nearest proxies are
 // verified first. Checks start paced while the probes run, so that the rows still come as fast.
-// A check that has not even connected after 3 s gives up then: an early one always, another one
+// An early check that has not even connected after 2 s gives up then, another one after 3 s
 // while its peers connect within a second. The checks of one list command form a batch: before its
 // first check starts, the user's own addresses are learned: as the service sees the user
 // directly (which is how every check reaches its proxy), over IPv4 and over IPv6 where the

@@ -46,7 +46,7 @@ TEST(LineOutcomes, ALineProvedByNeitherGetsNoRowOrABadOneOnceBothCame)
 {
     for (const auto unproved : {LineOutcomes::Unproved::NoRow, LineOutcomes::Unproved::BadRow}) {
         LineOutcomes lines(2, unproved);
-        const LineChange bad = unproved == LineOutcomes::Unproved::BadRow ? LineChange{true, true, std::nullopt, Failed()}
+        const LineChange bad = unproved == LineOutcomes::Unproved::BadRow ? LineChange{true, true}
                                                                          : LineChange{};
         EXPECT_EQ(lines.Echo(0, std::nullopt), LineChange{});
         EXPECT_EQ(lines.Verdict(0, Failed()), bad);
@@ -54,6 +54,27 @@ TEST(LineOutcomes, ALineProvedByNeitherGetsNoRowOrABadOneOnceBothCame)
         EXPECT_EQ(lines.Echo(1, std::nullopt), bad);
         EXPECT_EQ(lines.Listed(1), unproved == LineOutcomes::Unproved::BadRow);
     }
+}
+
+TEST(LineOutcomes, ALineThatAnswersButWasNotReachedInTheKnocksTimeIsCheckedOnceMore)
+{
+    LineOutcomes lines(3, LineOutcomes::Unproved::BadRow);
+    ProxyVerdict unreached = Failed();
+    unreached.unreached = true;
+    const ProxyVerdict passed = Passed(1900, false, Anonymity::Elite);
+    // The verdict first: the echo's row asks for the second check, whose verdict is the row's.
+    EXPECT_EQ(lines.Verdict(0, unreached), LineChange{});
+    LineChange again = Row(700u);
+    again.checkAgain = true;
+    EXPECT_EQ(lines.Echo(0, 700u), again);
+    EXPECT_EQ(lines.Verdict(0, passed), (LineChange{false, false, std::nullopt, passed}));
+    // The echo first; a second check that does not reach it either is the row's verdict.
+    EXPECT_EQ(lines.Echo(1, 700u), Row(700u, std::nullopt, true));
+    EXPECT_EQ(lines.Verdict(1, unreached), (LineChange{false, false, std::nullopt, std::nullopt, false, true}));
+    EXPECT_EQ(lines.Verdict(1, unreached), (LineChange{false, false, std::nullopt, unreached}));
+    // Without an echo in time, a line not reached is bad at once.
+    EXPECT_EQ(lines.Echo(2, std::nullopt), LineChange{});
+    EXPECT_EQ(lines.Verdict(2, unreached), (LineChange{true, true}));
 }
 
 TEST(LineOutcomes, EveryLineIsListedOnceWhateverComesTwiceOrOutOfRange)

@@ -1,7 +1,8 @@
 #pragma once
 // Public proxy lists as users get them, on an emulated internet (host::EmulatedInternet), with the
 // truth of every line: most addresses never answer, some are unreachable or refuse, some take
-// connections and answer nothing, a few are real proxies near and far, and a few are hostile.
+// connections and answer nothing, a few are real proxies near and far (some behind a filter that
+// drops echoes), and a few are hostile.
 
 #include "core/IpCheckPage.h"
 
@@ -15,7 +16,7 @@
 
 namespace emulated {
 
-enum class Kind { Silent, Unreachable, Refusing, Swallowing, Elite, Anonymous, Transparent, Forger, Dripper };
+enum class Kind { Silent, Unreachable, Refusing, Swallowing, Elite, Anonymous, Transparent, Forger, Dripper, Filtered };
 
 // The service inside the emulated internet, on its ports 80 and 443.
 inline constexpr const char* kServiceAddress = "198.18.255.254";
@@ -24,7 +25,8 @@ inline constexpr const char* kServiceAddress = "198.18.255.254";
 inline int PortOf(Kind kind)
 {
     switch (kind) {
-    case Kind::Elite: return 8001;
+    case Kind::Elite:
+    case Kind::Filtered: return 8001;
     case Kind::Anonymous: return 8002;
     case Kind::Transparent: return 8003;
     case Kind::Swallowing: return 3128;
@@ -34,21 +36,28 @@ inline int PortOf(Kind kind)
     }
 }
 
-// Its echo is answered, so that it is listed.
-inline bool Listed(Kind kind)
+// Its echo is answered.
+inline bool Echoes(Kind kind)
 {
-    return kind != Kind::Silent && kind != Kind::Unreachable;
+    return kind != Kind::Silent && kind != Kind::Unreachable && kind != Kind::Filtered;
 }
 
 // The anonymity of a proxy whose check passes; nullopt for every other kind.
 inline std::optional<Anonymity> TrueAnonymity(Kind kind)
 {
     switch (kind) {
-    case Kind::Elite: return Anonymity::Elite;
+    case Kind::Elite:
+    case Kind::Filtered: return Anonymity::Elite;
     case Kind::Anonymous: return Anonymity::Anonymous;
     case Kind::Transparent: return Anonymity::Transparent;
     default: return std::nullopt;
     }
+}
+
+// It is listed: its echo answers, or it is a proxy that works.
+inline bool Listed(Kind kind)
+{
+    return Echoes(kind) || TrueAnonymity(kind).has_value();
 }
 
 struct Line {
@@ -70,7 +79,10 @@ struct World {
     {
         std::string table;
         for (const Line& line : lines) {
-            const char* kind = line.kind == Kind::Silent ? "silent" : line.kind == Kind::Unreachable ? "unreachable" : "answers";
+            const char* kind = line.kind == Kind::Silent        ? "silent"
+                               : line.kind == Kind::Unreachable ? "unreachable"
+                               : line.kind == Kind::Filtered    ? "no-echo"
+                                                                : "answers";
             char entry[128];
             std::snprintf(entry, sizeof entry, "%s %s %u %u %.4f\n", line.address.c_str(), kind, line.delayMs,
                           line.delayMs * jitterPercent / 100, loss);

@@ -147,7 +147,7 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     checker.HostNames.SetText(ProxyLines() + "no-such-proxy.invalid:80");
     checker.Button5.Click();
     AwaitProbes();
-    // The line that got no answer has no check.
+    // The line that got no answer and failed its check shows no verdict.
     const Rows bad = ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount());
     const auto badRow = std::find_if(bad.begin(), bad.end(), [](const auto& row) { return row[1] == "BAD PROXY"; });
     ASSERT_NE(badRow, bad.end());

@@ -22,6 +22,8 @@ HostTable HostTable::Read(std::istream& lines)
             throw std::runtime_error("line " + std::to_string(number) + " is no host: " + line);
         if (kind == "answers")
             behaviour.kind = HostBehaviour::Kind::Answers;
+        else if (kind == "no-echo")
+            behaviour.kind = HostBehaviour::Kind::NoEcho;
         else if (kind == "silent")
             behaviour.kind = HostBehaviour::Kind::Silent;
         else if (kind == "unreachable")

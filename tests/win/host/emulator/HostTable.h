@@ -3,8 +3,9 @@
 // test's gives it: one line per address,
 //   ADDRESS KIND DELAY_MS JITTER_MS LOSS
 // KIND "answers" (its packets pass, each way DELAY_MS later, give or take JITTER_MS, a share
-// LOSS of them lost), "silent" (none passes) or "unreachable" (a packet to it is answered,
-// DELAY_MS there and back, with "destination host unreachable"). Blank lines and lines from "#"
+// LOSS of them lost), "no-echo" (as "answers", but its echoes are dropped, as a filter does),
+// "silent" (none passes) or "unreachable" (a packet to it is answered, DELAY_MS there and back,
+// with "destination host unreachable"). Blank lines and lines from "#"
 // are skipped; an address not listed passes at once.
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 #include <unordered_map>
 
 struct HostBehaviour {
-    enum class Kind { Answers, Silent, Unreachable };
+    enum class Kind { Answers, NoEcho, Silent, Unreachable };
     Kind kind = Kind::Answers;
     unsigned delayMs = 0;
     unsigned jitterMs = 0;

@@ -112,24 +112,31 @@ int OnPacket(nfq_q_handle*, nfgenmsg*, nfq_data* data, void* context)
         emulator.due.push({now, id, kAccept});
         return 0;
     }
+    const bool echo = size > 20 && packet[9] == IPPROTO_ICMP;
     switch (host->kind) {
-    case HostBehaviour::Kind::Silent: emulator.due.push({now, id, kDrop}); break;
-    case HostBehaviour::Kind::Unreachable:
-        emulator.due.push({now, id, kDrop});
-        if (inbound)
-            emulator.due.push({now + 2 * emulator.OneWay(*host), 0, 0, source,
-                               HostUnreachable(packet, static_cast<std::size_t>(size))});
-        break;
+    case HostBehaviour::Kind::NoEcho:
+        if (echo) {
+            emulator.due.push({now, id, kDrop});
+            break;
+        }
+        [[fallthrough]];
     case HostBehaviour::Kind::Answers:
         if (emulator.Lost(*host)) {
             ++emulator.lost;
-            if (size > 20 && packet[9] == IPPROTO_ICMP) // a ping that will go unanswered
+            if (echo) // a ping that will go unanswered
                 std::cout << "lost echo " << inet_ntoa(in_addr{inbound ? destination : source}) << std::endl;
             emulator.due.push({now, id, kDrop});
         } else {
             ++emulator.passed;
             emulator.due.push({now + emulator.OneWay(*host), id, kAccept});
         }
+        break;
+    case HostBehaviour::Kind::Silent: emulator.due.push({now, id, kDrop}); break;
+    case HostBehaviour::Kind::Unreachable:
+        emulator.due.push({now, id, kDrop});
+        if (inbound)
+            emulator.due.push({now + 2 * emulator.OneWay(*host), 0, 0, source,
+                               HostUnreachable(packet, static_cast<std::size_t>(size))});
         break;
     }
     return 0;
