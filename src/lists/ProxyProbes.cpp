@@ -7,6 +7,7 @@
 #include "settings/AgentOverride.h"
 #include "settings/SystemProxy.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -38,6 +39,10 @@ std::vector<std::string> ProbedLines(const std::vector<std::string>& lines)
             probed.push_back(line);
     return probed;
 }
+
+// The lines whose echoes are out before their early checks begin: as many as Wine's echo
+// service takes at once, a fraction of a second's worth of echoes on any platform.
+constexpr std::size_t kEchoesAheadOfChecks = 256;
 
 // A check's key for a row of a dropped command's late probe, beside the numbers of the lines.
 constexpr std::uint64_t kStrayRowKey = std::uint64_t{1} << 63;
@@ -122,8 +127,13 @@ void Launch(ListCommand& command, std::vector<std::string> lines, bool withCount
                                  LineOutcomes(count, withCountry ? LineOutcomes::Unproved::NoRow
                                                                  : LineOutcomes::Unproved::BadRow),
                                  std::vector<std::uint64_t>(count, 0)};
-    for (std::size_t number = 0; number < count; ++number)
+    // The echoes of the first lines go out at once, and those that answer hurry their checks:
+    // the early checks begin where the echoes come last.
+    const std::size_t first = std::min(count, kEchoesAheadOfChecks);
+    for (std::size_t step = 0; step < count; ++step) {
+        const std::size_t number = (first + step) % count;
         command.checks.Add(number, ProxyLineAddress(command.lines.texts[number]), true);
+    }
     command.progress.Began(count, droppedEarlier);
     command.progress.CheckAdded(count);
 }

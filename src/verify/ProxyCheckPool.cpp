@@ -15,7 +15,7 @@ namespace {
 constexpr UINT kAddressGraceMs = 1000;
 unsigned checkLimitMs = kProxyCheckLimitMs;
 // While the list's probes run: this many checks start every so often.
-constexpr std::size_t kPacedChecks = 64;
+constexpr std::size_t kPacedChecks = 128;
 constexpr UINT kPacedMs = 20;
 std::set<const ProxyCheckPool*> pools; // UI thread only
 
@@ -174,7 +174,7 @@ void ProxyCheckPool::Start(const Check& check, bool early)
     job.cancelled = cancelled_;
     job.unconnectedGiveUpMs = early ? kKnockGiveUpMs : kUnconnectedGiveUpMs;
     job.knock = early;
-    machinery.engine.Submit(std::move(job));
+    (early ? machinery.earlyEngine : machinery.engine).Submit(std::move(job));
     ++inFlight_;
     earlyInFlight_ += early;
 }

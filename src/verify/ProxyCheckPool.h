@@ -1,13 +1,15 @@
 #pragma once
-// Checks the proxies of a list off the UI thread (on a check engine: no thread per check), as many
-// at once as the engine runs (the rest wait), each within one time limit; each verdict reaches the
+// Checks the proxies of a list off the UI thread (on check engines: no thread per check), as many
+// at once as an engine runs (the rest wait), each within one time limit; each verdict reaches the
 // UI thread like a probe completion. Every line's check is added with its command, while the
-// echoes are out ("early": whether its host answers is not known), and those take at most
-// kMostEarlyAtOnce places, each knocking at its port before it asks in every kind (CheckJob::knock);
-// the check of a line whose echo answered is hurried before them, so that the nearest proxies are
-// verified first. Checks start paced while the probes run, so that the rows still come as fast.
-// An early check that has not even connected after 2 s gives up then, another one after 3 s
-// while its peers connect within a second. The checks of one list command form a batch: before its
+// echoes are out ("early": whether its host answers is not known); the early checks run on an
+// engine of their own, so that the many sockets of silent lines slow no other check, and each
+// knocks at its port before it asks in every kind (CheckJob::knock). The check of a line whose
+// echo answered, where it has not started, is hurried onto the other engine, so that the nearest
+// proxies are verified first. Checks start paced while the probes run, and an early one takes
+// the place that an early verdict frees at once. An early check that has not even connected after
+// 2 s gives up then, another one after 3 s while its peers connect within a second. The checks of
+// one list command form a batch: before its
 // first check starts, the user's own addresses are learned: as the service sees the user
 // directly (which is how every check reaches its proxy), over IPv4 and over IPv6 where the
 // service has both, and the way the program's own requests go where that is another (the user's
@@ -33,8 +35,7 @@ class ProxyCheckPool {
 public:
     using VerdictHandler = std::function<void(std::uint64_t key, const ProxyVerdict& verdict)>;
     static constexpr std::size_t kMostAtOnce = CheckEngine::kMostAtOnce;
-    // What the early checks leave of the engine's places is for the hurried ones.
-    static constexpr std::size_t kMostEarlyAtOnce = kMostAtOnce * 3 / 4;
+    static constexpr std::size_t kMostEarlyAtOnce = CheckEngine::kMostAtOnce;
 
     ProxyCheckPool();
     ProxyCheckPool(const ProxyCheckPool&) = delete;
@@ -71,11 +72,12 @@ private:
         std::uint64_t key;
         std::string proxy;
     };
-    // The engine and the mailbox through which its results reach the UI thread; the engine goes
-    // first, so that nothing it runs can post to a mailbox that has gone.
+    // The engines and the mailbox through which their results reach the UI thread; the engines go
+    // first, so that nothing they run can post to a mailbox that has gone.
     struct Machinery {
         UiMailbox mailbox;
         CheckEngine engine;
+        CheckEngine earlyEngine;
     };
 
     void LearnUsersAddresses();
