@@ -90,7 +90,41 @@ StepReply ReadSocks5Choice(std::string_view received)
         return {StepReply::Garbled};
     if (received.size() < 2)
         return {};
-    return {Byte(received, 1) == 0 ? StepReply::Granted : StepReply::Refused, 2};
+    if (Byte(received, 1) == 0)
+        return {StepReply::Granted, 2};
+    StepReply refused{StepReply::Refused, 2};
+    if (Byte(received, 1) == 0xFF) // no method offered will do: it wants an account
+        refused.account = StepReply::Account::Needed;
+    return refused;
+}
+
+// The choice among no authentication and the username method, both offered.
+StepReply ReadSocks5ChoiceOfTwo(std::string_view received)
+{
+    StepReply reply = ReadSocks5Choice(received);
+    if (reply.state == StepReply::Refused && Byte(received, 1) == 2)
+        return {StepReply::Granted, 2};
+    if (reply.state == StepReply::Granted)
+        reply.skip = 1; // no account asked for
+    if (reply.state == StepReply::Refused)
+        reply.account = StepReply::Account::Needed; // some other method
+    return reply;
+}
+
+// The answer to the username and password (RFC 1929: version 1; some servers answer 5).
+StepReply ReadSocks5AccountReply(std::string_view received)
+{
+    if (received.empty())
+        return {};
+    if (Byte(received, 0) != 1 && Byte(received, 0) != 5)
+        return {StepReply::Garbled};
+    if (received.size() < 2)
+        return {};
+    if (Byte(received, 1) == 0)
+        return {StepReply::Granted, 2};
+    StepReply refused{StepReply::Refused, 2};
+    refused.account = StepReply::Account::Refused;
+    return refused;
 }
 
 StepReply ReadSocks5Reply(std::string_view received)
@@ -135,7 +169,33 @@ StepReply ReadTunnelAnswer(std::string_view received)
         return {received.size() > kMostHeadBytes ? StepReply::Garbled : StepReply::More};
     if (end > kMostHeadBytes || StatusOf(received) == 0)
         return {StepReply::Garbled};
-    return {StatusOf(received) / 100 == 2 ? StepReply::Granted : StepReply::Refused, end};
+    StepReply reply{StatusOf(received) / 100 == 2 ? StepReply::Granted : StepReply::Refused, end};
+    if (StatusOf(received) == 407)
+        reply.account = StepReply::Account::Needed;
+    return reply;
+}
+
+StepReply ReadTunnelAnswerWithAccount(std::string_view received)
+{
+    StepReply reply = ReadTunnelAnswer(received);
+    if (reply.account == StepReply::Account::Needed)
+        reply.account = StepReply::Account::Refused;
+    return reply;
+}
+
+std::string Base64(std::string_view bytes)
+{
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string encoded;
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t count = std::min<std::size_t>(3, bytes.size() - at);
+        unsigned value = 0;
+        for (std::size_t i = 0; i < 3; ++i)
+            value = value << 8 | (i < count ? static_cast<unsigned char>(bytes[at + i]) : 0u);
+        for (std::size_t i = 0; i < 4; ++i)
+            encoded += i <= count ? digits[(value >> (18 - 6 * i)) & 63] : '=';
+    }
+    return encoded;
 }
 
 } // namespace
@@ -157,7 +217,8 @@ std::optional<ProxyKind> ProxyKindOf(std::string_view text)
     return std::nullopt;
 }
 
-std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port)
+std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, unsigned short port,
+                                      const ProxyAccount* account)
 {
     const std::optional<std::string> ipv4 = Ipv4Bytes(host);
     const bool literal6 = host.find(':') != std::string::npos;
@@ -168,23 +229,39 @@ std::vector<HandshakeStep> SocksSteps(ProxyKind kind, const std::string& host, u
         const std::string address = ipv4   ? std::string(1, '\x01') + *ipv4
                                     : ipv6 ? std::string(1, '\x04') + *ipv6
                                            : std::string(1, '\x03') + static_cast<char>(host.size()) + host;
-        return {{std::string("\x05\x01\x00", 3), &ReadSocks5Choice},
-                {std::string("\x05\x01\x00", 3) + address + PortBytes(port), &ReadSocks5Reply}};
+        HandshakeStep connect{std::string("\x05\x01\x00", 3) + address + PortBytes(port), &ReadSocks5Reply};
+        if (!account)
+            return {{std::string("\x05\x01\x00", 3), &ReadSocks5Choice}, std::move(connect)};
+        if (account->user.empty() || account->user.size() > 255 || account->password.size() > 255)
+            return {};
+        std::string login = std::string(1, '\x01') + static_cast<char>(account->user.size()) + account->user +
+                            static_cast<char>(account->password.size()) + account->password;
+        return {{std::string("\x05\x02\x00\x02", 4), &ReadSocks5ChoiceOfTwo},
+                {std::move(login), &ReadSocks5AccountReply},
+                std::move(connect)};
     }
-    if (kind != ProxyKind::Socks4 || host.empty() || host.size() > 255 || literal6)
+    if (kind != ProxyKind::Socks4 || host.empty() || host.size() > 255 || literal6 ||
+        (account && account->user.find('\0') != std::string::npos))
         return {};
-    // No user id; a name follows the address 0.0.0.1 (4a).
+    // The user id, where given; a name follows the address 0.0.0.1 (4a).
+    const std::string user = account ? account->user : std::string();
     std::string request = std::string("\x04\x01", 2) + PortBytes(port) +
-                          (ipv4 ? *ipv4 + '\0' : std::string("\0\0\0\x01\0", 5) + host + '\0');
+                          (ipv4 ? *ipv4 + user + '\0' : std::string("\0\0\0\x01", 4) + user + '\0' + host + '\0');
     return {{std::move(request), &ReadSocks4Reply}};
 }
 
-std::string TunnelRequest(const std::string& authority, const std::string& userAgent)
+std::string TunnelRequest(const std::string& authority, const std::string& userAgent, const ProxyAccount* account)
 {
-    return "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\nUser-Agent: " + userAgent + "\r\n\r\n";
+    return "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\nUser-Agent: " + userAgent + "\r\n" +
+           (account ? ProxyAuthorizationLine(*account) : std::string()) + "\r\n";
 }
 
-HandshakeStep TunnelStep(std::string request)
+std::string ProxyAuthorizationLine(const ProxyAccount& account)
 {
-    return {std::move(request), &ReadTunnelAnswer};
+    return "Proxy-Authorization: Basic " + Base64(account.user + ":" + account.password) + "\r\n";
+}
+
+HandshakeStep TunnelStep(std::string request, bool withAccount)
+{
+    return {std::move(request), withAccount ? &ReadTunnelAnswerWithAccount : &ReadTunnelAnswer};
 }

@@ -305,7 +305,8 @@ void RelayLink::StepRead()
         return;
     }
     replies_.erase(0, read.length);
-    if (++step_ < steps_.size())
+    step_ = std::min(step_ + 1 + read.skip, steps_.size());
+    if (step_ < steps_.size())
         toUpstream_ = steps_[step_].request;
 }
 
