@@ -1,5 +1,7 @@
 #include "core/ProxyAccount.h"
 
+#include "core/ServiceUrl.h"
+
 #include <cctype>
 
 namespace {
@@ -62,23 +64,6 @@ std::optional<std::string> PercentDecoded(std::string_view text)
         i += 2;
     }
     return decoded;
-}
-
-std::string PercentEncoded(std::string_view text)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += digits[byte >> 4];
-            encoded += digits[byte & 15];
-        }
-    }
-    return encoded;
 }
 
 // "user:password", the password after the first ":".
@@ -169,6 +154,6 @@ std::string GivenForm(const AccountedProxy& proxy)
     case AccountedProxy::Form::At: return account.user + ":" + account.password + "@" + hostPort;
     case AccountedProxy::Form::Url: break;
     }
-    return std::string(SchemeOf(proxy.kind.value_or(ProxyKind::Http))) + "://" + PercentEncoded(account.user) + ":" +
-           PercentEncoded(account.password) + "@" + hostPort;
+    return std::string(SchemeOf(proxy.kind.value_or(ProxyKind::Http))) + "://" + PercentEncode(account.user) + ":" +
+           PercentEncode(account.password) + "@" + hostPort;
 }

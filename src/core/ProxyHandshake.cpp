@@ -1,6 +1,7 @@
 #include "core/ProxyHandshake.h"
 
 #include "core/HttpHead.h"
+#include "core/ServiceUrl.h"
 
 #include <algorithm>
 
@@ -82,6 +83,14 @@ unsigned char Byte(std::string_view text, std::size_t at)
     return static_cast<unsigned char>(text[at]);
 }
 
+// A refusal of `length` bytes, for `account`.
+StepReply RefusedFor(std::size_t length, StepReply::Account account)
+{
+    StepReply refused{StepReply::Refused, length};
+    refused.account = account;
+    return refused;
+}
+
 StepReply ReadSocks5Choice(std::string_view received)
 {
     if (received.empty())
@@ -92,10 +101,8 @@ StepReply ReadSocks5Choice(std::string_view received)
         return {};
     if (Byte(received, 1) == 0)
         return {StepReply::Granted, 2};
-    StepReply refused{StepReply::Refused, 2};
-    if (Byte(received, 1) == 0xFF) // no method offered will do: it wants an account
-        refused.account = StepReply::Account::Needed;
-    return refused;
+    // No method offered will do: it wants an account.
+    return RefusedFor(2, Byte(received, 1) == 0xFF ? StepReply::Account::Needed : StepReply::Account::Fine);
 }
 
 // The choice among no authentication and the username method, both offered.
@@ -120,11 +127,7 @@ StepReply ReadSocks5AccountReply(std::string_view received)
         return {StepReply::Garbled};
     if (received.size() < 2)
         return {};
-    if (Byte(received, 1) == 0)
-        return {StepReply::Granted, 2};
-    StepReply refused{StepReply::Refused, 2};
-    refused.account = StepReply::Account::Refused;
-    return refused;
+    return Byte(received, 1) == 0 ? StepReply{StepReply::Granted, 2} : RefusedFor(2, StepReply::Account::Refused);
 }
 
 StepReply ReadSocks5Reply(std::string_view received)
@@ -181,21 +184,6 @@ StepReply ReadTunnelAnswerWithAccount(std::string_view received)
     if (reply.account == StepReply::Account::Needed)
         reply.account = StepReply::Account::Refused;
     return reply;
-}
-
-std::string Base64(std::string_view bytes)
-{
-    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string encoded;
-    for (std::size_t at = 0; at < bytes.size(); at += 3) {
-        const std::size_t count = std::min<std::size_t>(3, bytes.size() - at);
-        unsigned value = 0;
-        for (std::size_t i = 0; i < 3; ++i)
-            value = value << 8 | (i < count ? static_cast<unsigned char>(bytes[at + i]) : 0u);
-        for (std::size_t i = 0; i < 4; ++i)
-            encoded += i <= count ? digits[(value >> (18 - 6 * i)) & 63] : '=';
-    }
-    return encoded;
 }
 
 } // namespace
@@ -258,7 +246,7 @@ std::string TunnelRequest(const std::string& authority, const std::string& userA
 
 std::string ProxyAuthorizationLine(const ProxyAccount& account)
 {
-    return "Proxy-Authorization: Basic " + Base64(account.user + ":" + account.password) + "\r\n";
+    return "Proxy-Authorization: " + BasicAuthorization(account.user, account.password) + "\r\n";
 }
 
 HandshakeStep TunnelStep(std::string request, bool withAccount)

@@ -26,23 +26,6 @@ int HexValue(char c)
     return -1;
 }
 
-std::string PercentEncode(std::string_view text)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (StaysUnencoded(byte)) {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 15];
-        }
-    }
-    return encoded;
-}
-
 // A "%" not followed by two hexadecimal digits stands for itself.
 std::string PercentDecode(std::string_view text)
 {
@@ -60,6 +43,23 @@ std::string PercentDecode(std::string_view text)
 }
 
 } // namespace
+
+std::string PercentEncode(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (StaysUnencoded(byte)) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 15];
+        }
+    }
+    return encoded;
+}
 
 std::string ServiceHost()
 {

@@ -14,6 +14,9 @@ inline constexpr const char* IpCheckPagePath = "/whatismyip.php";
 // "host" or "host:port": ZARNU_SERVICE_HOST when set and not empty, else the compiled-in host.
 std::string ServiceHost();
 
+// `text` percent-encoded except for letters, digits and "-" "." "_" "~".
+std::string PercentEncode(std::string_view text);
+
 // "http://" account ":" password "@" host path. The account is percent-encoded except for
 // letters, digits and "-" "." "_" "~", so an ordinary account name stands unchanged and no
 // account text can move the request, or the password, to another host.
