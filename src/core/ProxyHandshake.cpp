@@ -181,7 +181,8 @@ StepReply ReadTunnelAnswer(std::string_view received)
 StepReply ReadTunnelAnswerWithAccount(std::string_view received)
 {
     StepReply reply = ReadTunnelAnswer(received);
-    if (reply.account == StepReply::Account::Needed)
+    // tinyproxy answers a wrong account with a 401
+    if (reply.account == StepReply::Account::Needed || (reply.state == StepReply::Refused && StatusOf(received) == 401))
         reply.account = StepReply::Account::Refused;
     return reply;
 }

@@ -73,5 +73,5 @@ std::string ProxyAuthorizationLine(const ProxyAccount& account);
 
 // The step that asks an HTTP proxy for a tunnel with `request` ("CONNECT ..."): granted for a 2xx
 // answer, whose head may take at most 16 KB; a 407 is refused for the account, Needed or, where
-// `withAccount`, Refused.
+// `withAccount`, Refused (and so is a 401 then: some proxies answer a wrong account so).
 HandshakeStep TunnelStep(std::string request, bool withAccount = false);

@@ -28,11 +28,15 @@ struct ProxyVerdict {
     std::string exitCountry;
     std::string exitNetwork;
     std::optional<ProxyKind> kind; // the protocol it answered in
+    // The page failed because the proxy asks for an account that the check did not give (Needed),
+    // or refused the one given (Refused).
+    StepReply::Account account = StepReply::Account::Fine;
 
     bool operator==(const ProxyVerdict&) const = default;
 };
 
-// The verdict as the lists show it: "Web (ms)" the time or "fails", "HTTPS" "yes" or "no",
+// The verdict as the lists show it: "Web (ms)" the time, "needs a password", "password refused"
+// or "fails", "HTTPS" "yes" or "no",
 // "Anonymity" its text, empty where the page failed; then the exit address and country
 // (core/ExitPlace.h), empty where unknown; then the kind ("HTTP", "SOCKS5", "SOCKS4") where the
 // page or the tunnel came through the proxy.

@@ -123,8 +123,10 @@ void HttpExchange::StepRead(bool ended)
     if (step_ == 0 && (reply.state == StepReply::Granted || reply.state == StepReply::Refused))
         answered_ = true;
     if (reply.state != StepReply::Granted) {
-        if (reply.state != StepReply::More || ended) // a socket at its end stays readable
+        if (reply.state != StepReply::More || ended) { // a socket at its end stays readable
             Fail();
+            answer_.account = reply.account;
+        }
         return;
     }
     incoming_.erase(0, reply.length); // what follows came from the far end

@@ -18,6 +18,7 @@
 struct HttpAnswer {
     bool complete = false; // a whole answer came
     bool refused = false;  // no connection could be made (refused, unreachable)
+    StepReply::Account account = StepReply::Account::Fine; // a step refused for the account
     int status = 0;
     std::string body;
     std::size_t bytesSent = 0; // on the wire, the tunnel's request and answer head included

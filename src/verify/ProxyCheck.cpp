@@ -34,9 +34,11 @@ std::string PageTarget(const std::string& token, bool placed = false)
     return std::string(IpCheckPagePath) + "?token=" + token + (placed ? "&v=2" : "");
 }
 
-std::string GetRequest(const std::string& target, const std::string& host, const std::string& userAgent)
+std::string GetRequest(const std::string& target, const std::string& host, const std::string& userAgent,
+                       const std::string& extraLines = {})
 {
-    return "GET " + target + " HTTP/1.0\r\nHost: " + host + "\r\nUser-Agent: " + userAgent + "\r\nAccept: */*\r\n\r\n";
+    return "GET " + target + " HTTP/1.0\r\nHost: " + host + "\r\nUser-Agent: " + userAgent + "\r\nAccept: */*\r\n" +
+           extraLines + "\r\n";
 }
 
 // The statement in a part's answer, if it holds for `token` and `side`: a full one in a 200, or,
@@ -84,15 +86,16 @@ KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, b
     const FarEnd end = FarEndOf(order.service);
     const int group = grouped ? static_cast<int>(kind) + 1 : 0;
     const bool http = kind == ProxyKind::Http;
+    const ProxyAccount* account = order.account ? &*order.account : nullptr;
     KindParts parts{kind};
     parts.web = static_cast<int>(job.parts.size());
     if (http)
         job.parts.push_back({order.proxy, {},
                              GetRequest("http://" + order.service + PageTarget(webToken, true), order.service,
-                                        order.userAgent),
+                                        order.userAgent, account ? ProxyAuthorizationLine(*account) : ""),
                              group});
     else
-        job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, end.service.port),
+        job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, end.service.port, account),
                              ServerForm(GetRequest("http://" + order.service + PageTarget(webToken, true), order.service,
                                                    order.userAgent)),
                              group});
@@ -102,10 +105,11 @@ KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, b
     const std::string tunnelPage = GetRequest(PageTarget(tunnelToken), end.host, order.userAgent);
     if (http)
         job.parts.push_back({order.proxy,
-                             {TunnelStep(TunnelRequest(end.tunnel, order.userAgent))},
+                             {TunnelStep(TunnelRequest(end.tunnel, order.userAgent, account), account != nullptr)},
                              tunnelPage, group});
     else
-        job.parts.push_back({order.proxy, SocksSteps(kind, end.service.host, kTunnelPort), tunnelPage, group, parts.web});
+        job.parts.push_back(
+            {order.proxy, SocksSteps(kind, end.service.host, kTunnelPort, account), tunnelPage, group, parts.web});
     return parts;
 }
 
@@ -113,7 +117,7 @@ KindParts AddKindParts(CheckJob& job, const CheckOrder& order, ProxyKind kind, b
 // asked where none did.
 ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector<KindParts>& kinds,
                        const std::string& webToken, const std::string& tunnelToken,
-                       const std::vector<std::string>& users, unsigned limitMs)
+                       const std::vector<std::string>& users, unsigned limitMs, bool withAccount)
 {
     const auto provedBy = [&](const KindParts& parts) {
         return results[static_cast<std::size_t>(parts.web)].proved ||
@@ -141,6 +145,16 @@ ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector
                     Statement(results[static_cast<std::size_t>(chosen.tunnel)], tunnelToken, kTunnelSide).has_value();
     if (proved != kinds.end())
         verdict.kind = chosen.kind;
+    // A proxy that asks for an account says so in its kind: a 407 (a 401 to a wrong one, from some),
+    // or a step refused for it.
+    for (const PartResult& part : results) {
+        const int status = part.answer.complete ? part.answer.status : 0;
+        const bool asked = status == 407 || (withAccount && status == 401);
+        const auto account = asked ? (withAccount ? StepReply::Account::Refused : StepReply::Account::Needed)
+                                   : part.answer.account;
+        if (!verdict.webMs && account != StepReply::Account::Fine)
+            verdict.account = account;
+    }
     return verdict;
 }
 
@@ -165,8 +179,9 @@ CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVe
         socks4.ifFailed = true;
     }
     job.done = [webToken, tunnelToken, kinds, users = order.usersAddresses, limitMs = order.limitMs,
+                withAccount = order.account.has_value(),
                 onVerdict = std::move(onVerdict)](const std::vector<PartResult>& results) {
-        onVerdict(VerdictOf(results, kinds, webToken, tunnelToken, users, limitMs));
+        onVerdict(VerdictOf(results, kinds, webToken, tunnelToken, users, limitMs, withAccount));
     };
     return job;
 }

@@ -33,6 +33,7 @@ struct CheckOrder {
     unsigned limitMs = kProxyCheckLimitMs;
     bool tunnel = true; // also ask for the tunnel
     std::optional<ProxyKind> kind; // nullopt: find it out
+    std::optional<ProxyAccount> account; // given to a proxy that asks for one
 };
 
 // The job that checks `order.proxy`; `onVerdict` gets the verdict on the engine's thread.

@@ -125,5 +125,6 @@ TEST(ProxyHandshake, AnAccountGoesToAProxyInItsProtocolAndARefusalSaysWhy)
     const std::string asked = "HTTP/1.0 407 Proxy Authentication Required\r\n\r\n";
     EXPECT_EQ(Read(TunnelStep(TunnelRequest("h:443", "UA")), asked).account, StepReply::Account::Needed);
     EXPECT_EQ(Read(TunnelStep(connect, true), asked).account, StepReply::Account::Refused);
+    EXPECT_EQ(Read(TunnelStep(connect, true), "HTTP/1.0 401 Unauthorized\r\n\r\n").account, StepReply::Account::Refused);
     EXPECT_EQ(Read(TunnelStep(connect, true), "HTTP/1.0 403 Forbidden\r\n\r\n").account, StepReply::Account::Fine);
 }

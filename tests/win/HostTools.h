@@ -328,10 +328,20 @@ private:
 // `address`.
 class Microsocks : public ListeningServer {
 public:
-    Microsocks(const std::string& address, int port)
-        : ListeningServer("microsocks", "/usr/bin/microsocks", {"-i", address, "-p", std::to_string(port), "-b", address},
-                          address, port)
+    // With `user` and `password`, it asks every client for that account (SOCKS 5's username method).
+    Microsocks(const std::string& address, int port, const std::string& user = "", const std::string& password = "")
+        : ListeningServer("microsocks", "/usr/bin/microsocks", Arguments(address, port, user, password), address, port)
     {
+    }
+
+private:
+    static std::vector<std::string> Arguments(const std::string& address, int port, const std::string& user,
+                                              const std::string& password)
+    {
+        std::vector<std::string> arguments{"-i", address, "-p", std::to_string(port), "-b", address};
+        if (!user.empty())
+            arguments.insert(arguments.end(), {"-u", user, "-P", password});
+        return arguments;
     }
 };
 

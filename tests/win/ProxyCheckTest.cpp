@@ -141,6 +141,40 @@ TEST(ProxyCheck, SocksProxiesAreFoundAndJudgedInTheirKind)
 
 // A proxy that reads the request and closes the connection, CONNECT included, fails its check at
 // once, and the engine does not spin on the closed socket meanwhile.
+// A proxy that asks for an account, in either protocol: checked right with the account, and,
+// without it or with a wrong one, a verdict that says which.
+TEST(ProxyCheck, AProxyWithAPasswordIsCheckedWithItAndSaysWhenItIsMissingOrWrong)
+{
+    CheckEngine engine;
+    TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::Tinyproxy http{"127.0.0.105", 8888, {"DisableViaHeader Yes", "BasicAuth alice s3cret"}};
+    const host::Microsocks socks5{"127.0.0.106", 1080, "bob", "p@ss:word"};
+    const std::vector<std::string> users = UsersAddresses(engine, service.Host());
+    struct Case {
+        std::string proxy;
+        ProxyAccount account;
+        ProxyKind kind;
+    };
+    for (const Case& c : {Case{http.Host(), {"alice", "s3cret"}, ProxyKind::Http},
+                          Case{socks5.Host(), {"bob", "p@ss:word"}, ProxyKind::Socks5}}) {
+        SCOPED_TRACE(c.proxy);
+        CheckOrder order{c.proxy, service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs};
+        order.account = c.account;
+        const ProxyVerdict verdict = Check(engine, order);
+        EXPECT_TRUE(verdict.webMs.has_value());
+        EXPECT_TRUE(verdict.https);
+        EXPECT_EQ(verdict.anonymity, Anonymity::Elite);
+        EXPECT_EQ(verdict.kind, c.kind);
+        order.account.reset();
+        EXPECT_EQ(VerdictCells(Check(engine, order))[0], "needs a password");
+        order.account = ProxyAccount{c.account.user, "wrong"};
+        EXPECT_EQ(VerdictCells(Check(engine, order))[0], "password refused");
+    }
+    // The account reached no one but its proxy.
+    for (const TestService::Request& request : service.Requests())
+        EXPECT_FALSE(request.credentialsSent) << request.path;
+}
+
 TEST(ProxyCheck, AProxyThatHangsUpFailsAtOnceWithoutSpinning)
 {
     CheckEngine engine;
