@@ -47,8 +47,8 @@ constexpr std::size_t kEchoesAheadOfChecks = 256;
 // A check's key for a row of a dropped command's late probe, beside the numbers of the lines.
 constexpr std::uint64_t kStrayRowKey = std::uint64_t{1} << 63;
 
-// The ping sub-item and the sort column of a list's rows: the checker's rows have the line and the
-// ping, the main list's the label, the country's lines and the ping.
+// The ping's sub-item in a row of `line`: the checker's rows have the line and the ping, the main
+// list's the label, the country's lines and the ping.
 std::size_t PingItem(const CommandLines& lines, const std::string& line)
 {
     if (!lines.withCountry)
@@ -58,9 +58,21 @@ std::size_t PingItem(const CommandLines& lines, const std::string& line)
     return row.SubItems.size();
 }
 
-int PingColumn(const CommandLines& lines)
+// The main list's rows (`mainList`) have the ping in column 2, the checker's in column 1.
+int PingColumn(bool mainList)
 {
-    return lines.withCountry ? 2 : 1;
+    return mainList ? 2 : 1;
+}
+
+// A new row of `line` with its `ping` cell: the main list's shows the label and the country's
+// lines, the checker's the whole line.
+ListRow NewRow(const std::string& line, const std::string& country, const std::string& ping, bool mainList)
+{
+    ListRow row{mainList ? ProxyLineLabel(line) : line, {}};
+    if (mainList)
+        AssignSubItemText(row, country);
+    row.SubItems.push_back(ping);
+    return row;
 }
 
 // What the list shows of line `number` after one of its answers came.
@@ -70,15 +82,12 @@ void ShowLine(ProxyListView& list, ListCommand& command, std::size_t number, con
     const std::string& line = lines.texts[number];
     const std::string ping = change.bad ? "BAD PROXY" : change.ping ? std::to_string(*change.ping) : kNoPing;
     if (change.addRow) {
-        ListRow row{lines.withCountry ? ProxyLineLabel(line) : line, {}};
-        if (lines.withCountry)
-            AssignSubItemText(row, ProxyLineCountry(line));
-        row.SubItems.push_back(ping);
-        lines.rows[number] = list.InsertInOrder(std::move(row), PingColumn(lines));
+        lines.rows[number] = list.InsertInOrder(NewRow(line, ProxyLineCountry(line), ping, lines.withCountry),
+                                                PingColumn(lines.withCountry));
         if (!change.bad)
             command.progress.Listed();
     } else if (change.ping && lines.rows[number]) {
-        list.SetSubItem(lines.rows[number], PingItem(lines, line), ping, PingColumn(lines));
+        list.SetSubItem(lines.rows[number], PingItem(lines, line), ping, PingColumn(lines.withCountry));
     }
     if (change.verdict && lines.rows[number])
         list.SetVerdict(lines.rows[number], *change.verdict);
@@ -157,17 +166,14 @@ void ListProbe(ProxyListView& list, ListCommand& command, const TPingThread& pro
         ShowLine(list, command, probe.LineNumber, lines.outcomes.Echo(probe.LineNumber, ping));
         return;
     }
-    const int pingColumn = mainList ? 2 : 1;
     if (mainList && !ping) {
         if (Answered(probe))
-            list.Sort(pingColumn); // every reply sorts the list
+            list.Sort(PingColumn(mainList)); // every reply sorts the list
         return;
     }
-    ListRow row{mainList ? ProxyLineLabel(probe.SourceLine) : probe.SourceLine, {}};
-    if (mainList)
-        AssignSubItemText(row, probe.Country);
-    row.SubItems.push_back(ping ? std::to_string(*ping) : "BAD PROXY");
-    const std::uint64_t id = list.InsertInOrder(std::move(row), pingColumn);
+    const std::uint64_t id = list.InsertInOrder(
+        NewRow(probe.SourceLine, probe.Country, ping ? std::to_string(*ping) : "BAD PROXY", mainList),
+        PingColumn(mainList));
     if (!ping)
         return;
     command.progress.Listed();

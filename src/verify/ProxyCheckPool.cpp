@@ -151,14 +151,18 @@ void ProxyCheckPool::StartWaiting()
         Start(waiting_.front(), false);
         waiting_.pop_front();
     }
-    for (; room > 0 && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce; --room) {
-        Start(early_.front(), true);
-        earlyByKey_.erase(early_.front().key);
-        early_.pop_front();
-    }
+    for (; room > 0 && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce; --room)
+        StartNextEarly();
     // More once the pace allows; early checks wait for places, which verdicts free.
     if (!waiting_.empty() || (!early_.empty() && earlyInFlight_ < kMostEarlyAtOnce))
         startTimer_.Start(kPacedMs, [this] { StartWaiting(); });
+}
+
+void ProxyCheckPool::StartNextEarly()
+{
+    Start(early_.front(), true);
+    earlyByKey_.erase(early_.front().key);
+    early_.pop_front();
 }
 
 void ProxyCheckPool::Start(const Check& check, bool early)
@@ -187,11 +191,8 @@ void ProxyCheckPool::Verdict(unsigned batch, std::uint64_t key, bool early, cons
     earlyInFlight_ -= early;
     // Its place goes to the next early check at once: a timer's tick waits behind every message
     // of a busy window.
-    if (early && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce && !Application.Terminated()) {
-        Start(early_.front(), true);
-        earlyByKey_.erase(early_.front().key);
-        early_.pop_front();
-    }
+    if (early && !early_.empty() && earlyInFlight_ < kMostEarlyAtOnce && !Application.Terminated())
+        StartNextEarly();
     if (onVerdict_)
         onVerdict_(key, verdict);
 }

@@ -86,6 +86,7 @@ private:
     void StartWaiting();
     // Hands `check` to the engine; `early`: it knocks, and takes an early place.
     void Start(const Check& check, bool early);
+    void StartNextEarly();
     void Verdict(unsigned batch, std::uint64_t key, bool early, const ProxyVerdict& verdict);
 
     std::unique_ptr<Machinery> machinery_; // made for the first batch
