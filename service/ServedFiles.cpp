@@ -3,6 +3,7 @@
 #include "Log.h"
 
 #include "core/IpCheckPage.h"
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 
 #include <sys/stat.h>
@@ -68,6 +69,20 @@ std::set<std::string> Accounts(const std::string& file)
     return accounts;
 }
 
+// ":user:password" at the end of `label` where it names a proxy with an account as
+// "host:port:user:password" whose account the list's substitution carries (without "%", "&",
+// "@" and blanks); empty otherwise.
+std::string CarriedAccount(const std::string& label)
+{
+    const auto proxy = ParseAccountedProxy(label);
+    if (!proxy || proxy->form != AccountedProxy::Form::Colons)
+        return {};
+    const std::string account = ":" + proxy->account.user + ":" + proxy->account.password;
+    if (account.find_first_of("%&@ \t") != std::string::npos || !label.ends_with(account))
+        return {};
+    return account;
+}
+
 bool StampOf(const fs::path& path, FileStamp& stamp)
 {
     struct stat status {};
@@ -113,7 +128,9 @@ std::string ServedProxyLines(const std::string& file, const GeoDatabase* countri
         line = Trimmed(line);
         if (line.empty() || line[0] == '#')
             continue;
-        const std::string label = ProxyLineLabel(line);
+        std::string label = ProxyLineLabel(line);
+        const std::string account = CarriedAccount(label);
+        label.resize(label.size() - account.size());
         const std::size_t colon = label.rfind(':');
         const std::string host = colon == std::string::npos ? std::string() : Trimmed(label.substr(0, colon));
         const std::string port = colon == std::string::npos ? std::string() : Trimmed(label.substr(colon + 1));
@@ -125,7 +142,7 @@ std::string ServedProxyLines(const std::string& file, const GeoDatabase* countri
         std::string country = CarriedCountry(ProxyLineCountry(line));
         if (country.empty() && countries && address)
             country = CarriedCountry(countries->Country(host));
-        served += host + ":" + port + (country.empty() ? "" : ";" + country) + "\r\n";
+        served += host + ":" + port + account + (country.empty() ? "" : ";" + country) + "\r\n";
     }
     return served;
 }

@@ -31,8 +31,9 @@ struct ServedVersion {
     std::optional<std::set<std::string>> accounts; // nullopt: every account may have the lists
 };
 
-// The proxy list file's lines as the service delivers them: "address:port;country" lines, each
-// checked (an IPv4 address or a host name, a port from 1 to 65535), the country filled in by
+// The proxy list file's lines as the service delivers them: "address:port;country" lines (or
+// "address:port:user:password;country" for a proxy with an account that the list's substitution
+// carries), each checked (an IPv4 address or a host name, a port from 1 to 65535), the country filled in by
 // `countries` where the line has none and the database knows the address. Lines that are not
 // address:port are skipped and counted in `skipped`. Not encoded yet.
 std::string ServedProxyLines(const std::string& file, const GeoDatabase* countries, std::size_t& skipped);

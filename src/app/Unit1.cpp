@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "core/ExitPlace.h"
+#include "core/ProxyAccount.h"
 #include "lists/ProxyProbes.h"
 #include "lists/Unit2.h"
 #include "settings/AgentList.h"
@@ -119,7 +120,7 @@ void TForm1::WatchPicked(const std::string& address)
     watch_.Watch(address,
                  {Handle(), &StatusBar1, &listrep1, 0,
                   [this](const CheckedProxy& proxy) {
-                      Label1.SetText(proxy.address);
+                      Label1.SetText(ShownProxy(proxy.address));
                       Label2.SetText(proxy.country);
                   },
                   [this] { ShowNoProxy(); }},
@@ -210,8 +211,10 @@ void TForm1::UseRow(const ListRow& row, const std::string& about)
 {
     Label1.SetText(row.Caption);
     Label2.SetText(about);
-    route_.Use(Label1.Text(), KindOf(row));
-    WatchPicked(Label1.Text());
+    // The label names a plain proxy as its row does; one with an account, its row keeps.
+    const std::string proxy = row.Proxy.empty() ? Label1.Text() : row.Proxy;
+    route_.Use(proxy, KindOf(row));
+    WatchPicked(proxy);
 }
 
 void TForm1::StopHideMyIP1Click()

@@ -1,5 +1,6 @@
 #include "core/ExitPlace.h"
 
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 
 #include <algorithm>
@@ -39,7 +40,7 @@ std::string Listed(const ListRow& row, int countryItem)
 // The host part of the row's proxy.
 std::string ProxyHost(const ListRow& row)
 {
-    std::string host = ProxyLineAddress(row.Caption);
+    std::string host = TargetOf(RowProxy(row)).address;
     host = host.substr(0, host.rfind(':'));
     if (host.size() > 1 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
@@ -93,7 +94,7 @@ std::vector<std::string> WorkingProxyDetails(const ListRows& rows)
     std::vector<std::string> lines;
     for (const std::size_t position : WorkingRowsBestFirst(rows)) {
         const ListRow& row = rows.At(position);
-        lines.push_back(ProxyLineAddress(row.Caption) + "\t" + ExitAddress(row) + "\t" +
+        lines.push_back(RowProxy(row) + "\t" + ExitAddress(row) + "\t" +
                         CountryName(ExitCountry(row)) + "\t" + Cell(row, 2) + "\t" + Cell(row, 1) + "\t" +
                         Cell(row, 0));
     }

@@ -278,9 +278,18 @@ std::vector<std::string> WorkingProxies(const ListRows& rows)
     std::vector<std::string> proxies;
     for (const std::size_t position : WorkingRowsBestFirst(rows)) {
         const ListRow& row = rows.At(position);
+        if (!row.Proxy.empty()) {
+            proxies.push_back(row.Proxy);
+            continue;
+        }
         const auto kind = KindOf(row);
         const std::string scheme = kind == ProxyKind::Socks5 ? "socks5://" : kind == ProxyKind::Socks4 ? "socks4://" : "";
         proxies.push_back(scheme + ProxyLineAddress(row.Caption));
     }
     return proxies;
+}
+
+std::string RowProxy(const ListRow& row)
+{
+    return row.Proxy.empty() ? ProxyLineAddress(row.Caption) : row.Proxy;
 }

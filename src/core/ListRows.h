@@ -20,7 +20,14 @@ struct ListRow {
     // columns after the specified ones that show it (VerdictCells; empty while it runs).
     std::optional<ProxyVerdict> Verdict;
     std::vector<std::string> Checks;
+    // The proxy as its line named it where the caption does not: one with an account, whose
+    // caption shows no password. Empty otherwise.
+    std::string Proxy;
 };
+
+// The row's proxy, as its line named it (its account with it): what a check, the relay and a copy
+// get.
+std::string RowProxy(const ListRow& row);
 
 // Replaces the row's sub-items by the lines of `text`: a line ends at CR LF, a lone CR or a lone
 // LF, a break at the very end starts no further line, and a NUL ends the text.
@@ -123,6 +130,7 @@ private:
 std::vector<std::size_t> WorkingRowsBestFirst(const ListRows& rows);
 
 // The proxies of the working rows as "address:port" (the caption up to its ";", without blanks
-// around it), a SOCKS proxy as "socks5://address:port" or "socks4://address:port", best first: elite before anonymous before transparent before unknown, HTTPS
-// before none, then the lower web time; rows equal in all of these keep their order.
+// around it), a SOCKS proxy as "socks5://address:port" or "socks4://address:port", and one with an
+// account as its line gave it; best first: elite before anonymous before transparent before
+// unknown, HTTPS before none, then the lower web time; rows equal in all of these keep their order.
 std::vector<std::string> WorkingProxies(const ListRows& rows);

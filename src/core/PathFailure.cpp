@@ -17,6 +17,7 @@ const char* PathFailureText(PathFailure failure)
     case PathFailure::ProxyBroke: return "the proxy broke the handshake";
     case PathFailure::ProxyTimedOut: return "the proxy timed out";
     case PathFailure::TunnelRefused: return "the proxy refused a tunnel";
+    case PathFailure::AccountRefused: return "the proxy refused its password";
     case PathFailure::SiteRefused: return "the site refused the connection";
     case PathFailure::SiteTimedOut: return "the site timed out";
     case PathFailure::RelayFull: return "Zarnu's relay is full: the connections quiet longest make room for new ones";

@@ -10,6 +10,7 @@ enum class PathFailure {
     ProxyBroke,    // the proxy answered in no protocol, refused the handshake, or hung up
     ProxyTimedOut, // the proxy did not finish the handshake in time
     TunnelRefused, // an HTTP proxy answered a CONNECT with anything but 2xx
+    AccountRefused, // the proxy refused the account it was given, or asked for one
     SiteRefused,   // the proxy said the site refused the connection or cannot be reached
     SiteTimedOut,  // the proxy took the request, but the site did not answer it in time
     RelayFull,     // the relay had no room for a new connection: the one quiet longest went

@@ -1,7 +1,9 @@
 #include "core/ProxyAccount.h"
 
+#include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -156,4 +158,47 @@ std::string GivenForm(const AccountedProxy& proxy)
     }
     return std::string(SchemeOf(proxy.kind.value_or(ProxyKind::Http))) + "://" + PercentEncode(account.user) + ":" +
            PercentEncode(account.password) + "@" + hostPort;
+}
+
+ProxyTarget TargetOf(std::string_view proxy)
+{
+    const auto accounted = ParseAccountedProxy(proxy);
+    if (!accounted)
+        return {std::string(Trimmed(proxy)), std::nullopt, std::nullopt};
+    return {accounted->host + ":" + std::to_string(accounted->port), accounted->account, accounted->kind};
+}
+
+std::string ShownProxy(std::string_view proxy)
+{
+    const auto accounted = ParseAccountedProxy(proxy);
+    return accounted ? ShownAddress(*accounted) : std::string(proxy);
+}
+
+std::string ShownLine(std::string_view line)
+{
+    const std::size_t end = std::min(line.find(';'), line.size());
+    const auto accounted = ParseAccountedProxy(line.substr(0, end));
+    return accounted ? ShownAddress(*accounted) + std::string(line.substr(end)) : std::string(line);
+}
+
+std::string ProbedHost(std::string_view line)
+{
+    const std::string address = ProxyLineAddress(line);
+    if (address.find('@') == std::string::npos)
+        return ProxyLineHost(line); // plain, or in the colons form: most lines need no parse
+    const auto accounted = ParseAccountedProxy(address);
+    return accounted && accounted->form != AccountedProxy::Form::Colons ? accounted->host : ProxyLineHost(line);
+}
+
+std::optional<std::string> WithoutAccounts(std::string_view lines)
+{
+    std::string kept;
+    bool any = false;
+    for (const std::string& line : SplitLines(lines)) {
+        const std::size_t end = std::min(line.find(';'), line.size());
+        const auto accounted = ParseAccountedProxy(std::string_view(line).substr(0, end));
+        any = any || accounted;
+        kept += (accounted ? accounted->host + ":" + std::to_string(accounted->port) + line.substr(end) : line) + "\r\n";
+    }
+    return any ? std::optional(kept) : std::nullopt;
 }

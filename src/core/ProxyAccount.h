@@ -35,3 +35,25 @@ std::optional<AccountedProxy> ParseAccountedProxy(std::string_view address);
 std::string ShownAddress(const AccountedProxy& proxy);
 // The proxy written in the form it was given in (a URL's parts encoded again where they must be).
 std::string GivenForm(const AccountedProxy& proxy);
+
+// What a check or the relay needs of a proxy named as a list's line names it (its address, in
+// one of the forms above or a plain "host:port"): where it is, its account, and the kind that
+// its URL form names.
+struct ProxyTarget {
+    std::string address; // host:port
+    std::optional<ProxyAccount> account;
+    std::optional<ProxyKind> kind;
+};
+ProxyTarget TargetOf(std::string_view proxy);
+
+// What the user is shown of `proxy`: "user@host:port" for one with an account, others as named.
+std::string ShownProxy(std::string_view proxy);
+// `line` ("address" or "address;country") with its address as ShownProxy shows it.
+std::string ShownLine(std::string_view line);
+// The host that `line`'s echo goes to: before the first ":" of a plain line, the host of one
+// whose proxy has an account.
+std::string ProbedHost(std::string_view line);
+// `lines` (CR LF lines of a list) with every account taken out: a proxy with one becomes
+// "host:port", the rest of its line as it was, every line ending in CR LF; nullopt where no
+// line has an account.
+std::optional<std::string> WithoutAccounts(std::string_view lines);

@@ -138,6 +138,18 @@ RelayHead ReadRelayHead(std::string_view received)
     return {RelayHead::Whole, end, std::move(request)};
 }
 
+std::string WithProxyAuthorization(std::string_view proxyRequest, const std::string& authorizationLine)
+{
+    const auto lines = HeadLines(proxyRequest);
+    if (!lines || lines->size() < 2)
+        return {};
+    std::string head = std::string(lines->front()) + "\r\n" + authorizationLine;
+    for (std::size_t line = 1; line + 1 < lines->size(); ++line)
+        if (!StartsWithNoCase((*lines)[line], "Proxy-"))
+            head += std::string((*lines)[line]) + "\r\n";
+    return head + "\r\n";
+}
+
 std::string ServerForm(std::string_view proxyRequest)
 {
     const auto request = ReadRelayRequest(proxyRequest);

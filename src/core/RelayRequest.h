@@ -52,3 +52,8 @@ RelayHead ReadRelayHead(std::string_view received);
 // ..."): what goes to the far end of a SOCKS proxy; empty where it is no request ReadRelayRequest
 // takes.
 std::string ServerForm(std::string_view proxyRequest);
+
+// `proxyRequest` (a whole head) as an HTTP proxy with an account gets it: without the lines meant
+// for a proxy ("Proxy-*"), with `authorizationLine` (a whole line, with its CR LF) after the
+// request line; empty where it is no head.
+std::string WithProxyAuthorization(std::string_view proxyRequest, const std::string& authorizationLine);

@@ -2,6 +2,7 @@
 
 #include "core/ExitPlace.h"
 #include "core/ListRows.h"
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ bool Known(const std::optional<Anonymity>& anonymity)
 
 std::string Described(const CheckedProxy& proxy)
 {
-    std::string text = proxy.address + " (";
+    std::string text = ShownProxy(proxy.address) + " (";
     if (!proxy.country.empty())
         text += proxy.country + ", ";
     return text + AnonymityText(proxy.anonymity.value_or(Anonymity::Unknown)) + ")";
@@ -39,7 +40,7 @@ std::optional<CheckedProxy> CheckedProxyOf(const ListRow& row, int countryItem)
         return std::nullopt;
     const ProxyVerdict& verdict = *row.Verdict;
     CheckedProxy proxy;
-    proxy.address = ProxyLineAddress(row.Caption);
+    proxy.address = RowProxy(row);
     proxy.country = AppearsIn(row, countryItem);
     proxy.anonymity = verdict.anonymity;
     proxy.https = verdict.https;
@@ -92,40 +93,40 @@ std::string FailedChecksReason(int checks, std::uint64_t milliseconds)
 
 std::string SwitchedText(const std::string& dead, const std::string& reason, const CheckedProxy& successor)
 {
-    return dead + " stopped working (" + reason + "); now " + Described(successor);
+    return ShownProxy(dead) + " stopped working (" + reason + "); now " + Described(successor);
 }
 
 std::string SearchText(const std::string& dead, const std::string& reason)
 {
-    return dead + " stopped working (" + reason + "); Zarnu checks others to take over";
+    return ShownProxy(dead) + " stopped working (" + reason + "); Zarnu checks others to take over";
 }
 
 std::string StrandedText(const std::string& dead, const std::string& reason)
 {
-    return dead + " stopped working (" + reason +
+    return ShownProxy(dead) + " stopped working (" + reason +
            ") and no checked proxy could take over: \"Refresh Proxy List\" for new ones, or \"Stop Hide My IP\" "
            "to browse directly";
 }
 
 std::string NotSwitchedText(const std::string& dead, const std::string& reason, const std::string& why)
 {
-    return dead + " stopped working (" + reason + "); " + why +
+    return ShownProxy(dead) + " stopped working (" + reason + "); " + why +
            ": \"Refresh Proxy List\" or \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
 }
 
 std::string OfflineText(const std::string& proxy)
 {
-    return "You are offline: the Zarnu service cannot be reached either. " + proxy + " stays in use; the watch goes on";
+    return "You are offline: the Zarnu service cannot be reached either. " + ShownProxy(proxy) + " stays in use; the watch goes on";
 }
 
 std::string AnswersAgainText(const std::string& proxy)
 {
-    return proxy + " answers again and is in use as before";
+    return ShownProxy(proxy) + " answers again and is in use as before";
 }
 
 std::string LeakCutText(const std::string& proxy, bool relayed)
 {
-    return proxy + " passes your address on: " +
+    return ShownProxy(proxy) + " passes your address on: " +
            (relayed ? std::string("Zarnu cut it off, so your browser waits") :
                       std::string("Zarnu switched it off, so you browse under your own address")) +
            " while it checks others to take over";
@@ -133,31 +134,31 @@ std::string LeakCutText(const std::string& proxy, bool relayed)
 
 std::string LeakSwitchedOffText(const std::string& proxy, const std::string& why)
 {
-    return proxy + " passed your address on and " + why +
+    return ShownProxy(proxy) + " passed your address on and " + why +
            ", so Zarnu switched it off: you browse under your own address. \"Refresh Proxy List\" or \"Use This "
            "Proxy\" to hide it again";
 }
 
 std::string LeakNotSwitchedOffText(const std::string& proxy, const std::string& error)
 {
-    return proxy + " passes your address on and could not be switched off (" + error +
+    return ShownProxy(proxy) + " passes your address on and could not be switched off (" + error +
            "): \"Stop Hide My IP\" to stop it";
 }
 
 std::string SwitchFailedText(const std::string& dead, const std::string& successor, const std::string& error)
 {
-    return dead + " stopped working; the switch to " + successor + " failed (" + error +
+    return ShownProxy(dead) + " stopped working; the switch to " + ShownProxy(successor) + " failed (" + error +
            "): \"Use This Proxy\" for another, or \"Stop Hide My IP\" to browse directly";
 }
 
 std::string WatchEndedText(const std::string& proxy)
 {
-    return "Your proxy settings no longer use " + proxy +
+    return "Your proxy settings no longer use " + ShownProxy(proxy) +
            " (changed outside Zarnu): Zarnu no longer watches it and leaves your settings alone";
 }
 
 std::string BlindText(const std::string& proxy)
 {
-    return "Zarnu cannot learn your own address from its service, so it cannot see whether " + proxy +
+    return "Zarnu cannot learn your own address from its service, so it cannot see whether " + ShownProxy(proxy) +
            " passes it on; it keeps trying";
 }

@@ -1,6 +1,7 @@
 #include "lists/ProbeLauncher.h"
 
 #include "core/ProbeQueue.h"
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "probe/AsyncEcho.h"
 #include "win/Application.h"
@@ -185,7 +186,7 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const ProbeQueue::Line& li
     worker.Country = command.withCountry ? ProxyLineCountry(line.text) : std::string();
     worker.SourceLine = line.text;
     worker.LineNumber = line.number;
-    worker.Target = ProxyLineHost(line.text);
+    worker.Target = ProbedHost(line.text);
     worker.TimeoutMs = kEchoWaitMs;
     worker.Ttl = 32;
     worker.ResolveNames = false;
@@ -197,7 +198,7 @@ void ProbeLauncher::Shared::Fill(TPingThread& worker, const ProbeQueue::Line& li
 
 bool ProbeLauncher::Shared::SendEcho(const ProbeQueue::Line& line, const Command& command, AsyncEcho& echo)
 {
-    const std::uint32_t address = TPingThread::AddressOf(ProxyLineHost(line.text));
+    const std::uint32_t address = TPingThread::AddressOf(ProbedHost(line.text));
     auto probe = std::make_unique<TPingThread>(WorkerThread::WithoutThread{});
     Fill(*probe, line, command);
     {
@@ -238,7 +239,7 @@ bool ProbeLauncher::Shared::StartOne(const ProbeQueue::Line& line, const Command
         if (live.size() >= mostLiveWorkers)
             return false; // a test's bound: probes whose completion has not run
     }
-    const bool byEcho = echo.Ready() && TPingThread::AddressOf(ProxyLineHost(line.text)) != INADDR_NONE;
+    const bool byEcho = echo.Ready() && TPingThread::AddressOf(ProbedHost(line.text)) != INADDR_NONE;
     if (byEcho && AsyncEcho::Outstanding() >= AsyncEcho::Room())
         return false; // as many out as the platform takes
     if (byEcho && SendEcho(line, command, echo))

@@ -1,6 +1,7 @@
 #include "lists/ProxyProbes.h"
 
 #include "core/IcmpStatus.h"
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "net/DownloadToFile.h"
@@ -68,7 +69,9 @@ int PingColumn(bool mainList)
 // lines, the checker's the whole line.
 ListRow NewRow(const std::string& line, const std::string& country, const std::string& ping, bool mainList)
 {
-    ListRow row{mainList ? ProxyLineLabel(line) : line, {}};
+    ListRow row{ShownLine(mainList ? ProxyLineLabel(line) : line), {}};
+    if (const std::string proxy = ProxyLineAddress(line); ShownProxy(proxy) != proxy)
+        row.Proxy = proxy; // an account's, which the caption does not show
     if (mainList)
         AssignSubItemText(row, country);
     row.SubItems.push_back(ping);
@@ -194,7 +197,11 @@ void RefreshProxyList(const std::string& account, ProxyListView& list, const Edi
     list.Clear();
     BeginChecks(list, command);
     // Decoded on the way in: the box then lays out its lines once, not twice.
-    SetBoxText(hostNames, DecodeProxyList(NormalizeLineEnds(ReadFileText(path))));
+    const std::string decoded = DecodeProxyList(NormalizeLineEnds(ReadFileText(path)));
+    // A proxy's password stays in memory only: the file keeps the proxy without its account.
+    if (const auto kept = WithoutAccounts(decoded))
+        WriteFileText(path, EncodeProxyList(*kept));
+    SetBoxText(hostNames, decoded);
     Launch(command, ProbedLines(SplitLines(hostNames.Text())), true, droppedEarlier, std::move(onProbe)); // CR LF lines
     if (!transfer.Fetched())
         command.progress.ListNotFetched(WhyNotFetched(transfer));

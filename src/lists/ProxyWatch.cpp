@@ -37,7 +37,7 @@ std::uint64_t Now()
 std::optional<std::size_t> RowOf(const ProxyListView& list, const std::string& address)
 {
     for (std::size_t position = 0; position < list.Count(); ++position)
-        if (ProxyLineAddress(list.Row(position).Caption) == address)
+        if (RowProxy(list.Row(position)) == address)
             return position;
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "lists/Unit2.h"
 
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "lists/ProxyProbes.h"
 #include "settings/AgentOverride.h"
@@ -97,11 +98,14 @@ void TForm2::SelectProxy1Click()
     const auto selected = ListView1.SelectedPosition();
     if (!selected)
         return;
-    Label2.SetText(ListView1.Row(*selected).Caption);
-    route_->Use(Label2.Text(), KindOf(ListView1.Row(*selected)));
-    watch_->Watch(ProxyLineAddress(Label2.Text()),
+    const ListRow& row = ListView1.Row(*selected);
+    Label2.SetText(row.Caption);
+    // The label names a plain proxy as its row does; one with an account, its row keeps.
+    const std::string proxy = row.Proxy.empty() ? Label2.Text() : row.Proxy;
+    route_->Use(proxy, KindOf(row));
+    watch_->Watch(ProxyLineAddress(proxy),
                   {Handle(), &StatusBar1, &ListView1, -1,
-                   [this](const CheckedProxy& proxy) { Label2.SetText(proxy.address); },
+                   [this](const CheckedProxy& proxy) { Label2.SetText(ShownProxy(proxy.address)); },
                    [this] { Label2.SetText("[unknown]"); }},
                   ServiceRequestWay(), CheckUserAgent());
 }

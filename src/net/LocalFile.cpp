@@ -37,3 +37,14 @@ std::string ReadFileText(const std::string& path)
     } while (count > 0);
     return text;
 }
+
+void WriteFileText(const std::string& path, const std::string& text)
+{
+    const UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw EInOutError(GetLastError());
+    DWORD written = 0;
+    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size())
+        throw EInOutError(GetLastError());
+}

@@ -23,3 +23,5 @@ std::string ExecutableDirectory();
 
 // The bytes of the file at `path`. Raises EInOutError.
 std::string ReadFileText(const std::string& path);
+// Replaces the file at `path` by `text`. Raises EInOutError.
+void WriteFileText(const std::string& path, const std::string& text);

@@ -1,5 +1,6 @@
 #include "relay/Relay.h"
 
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "core/ServiceUrl.h"
 #include "win/StartThread.h"
@@ -431,12 +432,14 @@ unsigned WINAPI RunLookup(void* argument)
 
 bool Relay::SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind)
 {
-    const HostPort where = SplitHostPort(ProxyLineAddress(proxy), 0);
+    const ProxyTarget target = TargetOf(ProxyLineAddress(proxy));
+    const HostPort where = SplitHostPort(target.address, 0);
     if (where.host.empty() || where.port == 0)
         return false;
     auto upstream = std::make_shared<Upstream>();
     upstream->proxy = proxy;
-    upstream->kind = kind;
+    upstream->kind = kind ? kind : target.kind;
+    upstream->account = target.account;
     upstream->lookingUp = !FindAddress(where, true, *upstream);
     {
         const std::lock_guard<std::mutex> hold(shared_->lock);

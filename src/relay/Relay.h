@@ -45,7 +45,8 @@ public:
     std::string Address() const;
 
     // New requests go through `proxy` ("address:port", or a host name, looked up on a thread of
-    // its own while requests wait) of `kind` from now on (nullopt: not known yet; requests wait
+    // its own while requests wait; or one with an account, core/ProxyAccount.h, which the relay
+    // gives it) of `kind` from now on (nullopt: not known yet; requests wait
     // until it is), and the connections through any other are closed. False, with nothing
     // changed, where `proxy` names no host and port.
     bool SetUpstream(const std::string& proxy, std::optional<ProxyKind> kind);

@@ -1,5 +1,7 @@
 #include "relay/RelayLink.h"
 
+#include "core/ProxyAccount.h"
+
 #include <algorithm>
 #include <tuple>
 
@@ -44,6 +46,9 @@ std::string WayOf(const RelayRequest& request)
 {
     return request.host + ":" + std::to_string(request.port);
 }
+
+// The way that a plain request through an HTTP proxy with an account goes: to the proxy, for any site.
+constexpr const char* kProxysWay = "the proxy";
 
 } // namespace
 
@@ -144,7 +149,7 @@ unsigned RelayLink::Open(unsigned upstreamReady, ULONGLONG now)
     }
     if (phase_ != Phase::Opening)
         return upstreamReady;
-    if (toUpstream_.empty() && (upstreamReady & (kRead | kFailed)))
+    if (step_ < steps_.size() && toUpstream_.empty() && (upstreamReady & (kRead | kFailed)))
         StepRead();
     if (phase_ == Phase::Opening && !toUpstream_.empty() && !WriteFrom(upstream_.get(), toUpstream_))
         FailOpening("502 Bad Gateway", PathFailure::ProxyBroke);
@@ -233,7 +238,7 @@ void RelayLink::NextRequest(const LatestUpstream& latest, ULONGLONG now)
 
 void RelayLink::Route(const std::shared_ptr<const Upstream>& upstream, ULONGLONG now)
 {
-    if (upstream->kind == ProxyKind::Http) {
+    if (upstream->kind == ProxyKind::Http && !upstream->account) {
         // The proxy reads the requests: from here on the browser's bytes go to it as they came.
         through_ = upstream;
         toUpstream_ = head_ + fromBrowser_;
@@ -242,14 +247,25 @@ void RelayLink::Route(const std::shared_ptr<const Upstream>& upstream, ULONGLONG
         ConnectUpstream(now);
         return;
     }
-    if (!request_->tunnel && upstream_ && through_ == upstream && way_ == WayOf(*request_)) {
+    const bool http = upstream->kind == ProxyKind::Http;
+    if (!request_->tunnel && upstream_ && through_ == upstream && way_ == (http ? kProxysWay : WayOf(*request_))) {
         BeginExchange(true);
         return;
     }
     upstream_.reset();
     way_.clear();
     through_ = upstream;
-    steps_ = SocksSteps(*upstream->kind, request_->host, request_->port);
+    const ProxyAccount* account = upstream->account ? &*upstream->account : nullptr;
+    if (http) {
+        // A tunnel is asked for with the account; a plain request goes as soon as the way is.
+        steps_.clear();
+        if (request_->tunnel)
+            steps_.push_back(TunnelStep(WithProxyAuthorization(head_, ProxyAuthorizationLine(*account)), true));
+        step_ = 0;
+        ConnectUpstream(now);
+        return;
+    }
+    steps_ = SocksSteps(*upstream->kind, request_->host, request_->port, account);
     step_ = 0;
     if (steps_.empty()) {
         Answer("502 Bad Gateway", request_->host.find(':') != std::string::npos && upstream->kind == ProxyKind::Socks4
@@ -284,13 +300,18 @@ void RelayLink::ConnectUpstream(ULONGLONG now)
 
 void RelayLink::Connected()
 {
-    if (through_->kind == ProxyKind::Http) {
+    if (through_->kind == ProxyKind::Http && !through_->account) {
         phase_ = Phase::Passing;
         return;
     }
     phase_ = Phase::Opening;
     replies_.clear();
-    toUpstream_ = steps_[0].request;
+    toUpstream_ = steps_.empty() ? std::string() : steps_[0].request;
+}
+
+bool RelayLink::ThroughAccountedHttp() const
+{
+    return through_ && through_->kind == ProxyKind::Http && through_->account;
 }
 
 void RelayLink::StepRead()
@@ -301,7 +322,10 @@ void RelayLink::StepRead()
     if (read.state == StepReply::More && !ended)
         return;
     if (read.state != StepReply::Granted) {
-        FailOpening("502 Bad Gateway", read.farEnd ? PathFailure::SiteRefused : PathFailure::ProxyBroke);
+        FailOpening("502 Bad Gateway", read.account != StepReply::Account::Fine ? PathFailure::AccountRefused
+                                       : read.farEnd                            ? PathFailure::SiteRefused
+                                       : ThroughAccountedHttp()                 ? PathFailure::TunnelRefused
+                                                                                : PathFailure::ProxyBroke);
         return;
     }
     replies_.erase(0, read.length);
@@ -315,7 +339,7 @@ void RelayLink::WayOpen(ULONGLONG now)
     // What came after the last reply is the far end's.
     fromUpstream_ = std::move(replies_);
     replies_.clear();
-    way_ = WayOf(*request_);
+    way_ = ThroughAccountedHttp() ? kProxysWay : WayOf(*request_);
     lastMoved_ = now;
     if (!request_->tunnel) {
         BeginExchange(false);
@@ -335,7 +359,8 @@ void RelayLink::BeginExchange(bool reused)
     wayReused_ = reused;
     answer_.reset();
     answerStarted_ = false;
-    toUpstream_ = request_->serverHead;
+    toUpstream_ = ThroughAccountedHttp() ? WithProxyAuthorization(head_, ProxyAuthorizationLine(*through_->account))
+                                         : request_->serverHead;
     MoveBody();
 }
 
@@ -405,6 +430,11 @@ void RelayLink::MoveAnswer()
                 Close();
             else
                 Answer("502 Bad Gateway", "The site's answer cannot be read.");
+            return;
+        }
+        if (read.status == 407 && ThroughAccountedHttp()) {
+            upstream_.reset(); // its answer's rest goes nowhere
+            FailOpening("502 Bad Gateway", PathFailure::AccountRefused);
             return;
         }
         Move(fromUpstream_, read.length, toBrowser_);
@@ -554,7 +584,7 @@ void RelayLink::Answer(const char* status, const std::string& why)
 void RelayLink::FailOpening(const char* status, PathFailure failure)
 {
     failure_ = failure;
-    Answer(status, std::string("Through ") + through_->proxy + ": " + PathFailureText(failure) + ".");
+    Answer(status, "Through " + ShownProxy(through_->proxy) + ": " + PathFailureText(failure) + ".");
 }
 
 void RelayLink::EndAfterAnswer(ULONGLONG now)

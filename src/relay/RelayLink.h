@@ -2,7 +2,9 @@
 // One browser connection through the relay, and its way on through the upstream proxy. Each of
 // the browser's requests is read as a request: its head (at most 16 KB), then its body by its
 // length or chunks. Through an HTTP proxy the bytes go on as they came, since that proxy reads
-// requests itself. Through a SOCKS proxy the relay is the browser's proxy: a request goes in the
+// requests itself, unless it has an account: then each request goes with the account (and without
+// any "Proxy-" line of the browser's), its answer is read to its end before the next goes, and a
+// proxy that refuses the account gets the browser a 502, never a 407 of its own. Through a SOCKS proxy the relay is the browser's proxy: a request goes in the
 // server's form over a way opened through the proxy to the server it names, its answer is read
 // to its end, and only then the next request goes, over the same way where it is for the same
 // server and the server keeps it, over a new one where not. A tunnel ("CONNECT") and a switched
@@ -34,6 +36,7 @@
 struct Upstream {
     std::string proxy; // address:port, as the list names it
     std::optional<ProxyKind> kind; // nullopt: not known yet
+    std::optional<ProxyAccount> account; // given to it and to nothing else
     bool lookingUp = false;        // its name is being looked up
     sockaddr_storage address{};
     int addressLength = 0;         // 0: its name has no address
@@ -119,6 +122,8 @@ private:
     void EndAfterAnswer(ULONGLONG now);
     // An HTTP upstream's answer to a tunnel: anything but 2xx is told.
     void SeeTunnelAnswer();
+    // An HTTP upstream with an account: the relay reads each request's answer.
+    bool ThroughAccountedHttp() const;
     // Reads what `from` has into `into` (up to the limit); false where nothing came.
     static bool ReadInto(SOCKET from, std::string& into, bool& ended, bool& failed);
     // Writes what `from` holds; false on an error.

@@ -1,5 +1,6 @@
 #include "settings/ProxyRoute.h"
 
+#include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "settings/SystemProxy.h"
 
@@ -22,7 +23,8 @@ void ProxyRoute::SetThroughRelay(bool on)
 void ProxyRoute::Use(const std::string& proxy, std::optional<ProxyKind> kind)
 {
     leftOff_.reset();
-    if (kind != ProxyKind::Http || throughRelay_) {
+    // An account is the relay's to give: the settings and the browser never see it.
+    if (kind != ProxyKind::Http || throughRelay_ || TargetOf(proxy).account) {
         Relay(proxy, kind);
     } else {
         ApplySystemProxy(proxy);
@@ -73,7 +75,7 @@ void ProxyRoute::Relay(const std::string& proxy, std::optional<ProxyKind> kind)
     }
     const std::string address = ProxyLineAddress(proxy);
     if (!relay_->SetUpstream(address, kind))
-        throw std::runtime_error("The address of the proxy " + address + " cannot be found");
+        throw std::runtime_error("The address of the proxy " + ShownProxy(address) + " cannot be found");
     // The settings are written only where they do not route through the relay already.
     if (relayed_.empty() || !SystemProxyInUse(relay_->Address()))
         ApplySystemProxy(relay_->Address());

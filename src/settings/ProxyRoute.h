@@ -1,7 +1,8 @@
 #pragma once
 // How the browser reaches the proxy in use: named in the system settings as it is, or through
 // the program's relay (relay/Relay.h), which the settings name instead. A SOCKS proxy always goes
-// through the relay, since the settings cannot carry one that browsers use safely; an HTTP proxy
+// through the relay, since the settings cannot carry one that browsers use safely, and so does a
+// proxy with an account, which the relay gives it (no password goes into the settings); an HTTP proxy
 // does where "Route Through Zarnu" is on. While the relay is in place, the watch's switch to
 // another proxy changes only the relay's upstream: the settings stay as they are, and the
 // browser's connections through the proxy left are closed, so that it opens new ones. The user's

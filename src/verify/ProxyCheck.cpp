@@ -1,7 +1,7 @@
 #include "verify/ProxyCheck.h"
 
+#include "core/ProxyAccount.h"
 #include "core/RelayRequest.h"
-
 #include "core/ServiceUrl.h"
 #include "net/InternetSession.h"
 #include "verify/ServiceKey.h"
@@ -160,8 +160,14 @@ ProxyVerdict VerdictOf(const std::vector<PartResult>& results, const std::vector
 
 } // namespace
 
-CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVerdict&)> onVerdict)
+CheckJob ProxyCheckJob(const CheckOrder& given, std::function<void(const ProxyVerdict&)> onVerdict)
 {
+    CheckOrder order = given;
+    if (ProxyTarget target = TargetOf(given.proxy); target.account) {
+        order.proxy = target.address;
+        order.account = order.account ? order.account : target.account;
+        order.kind = order.kind ? order.kind : target.kind;
+    }
     const std::string webToken = FreshToken();
     const std::string tunnelToken = FreshToken();
     CheckJob job;

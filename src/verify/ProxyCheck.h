@@ -26,7 +26,9 @@
 
 // What a check asks, and of whom.
 struct CheckOrder {
-    std::string proxy;   // host:port
+    // host:port, or a proxy with an account in one of its forms (core/ProxyAccount.h), which
+    // gives the account and kind where these are not given
+    std::string proxy;
     std::string service; // "host" or "host:port"
     std::string userAgent;
     std::vector<std::string> usersAddresses; // none: not known

@@ -52,3 +52,37 @@ TEST(ProxyAccount, APlainOrMalformedLineNamesNoAccountedProxy)
 }
 
 } // namespace
+
+namespace {
+
+// A list shows such a proxy without its password, probes its host, and hands the check and the
+// relay where it is with its account; the list's file keeps no account.
+TEST(ProxyAccount, AListShowsAndProbesItWithoutThePasswordAndHandsTheAccountOn)
+{
+    const ProxyTarget colons = TargetOf(" 10.0.0.1:8080:alice:s3c:ret ");
+    EXPECT_EQ(colons.address, "10.0.0.1:8080");
+    EXPECT_EQ(colons.account, (ProxyAccount{"alice", "s3c:ret"}));
+    EXPECT_EQ(colons.kind, std::nullopt);
+    const ProxyTarget url = TargetOf("socks5://bob:p%40ss@[2001:db8::1]:1080");
+    EXPECT_EQ(url.address, "[2001:db8::1]:1080");
+    EXPECT_EQ(url.account, (ProxyAccount{"bob", "p@ss"}));
+    EXPECT_EQ(url.kind, ProxyKind::Socks5);
+    EXPECT_EQ(TargetOf(" 10.0.0.2:80 ").address, "10.0.0.2:80");
+    EXPECT_FALSE(TargetOf("10.0.0.2:80").account);
+
+    EXPECT_EQ(ShownProxy("alice:p@w@10.0.0.1:80"), "alice@10.0.0.1:80");
+    EXPECT_EQ(ShownProxy("10.0.0.2:80"), "10.0.0.2:80");
+    EXPECT_EQ(ShownLine("10.0.0.1:80:alice:pw;DE"), "alice@10.0.0.1:80;DE");
+    EXPECT_EQ(ShownLine("10.0.0.2:80;DE"), "10.0.0.2:80;DE");
+
+    for (const char* line : {"10.0.0.1:80:alice:p@w;DE", "alice:p@w@10.0.0.1:80", "socks5://a:b@10.0.0.1:1080;DE",
+                             "10.0.0.1:80;DE", "10.0.0.1"})
+        EXPECT_EQ(ProbedHost(line), "10.0.0.1") << line;
+
+    EXPECT_EQ(WithoutAccounts("10.0.0.1:80:alice:pw;DE\r\n10.0.0.2:80\r\n\r\nalice:p;w@10.0.0.3:81"),
+              "10.0.0.1:80;DE\r\n10.0.0.2:80\r\n\r\nalice:p;w@10.0.0.3:81\r\n");
+    EXPECT_EQ(WithoutAccounts("alice:pw@10.0.0.3:81;US"), "10.0.0.3:81;US\r\n");
+    EXPECT_EQ(WithoutAccounts("10.0.0.2:80;DE\r\n"), std::nullopt);
+}
+
+} // namespace

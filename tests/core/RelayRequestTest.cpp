@@ -29,6 +29,17 @@ TEST(RelayRequest, APlainRequestIsToldToItsServerInTheServersForm)
     EXPECT_EQ(tunnel->port, 443);
 }
 
+// Through an HTTP proxy with an account, a request carries that account and none of the browser's.
+TEST(RelayRequest, AProxysAccountReplacesEveryProxyLineOfTheBrowsers)
+{
+    EXPECT_EQ(WithProxyAuthorization("GET http://example.org/ HTTP/1.1\r\nProxy-Authorization: Basic eA==\r\n"
+                                     "Host: example.org\r\nproxy-connection: keep-alive\r\n\r\n",
+                                     "Proxy-Authorization: Basic YTpi\r\n"),
+              "GET http://example.org/ HTTP/1.1\r\nProxy-Authorization: Basic YTpi\r\nHost: example.org\r\n\r\n");
+    EXPECT_EQ(WithProxyAuthorization("CONNECT example.org:443 HTTP/1.1\r\n\r\n", "Proxy-Authorization: Basic YTpi\r\n"),
+              "CONNECT example.org:443 HTTP/1.1\r\nProxy-Authorization: Basic YTpi\r\n\r\n");
+}
+
 TEST(RelayRequest, AnythingButARequestToAProxyIsRefused)
 {
     for (const char* head : {"GET / HTTP/1.1\r\nHost: a\r\n\r\n",            // a server's request

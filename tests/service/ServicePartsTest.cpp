@@ -92,7 +92,11 @@ TEST(ServedProxyLines, EveryServedLineNamesAProxyAsTheProgramReadsIt)
     EXPECT_EQ(ServedProxyLines("203.0.113.7:8080\n# note\n\nproxy-1.example:3128;Germany\n", nullptr, skipped),
               "203.0.113.7:8080\r\nproxy-1.example:3128;Germany\r\n");
     EXPECT_EQ(skipped, 0u);
-    for (const char* line : {"bad%host@x:80", "<b>garbage</b>:80", "2001:db8::1:8080", "[2001:db8::1]:8080", "host:0",
+    // A proxy's account goes with it where the list's substitution carries it.
+    EXPECT_EQ(ServedProxyLines("203.0.113.7:8080:alice:s3cr:et;Germany\n", nullptr, skipped),
+              "203.0.113.7:8080:alice:s3cr:et;Germany\r\n");
+    for (const char* line : {"203.0.113.7:8080:al%ice:pw", "203.0.113.7:8080:alice:p@w", "alice:pw@203.0.113.7:8080",
+                             "bad%host@x:80", "<b>garbage</b>:80", "2001:db8::1:8080", "[2001:db8::1]:8080", "host:0",
                              "host:65536", "-host:80", "host:", "ho st:80"}) {
         EXPECT_EQ(ServedProxyLines(line, nullptr, skipped), "") << line;
         EXPECT_EQ(skipped, 1u) << line;

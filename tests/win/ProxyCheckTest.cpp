@@ -170,6 +170,12 @@ TEST(ProxyCheck, AProxyWithAPasswordIsCheckedWithItAndSaysWhenItIsMissingOrWrong
         order.account = ProxyAccount{c.account.user, "wrong"};
         EXPECT_EQ(VerdictCells(Check(engine, order))[0], "password refused");
     }
+    // As a list's line names them: the account and, in the URL form, the kind come with the proxy.
+    for (const std::string& line : {http.Host() + ":alice:s3cret", "socks5://bob:p%40ss%3Aword@" + socks5.Host()}) {
+        const ProxyVerdict verdict = Check(engine, {line, service.Host(), "Mozilla/5.0 (Test)", users, kLimitMs});
+        EXPECT_EQ(verdict.anonymity, Anonymity::Elite) << line;
+        EXPECT_TRUE(verdict.https) << line;
+    }
     // The account reached no one but its proxy.
     for (const TestService::Request& request : service.Requests())
         EXPECT_FALSE(request.credentialsSent) << request.path;

@@ -127,6 +127,33 @@ inline void RemoveValue(const std::string& path, const std::string& name)
     RegCloseKey(key);
 }
 
+// The names and data of every value in the key at `path` and in the keys below it, one after the
+// other: for a test that no text stands anywhere there.
+inline std::string EveryValue(const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return {};
+    std::string all;
+    char name[16384];
+    std::string data(1 << 20, '\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = sizeof name, dataLength = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                          &dataLength) != ERROR_SUCCESS)
+            break;
+        all += std::string(name, nameLength) + "=" + data.substr(0, dataLength) + "\n";
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        all += EveryValue(path + "\\" + std::string(name, nameLength));
+    }
+    RegCloseKey(key);
+    return all;
+}
+
 inline void RemoveTree(const std::string& path)
 {
     RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());

@@ -1,5 +1,10 @@
 #include "WatchSupport.h"
 
+#include "core/ProxyList.h"
+#include "net/LocalFile.h"
+
+#include <chrono>
+#include <filesystem>
 #include <iostream>
 
 namespace {
@@ -146,6 +151,68 @@ TEST_F(WatchTest, ASocksProxysDeathMovesTheBrowserInsideTheRelayAtOnce)
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
     ExpectUsersOwnSettings();
     EXPECT_NE(browser::FetchThrough(relay, page).status, 200u) << "the relay carries nobody once switched off";
+    EXPECT_TRUE(errors.empty());
+}
+
+// The files beside the program written since `since` that hold `text`, but for programs (a test's
+// own holds its texts).
+std::vector<std::string> FilesHolding(const std::string& text, std::filesystem::file_time_type since)
+{
+    std::vector<std::string> holding;
+    for (const auto& entry : std::filesystem::directory_iterator(ExecutableDirectory()))
+        if (entry.is_regular_file() && entry.last_write_time() >= since && entry.path().extension() != ".exe" &&
+            host::FileText(entry.path().string()).find(text) != std::string::npos)
+            holding.push_back(entry.path().filename().string());
+    return holding;
+}
+
+// Proxies with a password are listed without it and used through the relay, which gives each its
+// account: the browser never meets a 407, and no password is in the settings or the program's
+// files, as a kill would leave them. When the first dies, the watch hands the browser to its
+// successor with the successor's own account.
+TEST_F(WatchTest, AProxyWithAPasswordIsUsedThroughTheRelayAndHandedOverWithItsOwn)
+{
+    ProxyWatch::UseTimes({60000, 1000, 300, 600000, 600000});
+    SetUsersOwnSettings();
+    const auto since = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(1);
+    auto dying = std::make_unique<host::Tinyproxy>(Address(1), 8888,
+                                                  std::vector<std::string>{"DisableViaHeader Yes", "BasicAuth alice s3cret"});
+    const host::Microsocks successor{Address(2), 1080, "bob", "pass:word"};
+    const std::string first = "alice@" + Host(1), second = "bob@" + Address(2) + ":1080";
+    Refresh(Host(1) + ":alice:s3cret;DE\r\n" + Address(2) + ":1080:bob:pass:word;DE\r\n", 2);
+    const Rows verdicts = ListedVerdicts(main.listrep1);
+    ASSERT_EQ(verdicts.size(), 2u);
+    for (const auto& row : verdicts) {
+        EXPECT_TRUE(row[0] == first || row[0] == second) << row[0];
+        EXPECT_EQ(row[1].find_first_not_of("0123456789"), std::string::npos) << row[0] << ": " << row[1];
+        EXPECT_EQ(row[3], "elite") << row[0];
+    }
+    const std::string relay = UseThroughRelay(first);
+    const std::string page = "http://" + service->Host() + "/whatismyip.php";
+    const browser::Page plain = browser::FetchThrough(relay, page);
+    EXPECT_EQ(plain.status, 200u);
+    EXPECT_EQ(browser::Caller(plain.body), Address(1));
+    browser::Browser tunnel(static_cast<unsigned short>(std::stoi(browser::PortOf(relay))));
+    tunnel.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(tunnel.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+    for (const char* password : {"s3cret", "pass:word"}) {
+        const std::string settings = raw::EveryValue("Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings");
+        EXPECT_EQ(settings.find(password), std::string::npos) << password;
+        EXPECT_EQ(FilesHolding(password, since), std::vector<std::string>{}) << password;
+        EXPECT_EQ(FilesHolding(EncodeProxyList(password), since), std::vector<std::string>{}) << "as the list has it";
+        EXPECT_EQ(main.StatusBar1.Text().find(password), std::string::npos);
+    }
+
+    dying.reset();
+    EXPECT_TRUE(AwaitStatus("now " + second, 10000));
+    const browser::Page next = browser::FetchThrough(relay, page);
+    EXPECT_EQ(next.status, 200u);
+    EXPECT_EQ(browser::Caller(next.body), Address(2));
+    EXPECT_EQ(main.Label1.Text(), second);
+    EXPECT_EQ(raw::GetText(SettingsKey, "ProxyServer").value_or(""), relay);
+
+    ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
+    ExpectUsersOwnSettings();
     EXPECT_TRUE(errors.empty());
 }
 
