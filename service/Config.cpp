@@ -109,6 +109,7 @@ std::map<std::string, Setter> Setters(ServiceConfig& config, unsigned& tunnelPor
         {"account_rate_limit", Whole(config.accountRateLimitPerMinute, 1, 1000000)},
         {"auth_failures", Whole(config.authFailuresPerMinute, 1, 1000000)},
         {"page_rate_limit", Whole(config.pageRateLimitPerMinute, 1, 1000000)},
+        {"speed_test_bytes", Whole(config.speedTestBytes, 0, 16 * 1024 * 1024)},
         {"trusted_proxies", [&config](const std::string& where, const std::string& key, const std::string& value) {
              SetTrustedProxies(config, where, key, value);
          }},

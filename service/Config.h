@@ -27,7 +27,9 @@
 //                                   rate_limit), counted after the caller's, so that no one
 //                                   caller can use up an account's
 //   auth_failures = 10              failed authentications a minute per caller; beyond them, 429
-//   page_rate_limit = 600           what-is-my-IP pages a minute per caller
+//   page_rate_limit = 600           what-is-my-IP pages a minute per caller (speed pages count
+//                                   toward it too)
+//   speed_test_bytes = 2097152      the size of the speed page, at most 16 MB (0: no such page)
 //   trusted_proxies = 127.0.0.1     optional: reverse proxies in front of the service (addresses
 //                                   or ranges such as 10.0.0.0/8, comma-separated), whose callers
 //                                   are taken from X-Forwarded-For or Forwarded (see Caller.h);
@@ -67,6 +69,7 @@ struct ServiceConfig {
     unsigned accountRateLimitPerMinute = 240;
     unsigned authFailuresPerMinute = 10;
     unsigned pageRateLimitPerMinute = 600;
+    unsigned speedTestBytes = 2 * 1024 * 1024;
     std::vector<CallerNetwork> trustedProxies;
     unsigned leastListSharePercent = 50;
     unsigned settleSeconds = 2;

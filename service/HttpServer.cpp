@@ -12,6 +12,9 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <sstream>
 
 
@@ -20,13 +23,28 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+namespace {
+
+std::string RandomBytes(std::size_t count)
+{
+    std::mt19937_64 generator{std::random_device{}()};
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; i += 8) {
+        const std::uint64_t word = generator();
+        std::memcpy(bytes.data() + i, &word, std::min<std::size_t>(8, count - i));
+    }
+    return bytes;
+}
+
+} // namespace
+
 struct HttpServer::Shared {
     Shared(const ServiceConfig& config, const ServedFiles& files, const StatementSigner& signer,
            const GeoDatabase* countries, const GeoDatabase* networks)
         : config(config), files(files), signer(signer), countries(countries), networks(networks), callerRates(config.rateLimitPerMinute),
           accountRates(config.accountRateLimitPerMinute), failures(config.authFailuresPerMinute),
           accountFailures(config.authFailuresPerMinute),
-          pages(config.pageRateLimitPerMinute),
+          pages(config.pageRateLimitPerMinute), speedBytes(RandomBytes(2 * std::size_t{config.speedTestBytes})),
           rooms{ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller),
                 ConnectionRoom(config.maxConnections, config.maxConnectionsPerCaller)}
     {
@@ -38,6 +56,8 @@ struct HttpServer::Shared {
     const GeoDatabase* countries;
     const GeoDatabase* networks;
     RateLimit callerRates, accountRates, failures, accountFailures, pages;
+    // Random bytes twice the speed page's size: each page is a window of them from a random place.
+    const std::string speedBytes;
     ConnectionRoom rooms[2]; // the web side's, the tunnel side's
     std::atomic<bool> stopping{false};
 };
@@ -57,6 +77,7 @@ constexpr auto kFailureDelay = std::chrono::seconds(1);
 constexpr const char* kListPath = ProxyListPath;
 constexpr const char* kAgentPath = AgentListPath;
 constexpr const char* kPagePath = IpCheckPagePath;
+constexpr const char* kSpeedPath = SpeedPagePath;
 
 using Request = http::request<http::string_body>;
 // An answer's body is a view of text that the connection holds while it writes: its own, or the
@@ -232,7 +253,8 @@ private:
     {
         const std::string path = path_.substr(0, path_.find('?'));
         const bool list = !tunnelSide_ && (path == kListPath || path == kAgentPath);
-        if (!list && path != kPagePath)
+        const bool speed = !tunnelSide_ && path == kSpeedPath && shared_->config.speedTestBytes > 0;
+        if (!list && !speed && path != kPagePath)
             return Refusal(404, "Not found");
         if (request.method() != http::verb::get && request.method() != http::verb::head) {
             Response response = Refusal(405, "Method not allowed");
@@ -241,6 +263,8 @@ private:
             return response;
         }
         const std::string caller = CallerKey(caller_);
+        if (speed)
+            return shared_->pages.Take(caller) ? SpeedPage() : TooMany();
         if (!list)
             return shared_->pages.Take(caller) ? Page(request) : LimitedPage();
         if (!shared_->callerRates.Take(caller))
@@ -299,6 +323,19 @@ private:
         response.set(http::field::cache_control, "no-store");
         ownBody_ = ServedIpCheckPage(statement, [&](std::string_view message) { return shared_->signer.Sign(message); });
         response.body() = {ownBody_.data(), ownBody_.size()};
+        return response;
+    }
+
+    // The speed page: bytes fresh to every request, never to be stored.
+    Response SpeedPage()
+    {
+        const std::size_t size = shared_->config.speedTestBytes;
+        thread_local std::mt19937_64 generator{std::random_device{}()};
+        const std::size_t from = std::uniform_int_distribution<std::size_t>(0, size)(generator);
+        Response response{http::status::ok, 11};
+        response.set(http::field::content_type, "application/octet-stream");
+        response.set(http::field::cache_control, "no-store");
+        response.body() = {shared_->speedBytes.data() + from, size};
         return response;
     }
 

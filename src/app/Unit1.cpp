@@ -87,7 +87,7 @@ void TForm1::CreateControls()
 void TForm1::BindEvents()
 {
     listrep1.SetUp(*this, {{"IP Address", Scale(200)}, {"IP Country", Scale(150)}, {"Ping (ms)", Scale(75)}}, 0,
-                   {Scale(60), Scale(50), Scale(75), Scale(120), Scale(60)},
+                   {Scale(60), Scale(50), Scale(75), Scale(120), Scale(60), Scale(80)},
                    ProxyListView::CommandsOf(*this, &TForm1::listrep1DblClick, &TForm1::listrep1ColumnClick));
     choices_.Add(*this, PopupMenu1, watch_, route_);
     // Every close command of the window system: the main window closes only by ending the program.

@@ -72,3 +72,19 @@ std::string ListNotFetchedText(const std::string& reason)
 {
     return "The proxy list could not be fetched: " + reason;
 }
+
+std::string SpeedText(const SpeedTally& tally, const NumberStyle& style)
+{
+    const auto proxies = [&](std::size_t count) {
+        return GroupedNumber(count, style) + (count == 1 ? " proxy" : " proxies");
+    };
+    if (tally.total == 0)
+        return "No proxy to test the speed of: select one, or wait for the checks to find working ones";
+    if (tally.tested < tally.total)
+        return "Testing speed: " + GroupedNumber(tally.tested, style) + " of " + proxies(tally.total);
+    const std::string text = "Speed tested: " + proxies(tally.total) + ", ";
+    if (tally.measured == 0)
+        return text + "none carried the test page";
+    return text + GroupedNumber(tally.measured, style) + " carried the test page, the fastest at " +
+           GroupedNumber(tally.fastestKBps, style) + " kB/s";
+}

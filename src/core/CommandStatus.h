@@ -55,3 +55,15 @@ std::string SummaryText(const CommandTally& tally, double seconds, const NumberS
 inline constexpr const char* kEarlierCommandDropped = "The earlier command was dropped and a new one began. ";
 // "The proxy list could not be fetched: " and why (`reason`).
 std::string ListNotFetchedText(const std::string& reason);
+
+// A speed test's counts: proxies tested, of how many, how many a page came through, the fastest.
+struct SpeedTally {
+    std::size_t tested = 0;
+    std::size_t total = 0;
+    std::size_t measured = 0;
+    unsigned fastestKBps = 0;
+};
+// "Testing speed: 2 of 5 proxies", while it runs; once it has ended, "Speed tested: 5 proxies, 4
+// carried the test page, the fastest at 2,345 kB/s", or "... none carried the test page"; with
+// nothing to test, what to do.
+std::string SpeedText(const SpeedTally& tally, const NumberStyle& style);

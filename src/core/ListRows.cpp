@@ -53,6 +53,21 @@ int CompareCells(const std::string& cell1, const std::string& cell2)
     return number1.compare(number2);
 }
 
+namespace {
+
+// Speed cells: numbers, the largest first, then other texts, then empty cells.
+int CompareSpeeds(const std::string& speed1, const std::string& speed2)
+{
+    const auto rank = [](const std::string& speed) {
+        return speed.empty() ? 2 : speed.find_first_not_of("0123456789") == std::string::npos ? 0 : 1;
+    };
+    if (rank(speed1) != rank(speed2))
+        return rank(speed1) - rank(speed2);
+    return rank(speed1) == 0 ? CompareCells(speed2, speed1) : CompareText(speed1, speed2);
+}
+
+} // namespace
+
 int CompareListItems(const ListRow* item1, const ListRow* item2, int data)
 {
     if (!item1 || !item2)
@@ -60,6 +75,8 @@ int CompareListItems(const ListRow* item1, const ListRow* item2, int data)
     int result = 0;
     if (data == 0) {
         result = CompareCells(item1->Caption, item2->Caption);
+    } else if (data == kSpeedColumnData) {
+        result = CompareSpeeds(item1->Speed, item2->Speed);
     } else if (data >= kCheckColumnData) {
         const auto index = static_cast<std::size_t>(data - kCheckColumnData);
         if (index < item1->Checks.size() && index < item2->Checks.size())
@@ -113,6 +130,17 @@ bool ListRows::SetVerdict(std::uint64_t id, const ProxyVerdict& verdict)
     entry->second->row.Verdict = verdict;
     entry->second->row.Checks = VerdictCells(verdict);
     if (inOrderBy_ >= kCheckColumnData)
+        inOrderBy_.reset();
+    return true;
+}
+
+bool ListRows::SetSpeed(std::uint64_t id, const std::string& speed)
+{
+    const auto entry = byId_.find(id);
+    if (entry == byId_.end())
+        return false;
+    entry->second->row.Speed = speed;
+    if (inOrderBy_ == kSpeedColumnData)
         inOrderBy_.reset();
     return true;
 }

@@ -23,6 +23,8 @@ struct ListRow {
     // The proxy as its line named it where the caption does not: one with an account, whose
     // caption shows no password. Empty otherwise.
     std::string Proxy;
+    // The "Speed (kB/s)" cell: kB/s, "fails", "testing", or empty before any speed test.
+    std::string Speed;
 };
 
 // The row's proxy, as its line named it (its account with it): what a check, the relay and a copy
@@ -49,6 +51,9 @@ bool IsWorking(const ListRow& row);
 
 // `data` for the columns after the specified ones: kCheckColumnData + k compares check cell k.
 inline constexpr int kCheckColumnData = 1000;
+// `data` for the speed column: the fastest first, then the cells that are no number, then the
+// rows never tested.
+inline constexpr int kSpeedColumnData = 2000;
 
 // The kind of the row's proxy as its check found it (the proxy answered in its protocol, though the
 // check may have failed); nullopt where it did not.
@@ -76,6 +81,8 @@ public:
     // Gives the row `id`, wherever it stands, `verdict` and the cells that show it; false when it
     // is gone.
     bool SetVerdict(std::uint64_t id, const ProxyVerdict& verdict);
+    // Gives the row `id` its speed cell; false when it is gone.
+    bool SetSpeed(std::uint64_t id, const std::string& speed);
     // The row `id`, wherever it stands; null when it is gone.
     const ListRow* Find(std::uint64_t id) const;
     // Sets sub-item `index` of the row `id` to `text` and sorts the list by `data`, as

@@ -48,3 +48,8 @@ bool ConnectTimes::Quick() const
     std::nth_element(sorted.begin(), ninth, sorted.end());
     return *ninth < kQuickMs;
 }
+
+unsigned SpeedKBps(std::size_t bytes, unsigned milliseconds)
+{
+    return static_cast<unsigned>(bytes / std::max(milliseconds, 1u));
+}

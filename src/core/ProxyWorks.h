@@ -6,6 +6,7 @@
 // list's, so that a far proxy that a list found working is never called dead for being far, and
 // a near one that stops answering is noticed soon.
 
+#include <cstddef>
 #include <deque>
 #include <optional>
 
@@ -41,6 +42,12 @@ inline constexpr unsigned kUnconnectedGiveUpMs = 3000;
 // has not taken the connection: a silent address holds a place no longer. A proxy that answers
 // the echo and was not reached in this time is checked again with the time above.
 inline constexpr unsigned kKnockGiveUpMs = 2000;
+
+// How long a speed test downloads through a proxy at most.
+inline constexpr unsigned kSpeedTestLimitMs = 10000;
+// The speed of `bytes` in `milliseconds`, in kB/s (1000 bytes a second), as the "Speed (kB/s)"
+// column shows it; a download quicker than a millisecond counts as one.
+unsigned SpeedKBps(std::size_t bytes, unsigned milliseconds);
 
 // How long the latest checks took to connect to their proxies.
 class ConnectTimes {

@@ -10,6 +10,8 @@ inline constexpr const char* ServicePassword = "Tordane41";
 inline constexpr const char* ProxyListPath = "/download/encrypt/paidencrypt.txt";
 inline constexpr const char* AgentListPath = "/download/encrypt/useragent.txt";
 inline constexpr const char* IpCheckPagePath = "/whatismyip.php";
+// Bytes that no proxy can have cached, for a speed test through it.
+inline constexpr const char* SpeedPagePath = "/speedtest.bin";
 
 // "host" or "host:port": ZARNU_SERVICE_HOST when set and not empty, else the compiled-in host.
 std::string ServiceHost();

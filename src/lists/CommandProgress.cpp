@@ -6,7 +6,8 @@ namespace {
 // redraw at once): four a second tell the user enough.
 constexpr UINT kShowEveryMs = 250;
 
-// The user's way of writing numbers.
+} // namespace
+
 NumberStyle UsersNumberStyle()
 {
     NumberStyle style;
@@ -17,8 +18,6 @@ NumberStyle UsersNumberStyle()
         style.decimal = text;
     return style;
 }
-
-} // namespace
 
 void CommandProgress::Attach(HWND window, StatusBar& bar, std::function<bool()> working, std::function<void()> ended)
 {

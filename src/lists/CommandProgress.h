@@ -11,6 +11,9 @@
 #include "win/ThreadTimer.h"
 
 #include <functional>
+
+// The user's way of writing numbers, from their locale.
+NumberStyle UsersNumberStyle();
 #include <string>
 
 class CommandProgress {

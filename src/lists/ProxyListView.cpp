@@ -1,6 +1,9 @@
 #include "lists/ProxyListView.h"
 
 #include "core/ExitPlace.h"
+#include "core/ServiceUrl.h"
+#include "lists/CommandProgress.h"
+#include "settings/AgentOverride.h"
 #include "win/Clipboard.h"
 
 #include <algorithm>
@@ -8,6 +11,8 @@
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+// The speed column's place after the list's own columns: after the five check columns.
+constexpr int kSpeedColumn = 5;
 constexpr const char* kHint = "Double or Right click here to Hide Your IP";
 // Menu commands, distinct across the lists of every window.
 UINT nextMenuCommand = 1000;
@@ -47,7 +52,7 @@ bool IsMenuKey(UINT message, WPARAM key)
 } // namespace
 
 void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns, int countryItem,
-                          const int (&checkWidths)[5], Commands commands)
+                          const int (&checkWidths)[6], Commands commands)
 {
     commands_ = std::move(commands);
     countryItem_ = countryItem;
@@ -59,6 +64,7 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
     const char* const checkCaptions[] = {"Web (ms)", "HTTPS", "Anonymity", "Exit", "Type"};
     for (int i = 0; i < 5; ++i)
         AddColumn(checkCaptions[i], checkWidths[i]);
+    AddColumn("Speed (kB/s)", checkWidths[5]);
     hint_.Attach(window.Handle(), hwnd_, kHint);
 
     const std::pair<const char*, Window::Handler*> items[] = {
@@ -77,6 +83,9 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
     copyDetailsCommand_ = nextMenuCommand++;
     PopupMenu1.Add(copyDetailsCommand_, "Copy Working Proxies with Details");
     window.OnMenuCommand(copyDetailsCommand_, [this, &window] { CopyWorkingProxyDetails(window.Handle()); });
+    const UINT speedCommand = nextMenuCommand++;
+    PopupMenu1.Add(speedCommand, "Test Speed");
+    window.OnMenuCommand(speedCommand, [this] { TestSpeeds(); });
     PopupMenu1.Enable(copyWorkingCommand_, false);
     PopupMenu1.Enable(copyDetailsCommand_, false);
     const HWND owner = window.Handle();
@@ -216,7 +225,45 @@ void ProxyListView::SetVerdict(std::uint64_t id, const ProxyVerdict& verdict)
 
 void ProxyListView::SortByColumn(int column)
 {
-    Sort(column < listColumns_ ? column : kCheckColumnData + static_cast<int>(CheckCellOf(column - listColumns_)));
+    if (column == listColumns_ + kSpeedColumn)
+        Sort(kSpeedColumnData);
+    else
+        Sort(column < listColumns_ ? column : kCheckColumnData + static_cast<int>(CheckCellOf(column - listColumns_)));
+}
+
+void ProxyListView::TestSpeeds()
+{
+    std::vector<SpeedTests::Test> tests;
+    const auto add = [&](std::size_t position) {
+        const ListRow& row = rows_.At(position);
+        const std::uint64_t id = rows_.IdAt(position);
+        const auto kind = KindOf(row);
+        rows_.SetSpeed(id, kind ? "testing" : kNoPing);
+        if (kind)
+            tests.push_back({id, RowProxy(row), *kind});
+    };
+    if (const auto selected = rows_.Selected())
+        add(*selected);
+    else
+        for (const std::size_t position : WorkingRowsBestFirst(rows_))
+            add(position);
+    Changed();
+    speedTally_ = {0, tests.size(), 0, 0};
+    const auto tell = [this] {
+        if (commands_.statusBar)
+            commands_.statusBar->SetText(SpeedText(speedTally_, UsersNumberStyle()));
+    };
+    speeds_.Start(std::move(tests), ServiceHost(), CheckUserAgent(), [this, tell](std::uint64_t id, std::optional<unsigned> kBps) {
+        ++speedTally_.tested;
+        if (kBps) {
+            ++speedTally_.measured;
+            speedTally_.fastestKBps = std::max(speedTally_.fastestKBps, *kBps);
+        }
+        rows_.SetSpeed(id, kBps ? std::to_string(*kBps) : "fails");
+        Changed();
+        tell();
+    });
+    tell();
 }
 
 void ProxyListView::Sort(int data)
@@ -295,6 +342,8 @@ std::string ProxyListView::CellText(std::size_t position, int column) const
     const ListRow& row = rows_.At(position);
     if (column == 0)
         return row.Caption;
+    if (column == listColumns_ + kSpeedColumn)
+        return row.Speed;
     if (column >= listColumns_) {
         const std::size_t check = CheckCellOf(column - listColumns_);
         if (check == kExitAddressCell)

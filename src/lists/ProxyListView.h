@@ -8,7 +8,10 @@
 // the user's input it is told everything and has drawn it, so a click acts on the rows the user
 // sees. UI thread only.
 
+#include "core/CommandStatus.h"
 #include "core/ListRows.h"
+#include "verify/SpeedTests.h"
+#include "win/StatusBar.h"
 #include "win/Controls.h"
 #include "win/Window.h"
 
@@ -28,6 +31,7 @@ public:
         Window::Handler CopyWorkingProxies1;
         Window::Handler DblClick;
         std::function<void(int column)> ColumnClick;
+        StatusBar* statusBar = nullptr; // where a speed test tells how far it has got
     };
     struct Column {
         const char* caption;
@@ -44,9 +48,10 @@ public:
     // Proxy", "Stop Hide My IP", "Copy to Clipboard"), which opens on the list, on its column
     // header and from the keyboard; its events reach `window` as `commands`; after them "Copy
     // Working Proxies" and "Copy Working Proxies with Details", greyed while no row's proxy has
-    // passed its web check. Rows whose proxy
-    // failed both checks are drawn grey, transparent ones red.
-    void SetUp(Window& window, std::initializer_list<Column> columns, int countryItem, const int (&checkWidths)[5],
+    // passed its web check, and "Test Speed" (TestSpeeds). Rows whose proxy failed both checks
+    // are drawn grey, transparent ones red. The last of `columnWidths` is the "Speed (kB/s)"
+    // column's, after the check columns.
+    void SetUp(Window& window, std::initializer_list<Column> columns, int countryItem, const int (&checkWidths)[6],
                Commands commands);
 
     // The commands of a window whose handlers have the names both windows give them: Delete1Click,
@@ -62,7 +67,8 @@ public:
                 [&window] { window.CopytoClipboard1Click(); },
                 [&window] { window.CopyWorkingProxies1Click(); },
                 [&window, dblClick] { (window.*dblClick)(); },
-                [&window, columnClick](int column) { (window.*columnClick)(column); }};
+                [&window, columnClick](int column) { (window.*columnClick)(column); },
+                &window.StatusBar1};
     }
 
     PopupMenu PopupMenu1;
@@ -104,6 +110,13 @@ public:
 
     std::optional<std::size_t> SelectedPosition() const { return rows_.Selected(); }
 
+    // "Test Speed": the speed of the selected row's proxy, or, with none selected, of every
+    // working one, shown in the speed column and told in the status bar (SpeedTests). A row whose
+    // proxy's kind is not known shows kNoPing.
+    void TestSpeeds();
+    // The speed tests' time limit; the previous one is returned. For tests.
+    static unsigned LimitSpeedTestsTo(unsigned milliseconds) { return SpeedTests::LimitTestsTo(milliseconds); }
+
 private:
     // Answers the control's questions for texts, notes selection changes and passes column
     // clicks and double clicks on.
@@ -139,4 +152,6 @@ private:
     UINT copyWorkingCommand_ = 0;
     UINT copyDetailsCommand_ = 0;
     int countryItem_ = -1;
+    SpeedTests speeds_;
+    SpeedTally speedTally_;
 };

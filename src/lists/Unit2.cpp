@@ -62,7 +62,7 @@ void TForm2::CreateControls()
 void TForm2::BindEvents()
 {
     ListView1.SetUp(*this, {{"IP Address", Scale(186)}, {"Ping (ms)", Scale(75)}}, -1,
-                    {Scale(60), Scale(50), Scale(75), Scale(120), Scale(60)},
+                    {Scale(60), Scale(50), Scale(75), Scale(120), Scale(60), Scale(80)},
                     ProxyListView::CommandsOf(*this, &TForm2::ListView1DblClick, &TForm2::ListView1ColumnClick));
     OnClose([this] { Button1Click(); });
     OnCancel([this] { Button1Click(); }); // Esc, as in a modal dialog

@@ -174,7 +174,7 @@ private:
             return;
         }
         const CheckPart& plan = check.job.parts[part];
-        ExchangePlan exchange{address->address, address->length, plan.handshake, plan.request};
+        ExchangePlan exchange{address->address, address->length, plan.handshake, plan.request, plan.counted};
         check.exchanges[part] = std::make_unique<HttpExchange>(std::move(exchange));
         check.exchanges[part]->Start(); // one that fails at once is done, and told as refused
     }
@@ -298,8 +298,11 @@ private:
                 ++check;
                 continue;
             }
-            for (std::size_t part = 0; part < check->exchanges.size(); ++part)
+            for (std::size_t part = 0; part < check->exchanges.size(); ++part) {
                 check->results[part].connected = check->connected[part];
+                if (!check->ended[part] && check->exchanges[part] && check->job.parts[part].counted)
+                    check->results[part].answer = check->exchanges[part]->Answer();
+            }
             CheckJob job = std::move(check->job);
             std::vector<PartResult> results = std::move(check->results);
             check = running_.erase(check); // its sockets close here

@@ -32,6 +32,9 @@ struct CheckPart {
     // `ifFailed`, it starts once that one ended without proving itself instead.
     int startsAfter = -1;
     bool ifFailed = false;
+    // A measured download (ExchangePlan::counted): where the limit comes first, its result holds
+    // what came so far.
+    bool counted = false;
 };
 
 struct PartResult {

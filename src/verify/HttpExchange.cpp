@@ -78,7 +78,11 @@ void HttpExchange::SendNext()
 
 void HttpExchange::Fail()
 {
+    const HttpAnswer counted = answer_;
     answer_ = {};
+    answer_.status = counted.status; // a measured download's, so far
+    answer_.bodyBytes = counted.bodyBytes;
+    answer_.bodyMs = counted.bodyMs;
     answer_.refused = phase_ == Phase::Connecting || phase_ == Phase::Idle;
     phase_ = Phase::Finished;
     if (socket_ != INVALID_SOCKET)
@@ -109,8 +113,12 @@ void HttpExchange::Receive()
             Fail();
         return;
     }
-    incoming_.append(buffer, static_cast<std::size_t>(count));
     bytesReceived_ += static_cast<std::size_t>(count);
+    if (counting_) {
+        Counted(static_cast<std::size_t>(count), count == 0);
+        return;
+    }
+    incoming_.append(buffer, static_cast<std::size_t>(count));
     if (phase_ == Phase::ReadingStep)
         StepRead(count == 0);
     else
@@ -135,6 +143,24 @@ void HttpExchange::StepRead(bool ended)
     SendNext();
 }
 
+void HttpExchange::Counted(std::size_t count, bool ended)
+{
+    answer_.bodyBytes += count;
+    answer_.bodyMs = static_cast<unsigned>(GetTickCount64() - headAt_);
+    const bool whole = length_ >= 0 ? answer_.bodyBytes >= static_cast<unsigned long long>(length_) : ended;
+    if (!whole) {
+        if (ended)
+            Fail(); // cut short
+        return;
+    }
+    answer_.complete = true;
+    answer_.bytesSent = bytesSent_;
+    answer_.bytesReceived = bytesReceived_;
+    phase_ = Phase::Finished;
+    closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+}
+
 void HttpExchange::AnswerRead(bool ended)
 {
     if (plan_.handshake.empty() && StatusOf(incoming_) != 0)
@@ -147,6 +173,15 @@ void HttpExchange::AnswerRead(bool ended)
     }
     const std::size_t body = incoming_.size() - end;
     const long long length = ContentLength(incoming_.substr(0, end));
+    if (plan_.counted) {
+        answer_.status = StatusOf(incoming_);
+        counting_ = true;
+        length_ = length;
+        headAt_ = GetTickCount64();
+        incoming_.clear();
+        Counted(body, ended);
+        return;
+    }
     if (body > kMostBodyBytes || (length >= 0 && static_cast<unsigned long long>(length) > kMostBodyBytes)) {
         Fail();
         return;

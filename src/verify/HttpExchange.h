@@ -4,7 +4,8 @@
 // SOCKS connection), send the request, and read the answer whole. Nothing in it blocks and
 // nothing of it outlives the object: the owner holds the deadline and drops the exchange when it
 // passes. The answer's head is capped at 16 KB (a tunnel's and the page's each) and its body at
-// 64 KB; beyond that the exchange fails.
+// 64 KB; beyond that the exchange fails. A download that is measured (ExchangePlan::counted) has
+// its body counted, not kept, without a bound.
 
 #include "core/ProxyHandshake.h"
 
@@ -23,6 +24,10 @@ struct HttpAnswer {
     std::string body;
     std::size_t bytesSent = 0; // on the wire, the tunnel's request and answer head included
     std::size_t bytesReceived = 0;
+    // A measured download's, so far (also where it did not end whole): the status, the body's
+    // bytes, and the milliseconds from the head's end to the last of them.
+    std::size_t bodyBytes = 0;
+    unsigned bodyMs = 0;
 };
 
 struct ExchangePlan {
@@ -30,6 +35,7 @@ struct ExchangePlan {
     int addressLength = 0;
     std::vector<HandshakeStep> handshake; // sent first, one step after another, going on only where granted
     std::string request;        // the request, sent to the server or through the way opened
+    bool counted = false;       // the answer's body is counted, not kept
 };
 
 class HttpExchange {
@@ -71,6 +77,8 @@ private:
     void SendNext();
     void StepRead(bool ended);
     void AnswerRead(bool ended);
+    // `count` more bytes of a counted body came (none: its end, where `ended`).
+    void Counted(std::size_t count, bool ended);
 
     ExchangePlan plan_;
     SOCKET socket_ = INVALID_SOCKET;
@@ -84,5 +92,8 @@ private:
     std::string incoming_;
     std::size_t bytesSent_ = 0;
     std::size_t bytesReceived_ = 0;
+    bool counting_ = false; // past a counted answer's head
+    long long length_ = -1; // its length (-1: to the connection's end)
+    ULONGLONG headAt_ = 0;
     HttpAnswer answer_;
 };

@@ -192,6 +192,33 @@ CheckJob ProxyCheckJob(const CheckOrder& given, std::function<void(const ProxyVe
     return job;
 }
 
+CheckJob SpeedTestJob(const SpeedOrder& given, std::function<void(std::optional<unsigned> kBps)> onSpeed)
+{
+    const ProxyTarget target = TargetOf(given.proxy);
+    const ProxyAccount* account = target.account ? &*target.account : nullptr;
+    const FarEnd end = FarEndOf(given.service);
+    // A fresh query to every request: nothing on the way can answer it from a store.
+    const std::string page = std::string(SpeedPagePath) + "?n=" + FreshToken();
+    CheckPart part{target.address};
+    if (given.kind == ProxyKind::Http) {
+        part.request = GetRequest("http://" + given.service + page, given.service, given.userAgent,
+                                  account ? ProxyAuthorizationLine(*account) : "");
+    } else {
+        part.handshake = SocksSteps(given.kind, end.service.host, end.service.port, account);
+        part.request = GetRequest(page, given.service, given.userAgent);
+    }
+    part.counted = true;
+    CheckJob job;
+    job.parts.push_back(std::move(part));
+    job.limitMs = given.limitMs;
+    job.done = [onSpeed = std::move(onSpeed)](const std::vector<PartResult>& results) {
+        const HttpAnswer& answer = results[0].answer;
+        onSpeed(answer.status == 200 && answer.bodyBytes > 0 ? std::optional(SpeedKBps(answer.bodyBytes, answer.bodyMs))
+                                                             : std::nullopt);
+    };
+    return job;
+}
+
 std::vector<std::string> ServiceAddresses(const std::string& service)
 {
     const HostPort target = SplitHostPort(service, 80);

@@ -41,6 +41,21 @@ struct CheckOrder {
 // The job that checks `order.proxy`; `onVerdict` gets the verdict on the engine's thread.
 CheckJob ProxyCheckJob(const CheckOrder& order, std::function<void(const ProxyVerdict&)> onVerdict);
 
+// What a speed test asks, and of whom: the service's speed page through `proxy` in its `kind`,
+// within `limitMs`.
+struct SpeedOrder {
+    std::string proxy; // as CheckOrder::proxy
+    ProxyKind kind = ProxyKind::Http;
+    std::string service;
+    std::string userAgent;
+    unsigned limitMs = kSpeedTestLimitMs;
+};
+
+// The job that downloads the speed page through `order.proxy`; `onSpeed` gets, on the engine's
+// thread, the kB/s of what came of its body (as much as came within the limit), nullopt where none
+// of it did.
+CheckJob SpeedTestJob(const SpeedOrder& order, std::function<void(std::optional<unsigned> kBps)> onSpeed);
+
 // The service's addresses, at most one IPv4 and one IPv6, as "address:port" (the IPv6 one in
 // brackets). Blocking: it may look the name up.
 std::vector<std::string> ServiceAddresses(const std::string& service);

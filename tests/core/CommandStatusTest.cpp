@@ -1,8 +1,19 @@
 #include "core/CommandStatus.h"
+#include "core/ProxyWorks.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+TEST(CommandStatus, ASpeedTestSaysHowFarItGotAndTheFastest)
+{
+    EXPECT_EQ(SpeedText({2, 5, 1, 300}, {}), "Testing speed: 2 of 5 proxies");
+    EXPECT_EQ(SpeedText({5, 5, 4, 2345}, {}), "Speed tested: 5 proxies, 4 carried the test page, the fastest at 2,345 kB/s");
+    EXPECT_EQ(SpeedText({1, 1, 0, 0}, {}), "Speed tested: 1 proxy, none carried the test page");
+    EXPECT_EQ(SpeedText({0, 0, 0, 0}, {}).rfind("No proxy to test", 0), 0u);
+    EXPECT_EQ(SpeedKBps(2000000, 10000), 200u);
+    EXPECT_EQ(SpeedKBps(5000, 0), 5000u);
+}
 
 TEST(CommandStatus, SaysHowFarACommandGotAndWhatItFoundInTheUsersDigits)
 {

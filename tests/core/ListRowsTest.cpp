@@ -84,6 +84,21 @@ TEST(CompareListItems, ColumnsThenCaptions)
     EXPECT_GT(CompareListItems(&a, nullptr, 1), 0);
 }
 
+// The speed column puts the fastest first, then failures, then the rows never tested.
+TEST(ListRows, TheSpeedColumnSortsTheFastestFirst)
+{
+    ListRows list;
+    for (const auto& [caption, speed] : std::vector<std::pair<const char*, const char*>>{
+             {"a", "180"}, {"b", ""}, {"c", "fails"}, {"d", "2100"}, {"e", "95"}, {"f", "testing"}})
+        list.SetSpeed(list.InsertInOrder(Row(caption), 0), speed);
+    list.Sort(kSpeedColumnData);
+    std::string order;
+    for (std::size_t position = 0; position < list.Count(); ++position)
+        order += list.At(position).Caption;
+    EXPECT_EQ(order, "daecfb");
+    EXPECT_FALSE(list.SetSpeed(12345, "1"));
+}
+
 TEST(CompareListItems, ARowLackingTheColumnIsOrderedByCaptionBothWays)
 {
     const ListRow full = Row("b:80", {"DE", "1"});

@@ -189,6 +189,7 @@ TEST_F(ServiceTest, AMistakeInTheConfigurationIsOneLineOnStandardErrorAndNothing
              {"max_connections = 0\n", "'max_connections' must be a whole number from 1 to"},
              {"request_timeout = 0\n", "'request_timeout' must be a whole number from 1 to"},
              {"idle_timeout = 0\n", "'idle_timeout' must be a whole number from 1 to"},
+             {"speed_test_bytes = 16777217\n", "'speed_test_bytes' must be a whole number from 0 to 16777216"},
              {"trusted_proxies = 127.0.0.1, proxy.example\n", "'trusted_proxies' must be addresses"}}) {
         SCOPED_TRACE(more);
         ServiceProcess service(folder, "listen = 127.0.0.1:0\ntunnel_port = 0\nproxy_list = proxies.txt\n"
@@ -269,6 +270,32 @@ TEST_F(ServiceTest, ClientsAreKeptInCheckByRateAndRequestLimits)
     }
     EXPECT_EQ(dribbling.StatusLine(), "") << "cut off without an answer";
     EXPECT_LT(sent, request.size()) << "the connection stayed open for the whole dribble";
+}
+
+// The speed page: the size the operator set, bytes fresh to each request and never stored,
+// counted toward the caller's pages and logged.
+TEST_F(ServiceTest, TheSpeedPageIsBoundedFreshUnstoredAndLimited)
+{
+    folder.Write("proxies.txt", "203.0.113.7:8080\n");
+    folder.Write("useragent.txt", "");
+    const auto service = Start("speed_test_bytes = 100000\npage_rate_limit = 3\n");
+    ASSERT_TRUE(service->Running()) << service->Errors();
+    httplib::Client client = Client(*service, "");
+    const auto first = client.Get(SpeedPagePath);
+    const auto second = client.Get(std::string(SpeedPagePath) + "?n=2");
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_EQ(first->body.size(), 100000u);
+    EXPECT_EQ(second->body.size(), 100000u);
+    EXPECT_NE(first->body, second->body);
+    EXPECT_EQ(first->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(client.Get(IpCheckPagePath)->status, 200);
+    EXPECT_EQ(client.Get(SpeedPagePath)->status, 429) << "it counts toward the caller's pages";
+    EXPECT_TRUE(service->AwaitLog(std::string(SpeedPagePath), 3)) << service->Log();
+
+    const auto without = Start("speed_test_bytes = 0\n");
+    ASSERT_TRUE(without->Running()) << without->Errors();
+    EXPECT_EQ(Client(*without, "").Get(SpeedPagePath)->status, 404);
 }
 
 TEST_F(ServiceTest, WhenFullAWaitingConnectionMakesRoomAndBusyOnesAreNeverCut)

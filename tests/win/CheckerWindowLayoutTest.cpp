@@ -62,7 +62,7 @@ TEST_F(CheckerWindowLayoutTest, TheInputWrapsAndTheListHasItsColumnsAndMenu)
     EXPECT_TRUE(checker.HostNames.Style() & ES_WANTRETURN);
     EXPECT_FALSE(checker.HostNames.Style() & (ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL | ES_READONLY));
 
-    EXPECT_EQ(checker.ListView1.ColumnCount(), 7); // the specified columns, then the check's
+    EXPECT_EQ(checker.ListView1.ColumnCount(), 8); // the specified columns, then the check's and the speed test's
     EXPECT_EQ(checker.ListView1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(checker.ListView1.ColumnWidth(0), 186);
     EXPECT_EQ(checker.ListView1.ColumnCaption(1), "Ping (ms)");
@@ -72,13 +72,14 @@ TEST_F(CheckerWindowLayoutTest, TheInputWrapsAndTheListHasItsColumnsAndMenu)
     EXPECT_TRUE(checker.ListView1.Style() & LVS_SINGLESEL);
     EXPECT_FALSE(checker.ListView1.Style() & LVS_EDITLABELS);
 
-    ASSERT_EQ(checker.PopupMenu1.Count(), 6);
+    ASSERT_EQ(checker.PopupMenu1.Count(), 7);
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(3), "Copy to Clipboard");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(4), "Copy Working Proxies");
     EXPECT_EQ(checker.PopupMenu1.ItemCaption(5), "Copy Working Proxies with Details");
+    EXPECT_EQ(checker.PopupMenu1.ItemCaption(6), "Test Speed");
 }
 
 TEST_F(CheckerWindowLayoutTest, TheProxyInUseIsBoldAndRed)

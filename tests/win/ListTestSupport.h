@@ -25,8 +25,16 @@ inline void CatchUp(ProxyListView& list)
     PumpMessagesUntil([&] { return list.ItemCount() == static_cast<int>(list.Count()); }, 5000);
 }
 
-// The columns of the check, after the list's own: the verdict's three, then "Exit" and "Type".
+// The columns of the check, after the list's own: the verdict's three, then "Exit" and "Type";
+// the speed column comes last.
 constexpr int kCheckColumns = 5;
+constexpr int kSpeedColumns = 1;
+
+// The column of the proxy's kind.
+inline int TypeColumn(const ListView& list)
+{
+    return list.ColumnCount() - kSpeedColumns - 1;
+}
 
 // Whether every row has its verdict; read from the rows, not from the control, so that looking
 // costs the probes' completions nothing.
@@ -66,13 +74,14 @@ inline Rows ListedCells(ProxyListView& list, int first, int end)
 // Every row's cells of the list's own columns.
 inline Rows ListedRows(ProxyListView& list)
 {
-    return ListedCells(list, 0, list.ColumnCount() - kCheckColumns);
+    return ListedCells(list, 0, list.ColumnCount() - kSpeedColumns - kCheckColumns);
 }
 
 // Every row's caption and verdict cells ("Web (ms)", "HTTPS", "Anonymity").
 inline Rows ListedVerdicts(ProxyListView& list)
 {
-    Rows rows = ListedCells(list, list.ColumnCount() - kCheckColumns, list.ColumnCount() - kCheckColumns + 3);
+    const int first = list.ColumnCount() - kSpeedColumns - kCheckColumns;
+    Rows rows = ListedCells(list, first, first + 3);
     for (int item = 0; item < static_cast<int>(rows.size()); ++item)
         rows[item].insert(rows[item].begin(), list.ItemText(item, 0));
     return rows;

@@ -135,8 +135,8 @@ TEST_F(MainWindowLayoutTest, TheHelpTextIsReadOnlyWhiteOnRed)
 
 TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
 {
-    // The specified columns, then the check's.
-    EXPECT_EQ(main.listrep1.ColumnCount(), 8);
+    // The specified columns, then the check's and the speed test's.
+    EXPECT_EQ(main.listrep1.ColumnCount(), 9);
     EXPECT_EQ(main.listrep1.ColumnCaption(0), "IP Address");
     EXPECT_EQ(main.listrep1.ColumnCaption(1), "IP Country");
     EXPECT_EQ(main.listrep1.ColumnCaption(2), "Ping (ms)");
@@ -147,13 +147,14 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_EQ(main.listrep1.ColumnCaption(4), "HTTPS");
     EXPECT_EQ(main.listrep1.ColumnCaption(5), "Anonymity");
     EXPECT_EQ(main.listrep1.ColumnCaption(6), "Exit");
+    EXPECT_EQ(main.listrep1.ColumnCaption(8), "Speed (kB/s)");
     EXPECT_EQ((main.listrep1.Style() & LVS_TYPEMASK), static_cast<DWORD>(LVS_REPORT));
     EXPECT_TRUE(main.listrep1.Style() & LVS_SINGLESEL);
     EXPECT_FALSE(main.listrep1.Style() & LVS_EDITLABELS);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_GRIDLINES);
     EXPECT_TRUE(main.listrep1.ExtendedStyle() & LVS_EX_FULLROWSELECT);
 
-    ASSERT_EQ(main.PopupMenu1.Count(), 8);
+    ASSERT_EQ(main.PopupMenu1.Count(), 9);
     EXPECT_EQ(main.PopupMenu1.ItemCaption(0), "Delete");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(1), "Use This Proxy");
     EXPECT_EQ(main.PopupMenu1.ItemCaption(2), "Stop Hide My IP");
@@ -162,10 +163,11 @@ TEST_F(MainWindowLayoutTest, TheListHasItsColumnsStylesHintAndMenu)
     EXPECT_FALSE(main.PopupMenu1.ItemEnabled(4)) << "no proxy has passed its check yet";
     EXPECT_EQ(main.PopupMenu1.ItemCaption(5), "Copy Working Proxies with Details");
     EXPECT_FALSE(main.PopupMenu1.ItemEnabled(5));
-    EXPECT_EQ(main.PopupMenu1.ItemCaption(6), "Switch Automatically");
-    EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(6)));
-    EXPECT_EQ(main.PopupMenu1.ItemCaption(7), "Route Through Zarnu");
-    EXPECT_FALSE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(7)));
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(6), "Test Speed");
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(7), "Switch Automatically");
+    EXPECT_TRUE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(7)));
+    EXPECT_EQ(main.PopupMenu1.ItemCaption(8), "Route Through Zarnu");
+    EXPECT_FALSE(main.PopupMenu1.Checked(main.PopupMenu1.ItemId(8)));
 }
 
 TEST_F(MainWindowLayoutTest, TheUserAgentListsArePickOnlyAndEmpty)

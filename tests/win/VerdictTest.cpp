@@ -80,7 +80,7 @@ protected:
             }
             EXPECT_EQ(row[2], web && kind != "no tunnel" ? "yes" : "no");
             EXPECT_EQ(row[3], !web ? "" : kind == "no tunnel" ? "anonymous" : kind);
-            EXPECT_EQ(list.ItemText(item, list.ColumnCount() - 1), web ? "HTTP" : "") << "its type";
+            EXPECT_EQ(list.ItemText(item, TypeColumn(list)), web ? "HTTP" : "") << "its type";
             const COLORREF colour = RowColour(window, list, item);
             EXPECT_EQ(colour, !web ? GetSysColor(COLOR_GRAYTEXT) : kind == "transparent" ? RGB(192, 0, 0) : CLR_DEFAULT);
         }
@@ -148,7 +148,7 @@ TEST_F(VerdictTest, EveryAnsweringLineOfTheCheckerGetsItsVerdict)
     checker.Button5.Click();
     AwaitProbes();
     // The line that got no answer and failed its check shows no verdict.
-    const Rows bad = ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount());
+    const Rows bad = ListedCells(checker.ListView1, 0, TypeColumn(checker.ListView1) + 1);
     const auto badRow = std::find_if(bad.begin(), bad.end(), [](const auto& row) { return row[1] == "BAD PROXY"; });
     ASSERT_NE(badRow, bad.end());
     EXPECT_EQ((std::vector<std::string>(badRow->begin() + 2, badRow->end())), (std::vector<std::string>{"", "", "", "", ""}));
@@ -174,10 +174,10 @@ TEST_F(VerdictTest, WhereTheUserAppearsIsShownInBothListsTheLabelsAndTheDetailed
     main.Button5.Click();
     ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(main.listrep1) && main.listrep1.Count() == 2; }, 30000));
     std::map<std::string, std::vector<std::string>> shown;
-    for (const auto& row : ListedCells(main.listrep1, 0, main.listrep1.ColumnCount()))
+    for (const auto& row : ListedCells(main.listrep1, 0, TypeColumn(main.listrep1) + 1))
         shown[row[0]] = row;
     ASSERT_EQ(shown.count(leaving.Host()) + shown.count(elite.Host()), 2u)
-        << testing::PrintToString(ListedCells(main.listrep1, 0, main.listrep1.ColumnCount()));
+        << testing::PrintToString(ListedCells(main.listrep1, 0, TypeColumn(main.listrep1) + 1));
     EXPECT_EQ(shown[leaving.Host()][1], "Japan (listed: US)");
     EXPECT_EQ(shown[leaving.Host()][6], "Japan, 127.0.0.96");
     EXPECT_EQ(shown[elite.Host()][1], "Germany") << "the list was right";
@@ -212,7 +212,7 @@ TEST_F(VerdictTest, WhereTheUserAppearsIsShownInBothListsTheLabelsAndTheDetailed
     checker.HostNames.SetText(leaving.Host() + "\r\n");
     checker.Button5.Click();
     ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(checker.ListView1) && checker.ListView1.Count() == 1; }, 30000));
-    EXPECT_EQ(ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount())[0][5], "Japan, 127.0.0.96");
+    EXPECT_EQ(ListedCells(checker.ListView1, 0, TypeColumn(checker.ListView1) + 1)[0][5], "Japan, 127.0.0.96");
     EXPECT_TRUE(errors.empty());
 }
 
@@ -248,7 +248,7 @@ TEST_F(VerdictTest, SocksProxiesShowTheirTypeInTheCopyAndTheSummary)
     checker.Button5.Click();
     ASSERT_TRUE(PumpMessagesUntil([&] { return AllVerdictsIn(checker.ListView1) && checker.ListView1.Count() == 3; }, 30000));
     std::map<std::string, std::string> types;
-    for (const auto& row : ListedCells(checker.ListView1, 0, checker.ListView1.ColumnCount()))
+    for (const auto& row : ListedCells(checker.ListView1, 0, TypeColumn(checker.ListView1) + 1))
         types[row[0]] = row.back();
     EXPECT_EQ(types, (std::map<std::string, std::string>{
                          {socks5.Host(), "SOCKS5"}, {socks4.Host(), "SOCKS4"}, {elite.Host(), "HTTP"}}));

@@ -128,7 +128,7 @@ TEST_F(WatchTest, ASocksProxysDeathMovesTheBrowserInsideTheRelayAtOnce)
     const std::string first = Address(1) + ":1080", second = Address(2) + ":1080";
     Refresh(first + ";DE\r\n" + second + ";DE\r\n", 2);
     for (int item = 0; item < 2; ++item)
-        EXPECT_EQ(main.listrep1.ItemText(item, main.listrep1.ColumnCount() - 1), "SOCKS5");
+        EXPECT_EQ(main.listrep1.ItemText(item, TypeColumn(main.listrep1)), "SOCKS5");
     const std::string relay = UseThroughRelay(first);
     const std::string page = "http://" + service->Host() + "/whatismyip.php";
     EXPECT_EQ(browser::Caller(browser::FetchThrough(relay, page).body), Address(1));
@@ -222,7 +222,7 @@ TEST_F(WatchTest, RouteThroughZarnuPutsAnHttpProxyBehindTheRelay)
 {
     Proxy(1);
     Refresh(Host(1) + ";DE\r\n", 1);
-    EXPECT_EQ(main.listrep1.ItemText(0, main.listrep1.ColumnCount() - 1), "HTTP");
+    EXPECT_EQ(main.listrep1.ItemText(0, TypeColumn(main.listrep1)), "HTTP");
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Route Through Zarnu");
     EXPECT_EQ(raw::GetNumber(SettingsKey, "Zarnurelay"), std::optional<DWORD>(1));
     const std::string relay = UseThroughRelay(Host(1));

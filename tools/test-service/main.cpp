@@ -18,7 +18,8 @@
 // answers ADDRESS as a caller over the service's limit (429, signed for a check's token, both
 // sides). Asked with "&v=2", the
 // page says where its caller is as DIR/places.txt has it: "ADDRESS|COUNTRY|NETWORK" lines, each
-// empty for an address the file does not name.
+// empty for an address the file does not name. At /speedtest.bin it serves 2 MB of random bytes
+// (the operator's service's default), fresh to every request, for a speed test.
 // --https-port N also listens on A:N (443 for the far end of a proxy's tunnel), where the page
 // states that it was asked through a tunnel. --never-answer makes it accept every connection and
 // answer none, as a server that hangs. --hostile makes it a proxy with a hostile answer to every
@@ -38,6 +39,7 @@
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -294,6 +296,15 @@ void Route(httplib::Server& server, httplib::Server& httpsSide, Service& service
         };
     };
     server.Get("/whatismyip.php", page(kWebSide));
+    server.Get("/speedtest.bin", [&](const httplib::Request& q, httplib::Response& r) {
+        service.Record(q, CredentialsOf(q));
+        std::mt19937_64 generator{std::random_device{}()};
+        std::string bytes(2 * 1024 * 1024, '\0');
+        for (char& byte : bytes)
+            byte = static_cast<char>(generator());
+        r.set_header("Cache-Control", "no-store");
+        r.set_content(bytes, "application/octet-stream");
+    });
     httpsSide.Get("/whatismyip.php", page(kTunnelSide));
 }
 
