@@ -28,7 +28,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             return 1;
         // A run that was killed with its proxy on is mended before the user sees the window.
         RunHandler(RepairSystemProxy);
-        Application.Run(Form1.Handle());
+        Application.Run(Form1.Handle(), Form1.TakeShowCommand());
         // The windows are destroyed here, the checker first: it is owned by the main window.
     }
     StopAllWorkers();

@@ -3,6 +3,7 @@
 #include "core/ExitPlace.h"
 #include "core/ProxyAccount.h"
 #include "lists/ProxyProbes.h"
+#include "lists/WindowProfile.h"
 #include "lists/Unit2.h"
 #include "settings/AgentList.h"
 #include "settings/AgentOverride.h"
@@ -15,6 +16,8 @@
 
 namespace {
 
+// The profile's value that keeps the window's layout.
+constexpr const char* kLayoutValue = "Zarnumainwindow";
 constexpr const char* kCaption = "Zarnu 1.2 - Support: support@zarnu.example";
 constexpr const char* kHelpText =
     "How to use?\r\n"
@@ -40,6 +43,13 @@ void TForm1::Create()
     CreateControls();
     BindEvents();
     CreateStatusBar(StatusBar1);
+    // The list takes what the window grows by; what lies below it keeps to the bottom edge.
+    MakeResizable({{&listrep1, kGrowWidth | kGrowHeight}, {&OSAgentCombo, kFollowBottom},
+                   {&BrowserAgentCombo, kFollowBottom}, {&Button4, kFollowBottom}, {&txtRegEmail, kFollowBottom},
+                   {&edtBrowser, kFollowBottom}, {&Button1, kFollowBottom}, {&Memo1, kFollowBottom},
+                   {&Label1, kFollowBottom}, {&Label2, kFollowBottom}, {&Label3, kFollowBottom},
+                   {&Label4, kFollowBottom}, {&Label5, kFollowBottom}, {&Label6, kFollowBottom}});
+    LoadWindowLayout(*this, listrep1, kLayoutValue);
     refresh_.progress.Attach(Handle(), StatusBar1, [this] { return refresh_.Working(); },
                              [this] { watch_.ListChecked(listrep1); });
     RunHandler([this] { FormCreate(); });
@@ -232,6 +242,9 @@ void TForm1::ShowNoProxy()
 
 void TForm1::ExitCleanup()
 {
+    StoreWindowLayout(*this, listrep1, kLayoutValue);
+    if (checker_)
+        checker_->StoreLayout();
     const unsigned changes = SettingsChangeCount();
     if (settingsBackAt_ == changes)
         return;

@@ -56,7 +56,7 @@ void ProxyListView::SetUp(Window& window, std::initializer_list<Column> columns,
 {
     commands_ = std::move(commands);
     countryItem_ = countryItem;
-    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP); // columns can be moved
     SetWindowSubclass(hwnd_, &ControlProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     for (const Column& column : columns)
         AddColumn(column.caption, column.width);

@@ -3,6 +3,7 @@
 #include "core/ProxyAccount.h"
 #include "core/ProxyList.h"
 #include "lists/ProxyProbes.h"
+#include "lists/WindowProfile.h"
 #include "settings/AgentOverride.h"
 #include "settings/BrowserLaunch.h"
 #include "settings/SystemProxy.h"
@@ -11,6 +12,9 @@ namespace {
 
 constexpr DWORD kButtonStyle = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kLabelStyle = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
+
+// The profile's value that keeps the window's layout.
+constexpr const char* kLayoutValue = "Zarnucheckerwindow";
 
 // The controls are laid out inside the group box, whose client origin is here in the window.
 constexpr int kGroupLeft = 7;
@@ -29,6 +33,12 @@ void TForm2::Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch
     CreateControls();
     BindEvents();
     CreateStatusBar(StatusBar1);
+    // The frame and the two boxes take what the window grows by, the list all of the width; the
+    // buttons keep to the bottom edge and "IP" to the right one.
+    MakeResizable({{&GroupBox1, kGrowWidth | kGrowHeight}, {&HostNames, kGrowHeight},
+                   {&ListView1, kGrowWidth | kGrowHeight}, {&Button5, kFollowBottom}, {&Button1, kFollowBottom},
+                   {&Button2, kFollowRight}});
+    LoadWindowLayout(*this, ListView1, kLayoutValue);
     check_.progress.Attach(Handle(), StatusBar1, [this] { return check_.Working(); },
                            [this] { watch_->ListChecked(ListView1); });
 }
@@ -76,6 +86,11 @@ void TForm2::doPingClick()
 void TForm2::PingThreadTerminate(TPingThread& Sender)
 {
     ListCheckedProbe(ListView1, check_, Sender);
+}
+
+void TForm2::StoreLayout() const
+{
+    StoreWindowLayout(*this, ListView1, kLayoutValue);
 }
 
 void TForm2::Button1Click()

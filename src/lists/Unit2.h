@@ -29,6 +29,8 @@ public:
     // used from its list is put in place through `route` and watched by `watch`, the program's
     // one route and one watch.
     void Create(HWND owner, BrowserPathSource browserPath, ProxyWatch& watch, ProxyRoute& route);
+    // Keeps the window's size and its list's columns in the user's profile for the next start.
+    void StoreLayout() const;
 
     Control GroupBox1;
     Label Label11, Label1, Label2;

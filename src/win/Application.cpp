@@ -11,9 +11,9 @@ void TApplication::Initialize()
     InitCommonControlsEx(&controls);
 }
 
-void TApplication::Run(HWND mainWindow)
+void TApplication::Run(HWND mainWindow, int showCommand)
 {
-    ShowWindow(mainWindow, SW_SHOW);
+    ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0)

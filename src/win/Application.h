@@ -18,7 +18,7 @@ public:
 
     // Shows `mainWindow` and dispatches messages until the quit request arrives; the
     // application is terminating from then on.
-    void Run(HWND mainWindow);
+    void Run(HWND mainWindow, int showCommand = SW_SHOW);
 
     // Dispatches one message; false when it was the quit request, which is left for the
     // outermost loop. Keyboard navigation (Tab, Alt+mnemonic) goes to the active window.

@@ -54,6 +54,19 @@ void ListView::AddColumn(const std::string& caption, int width) const
          reinterpret_cast<LPARAM>(&column));
 }
 
+std::vector<int> ListView::ColumnOrder() const
+{
+    std::vector<int> order(static_cast<std::size_t>(ColumnCount()));
+    if (!order.empty())
+        Send(LVM_GETCOLUMNORDERARRAY, order.size(), reinterpret_cast<LPARAM>(order.data()));
+    return order;
+}
+
+void ListView::SetColumnOrder(const std::vector<int>& order) const
+{
+    Send(LVM_SETCOLUMNORDERARRAY, order.size(), reinterpret_cast<LPARAM>(order.data()));
+}
+
 std::string ListView::ColumnCaption(int column) const
 {
     char caption[256] = {};

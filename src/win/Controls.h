@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 class Control {
 public:
@@ -78,6 +79,13 @@ public:
     {
         return static_cast<int>(Send(LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)));
     }
+    void SetColumnWidth(int column, int width) const
+    {
+        Send(LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0));
+    }
+    // The columns in the order they are shown (the user may drag them around).
+    std::vector<int> ColumnOrder() const;
+    void SetColumnOrder(const std::vector<int>& order) const;
     std::string ColumnCaption(int column) const;
     HWND Header() const { return reinterpret_cast<HWND>(Send(LVM_GETHEADER)); }
 

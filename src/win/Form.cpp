@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace {
 
 int ScreenDpi()
@@ -106,8 +108,83 @@ HWND Form::AddControl(const ControlEntry& entry, int left, int top, int controlI
     return control;
 }
 
+void Form::MakeResizable(std::initializer_list<std::pair<Control*, unsigned>> follows)
+{
+    const HWND window = Handle();
+    SetWindowLongPtrA(window, GWL_STYLE, GetWindowLongPtrA(window, GWL_STYLE) | WS_THICKFRAME | WS_MAXIMIZEBOX);
+    // The frame grows by the sizing border: the client area keeps its size.
+    RECT client{};
+    GetClientRect(window, &client);
+    RECT outer = client;
+    AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE)));
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    GetClientRect(window, &client);
+    leastClient_ = {client.right, client.bottom};
+    RECT bounds{};
+    GetWindowRect(window, &bounds);
+    leastWindow_ = {bounds.right - bounds.left, bounds.bottom - bounds.top};
+    SetLeastSize(leastWindow_);
+    following_.clear();
+    for (const auto& [control, follow] : follows) {
+        RECT place{};
+        GetWindowRect(control->Handle(), &place);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&place), 2);
+        following_.push_back({control->Handle(), follow, place});
+    }
+    OnSize([this] { Resized(); });
+}
+
+void Form::Resized()
+{
+    RECT client{};
+    GetClientRect(Handle(), &client);
+    const int dx = std::max(0L, client.right - leastClient_.cx);
+    const int dy = std::max(0L, client.bottom - leastClient_.cy);
+    for (const Following& control : following_) {
+        RECT place = control.bounds;
+        if (control.follow & kFollowRight)
+            OffsetRect(&place, dx, 0);
+        if (control.follow & kFollowBottom)
+            OffsetRect(&place, 0, dy);
+        if (control.follow & kGrowWidth)
+            place.right += dx;
+        if (control.follow & kGrowHeight)
+            place.bottom += dy;
+        SetWindowPos(control.control, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (statusBar_)
+        statusBar_->Layout(Scale(160));
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+Form::Placement Form::CurrentPlacement() const
+{
+    WINDOWPLACEMENT placement{sizeof placement};
+    GetWindowPlacement(Handle(), &placement);
+    const RECT& normal = placement.rcNormalPosition;
+    return {{normal.right - normal.left, normal.bottom - normal.top}, placement.showCmd == SW_SHOWMAXIMIZED};
+}
+
+void Form::Place(const Placement& placement)
+{
+    RECT workArea{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    // No smaller than the least, no larger than the desktop.
+    const LONG leastWidth = leastWindow_.cx, leastHeight = leastWindow_.cy;
+    const LONG width = std::clamp(placement.size.cx, leastWidth, std::max(leastWidth, workArea.right - workArea.left));
+    const LONG height = std::clamp(placement.size.cy, leastHeight, std::max(leastHeight, workArea.bottom - workArea.top));
+    SetWindowPos(Handle(), nullptr, workArea.left + (workArea.right - workArea.left - width) / 2,
+                 workArea.top + (workArea.bottom - workArea.top - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    maximizeAtShow_ = placement.maximized;
+}
+
 void Form::CreateStatusBar(StatusBar& bar)
 {
+    statusBar_ = &bar;
     bar.Create(Handle(), static_cast<HFONT>(font_.get()));
     RECT bounds{};
     GetWindowRect(Handle(), &bounds);
@@ -131,7 +208,7 @@ void Form::ShowModal()
     if (owner)
         EnableWindow(owner, FALSE);
     showingModal_ = true;
-    ShowWindow(Handle(), SW_SHOW);
+    ShowWindow(Handle(), TakeShowCommand());
     SetActiveWindow(Handle());
     FocusFirstControl();
 

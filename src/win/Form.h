@@ -9,10 +9,15 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Form : public Window {
 public:
-    void Show() const { ShowWindow(Handle(), SW_SHOW); }
+    // Shows the form (maximized where Place said so, the first time).
+    void Show() { ShowWindow(Handle(), TakeShowCommand()); }
+    // How the form is to be shown next: SW_SHOWMAXIMIZED once after Place said so, else SW_SHOW.
+    int TakeShowCommand() { return std::exchange(maximizeAtShow_, false) ? SW_SHOWMAXIMIZED : SW_SHOW; }
     // Hides the form; a modal showing ends here, with its owner enabled again first.
     void Hide();
     bool Visible() const { return IsWindowVisible(Handle()) != FALSE; }
@@ -24,6 +29,17 @@ public:
 
     // Puts the keyboard focus on the first control in tab order.
     void FocusFirstControl() const;
+
+    // The window's outer size restored and whether it is maximized: what a profile keeps.
+    struct Placement {
+        SIZE size;
+        bool maximized;
+    };
+    Placement CurrentPlacement() const;
+    // The restored size `placement.size` (within the window's least size and the desktop),
+    // centred on the desktop, and maximized at its next showing where `placement.maximized`. For
+    // a resizable window (MakeResizable).
+    void Place(const Placement& placement);
 
 protected:
     struct Frame {
@@ -56,12 +72,34 @@ protected:
     // Adds the status bar below everything the window holds: the window grows by its height.
     void CreateStatusBar(StatusBar& bar);
 
+    // How a control follows the window's size: its left and top edges keep their distance to the
+    // window's left and top edges, unless it follows the right or the bottom edge (it moves with
+    // it), and it grows in width or height as the window does.
+    enum Follow : unsigned { kFollowRight = 1, kFollowBottom = 2, kGrowWidth = 4, kGrowHeight = 8 };
+    // From now on the user can resize and maximize the window, down to the size it has now; each
+    // control of `follows` follows it as its flags say (every other control stays where it is),
+    // and the status bar stays at the bottom. The window's style has WS_THICKFRAME and
+    // WS_MAXIMIZEBOX.
+    void MakeResizable(std::initializer_list<std::pair<Control*, unsigned>> follows);
+
     // A layout length in pixels at 96 dpi, scaled to the monitor.
     int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
 private:
     HWND AddControl(const ControlEntry& entry, int left, int top, int controlId);
     void Activated(bool active);
+    void Resized();
+
+    struct Following {
+        HWND control;
+        unsigned follow;
+        RECT bounds; // at the window's least size, in its client area
+    };
+    std::vector<Following> following_;
+    SIZE leastClient_{0, 0};
+    SIZE leastWindow_{0, 0};
+    StatusBar* statusBar_ = nullptr;
+    bool maximizeAtShow_ = false;
 
     int dpi_ = 96;
     UniqueGdiObject font_;

@@ -91,6 +91,17 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam && endSession_)
             endSession_();
         return 0;
+    case WM_SIZE:
+        if (size_ && wParam != SIZE_MINIMIZED)
+            size_();
+        return 0;
+    case WM_GETMINMAXINFO:
+        if (leastSize_.cx > 0) {
+            auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
+            info.ptMinTrackSize = {leastSize_.cx, leastSize_.cy};
+            return 0;
+        }
+        break;
     case WM_ACTIVATE:
         if (!activate_ || HIWORD(wParam)) // minimised: nothing to focus
             break;

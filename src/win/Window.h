@@ -44,6 +44,10 @@ public:
     void OnEndSession(Handler handler) { endSession_ = std::move(handler); }
     // The window becomes active (true) or inactive (false).
     void OnActivate(std::function<void(bool active)> handler) { activate_ = std::move(handler); }
+    // The window's client area has a new size (not for a minimised window).
+    void OnSize(Handler handler) { size_ = std::move(handler); }
+    // How small the user may make the window, in pixels of its outer size.
+    void SetLeastSize(SIZE least) { leastSize_ = least; }
     // Draws a static control (or a read-only edit) in these colours.
     void SetColors(HWND control, COLORREF text, COLORREF background);
 
@@ -76,4 +80,6 @@ private:
     Handler cancel_;
     Handler endSession_;
     std::function<void(bool)> activate_;
+    Handler size_;
+    SIZE leastSize_{0, 0};
 };

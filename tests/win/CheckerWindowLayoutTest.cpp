@@ -53,7 +53,30 @@ TEST_F(CheckerWindowLayoutTest, EveryControlHasItsKindPlaceAndTextInsideTheGroup
     char caption[64] = {};
     GetWindowTextA(checker.Handle(), caption, sizeof caption);
     EXPECT_STREQ(caption, "Zarnu Proxy Checker");
-    EXPECT_FALSE(GetWindowLongPtrA(checker.Handle(), GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    const auto style = GetWindowLongPtrA(checker.Handle(), GWL_STYLE);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_MAXIMIZEBOX);
+    EXPECT_TRUE(style & WS_THICKFRAME);
+}
+
+// Grown, the list takes the width and both boxes the height; the buttons keep to the bottom and
+// "IP" to the right edge, and nothing comes to overlap.
+TEST_F(CheckerWindowLayoutTest, ResizedTheListTakesTheRoomAndTheButtonsKeepToTheEdges)
+{
+    RECT window{};
+    GetWindowRect(checker.Handle(), &window);
+    for (const int grow : {0, 1, 0}) {
+        SetWindowPos(checker.Handle(), nullptr, 0, 0, window.right - window.left + 250 * grow,
+                     window.bottom - window.top + 150 * grow, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        const int dx = 250 * grow, dy = 150 * grow;
+        EXPECT_EQ(checker.ListView1.Bounds(), (RECT{287, 32, 552 + dx, 369 + dy}));
+        EXPECT_EQ(checker.HostNames.Bounds(), (RECT{15, 32, 280, 369 + dy}));
+        EXPECT_EQ(checker.GroupBox1.Bounds(), (RECT{7, 0, 561 + dx, 409 + dy}));
+        EXPECT_EQ(checker.Button5.Bounds(), (RECT{15, 376 + dy, 280, 401 + dy}));
+        EXPECT_EQ(checker.Button1.Bounds(), (RECT{287, 376 + dy, 552, 401 + dy}));
+        EXPECT_EQ(checker.Button2.Bounds(), (RECT{527 + dx, 15, 549 + dx, 32}));
+        EXPECT_EQ(checker.StatusBar1.Bounds().top, 417 + dy);
+    }
 }
 
 TEST_F(CheckerWindowLayoutTest, TheInputWrapsAndTheListHasItsColumnsAndMenu)

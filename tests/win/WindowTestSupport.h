@@ -14,8 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+// A control's place, compared and printed as a whole.
+inline bool operator==(const RECT& a, const RECT& b)
+{
+    return EqualRect(&a, &b) != FALSE;
+}
+inline void PrintTo(const RECT& r, std::ostream* out)
+{
+    *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
+}
 
 // The window class of a control, and the font it draws with.
 inline std::string ClassOf(HWND hwnd)
@@ -51,7 +62,7 @@ protected:
         previousErrorBox_ = ReplaceErrorBox([this](const std::string& text) { errors.push_back(text); });
         raw::RestoreKey(SettingsKey); // in case an earlier test left it broken
         LeaveACleanMachine();
-        for (const char* name : {"Zarnuinfo", "Zarnubrowser"})
+        for (const char* name : {"Zarnuinfo", "Zarnubrowser", "Zarnumainwindow", "Zarnucheckerwindow"})
             raw::RemoveValue(SettingsKey, name);
         raw::RemoveTree(AgentKey);
     }
