@@ -78,6 +78,37 @@ TEST(Relay, AnHttpProxyCarriesTheBrowserUntilAnotherTakesOver)
     EXPECT_EQ(Caller(FetchThrough(relay.Address(), url).body), "127.0.0.113");
 }
 
+// Through an HTTP proxy with an account, every request carries the account and none of the
+// browser's; a proxy that refuses it gets the browser a 502 that names no
+// password, never a 407 that would ask the user for one.
+TEST(Relay, AnHttpProxysAccountGoesWithEveryRequestAndARefusalIsNoPrompt)
+{
+    const TestService service{"127.0.0.1", {"--https-port", "443"}};
+    const host::Tinyproxy accounted{"127.0.0.114", 8888, {"BasicAuth alice s3cret"}};
+    const TestService refusing{"127.0.0.115", {"--hostile", "refuse-account"}};
+    Failures failures;
+    Relay relay(failures.Recorder());
+    ASSERT_TRUE(relay.SetUpstream(accounted.Host() + ":alice:s3cret", ProxyKind::Http));
+    Browser browser(relay.Port());
+    browser.Send("GET http://" + service.Host() + "/whatismyip.php HTTP/1.1\r\nHost: " + service.Host() +
+                 "\r\nProxy-Authorization: Basic Ym9iOmd1ZXNz\r\nConnection: close\r\n\r\n");
+    const std::string answer = browser.ReadUntil();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    EXPECT_EQ(Caller(answer.substr(answer.find("\r\n\r\n") + 4)), "127.0.0.114");
+    EXPECT_EQ(Caller(FetchThrough(relay.Address(), "http://" + service.Host() + "/whatismyip.php").body), "127.0.0.114");
+
+    ASSERT_TRUE(relay.SetUpstream(refusing.Host() + ":alice:s3cret", ProxyKind::Http));
+    const Page refused = FetchThrough(relay.Address(), "http://" + service.Host() + "/whatismyip.php");
+    EXPECT_EQ(refused.status, 502u);
+    EXPECT_NE(refused.body.find("alice@" + refusing.Host()), std::string::npos) << refused.body;
+    EXPECT_EQ(refused.body.find("s3cret"), std::string::npos) << refused.body;
+    Browser tunnel(relay.Port());
+    tunnel.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(tunnel.ReadUntil("\r\n").rfind("HTTP/1.1 502", 0), 0u);
+    const std::string told = refusing.Host() + ":alice:s3cret: the proxy refused its password";
+    EXPECT_EQ(failures.Told(2), (std::vector<std::string>{told, told}));
+}
+
 // Bad input from the browser's side or the proxy's ends that connection and nothing else, and a
 // way that could not be opened is told; callers from elsewhere than this machine's loopback are
 // closed unanswered.

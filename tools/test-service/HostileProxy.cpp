@@ -295,6 +295,9 @@ void Answer(int connection, const HostileOptions& options, const std::filesystem
         OwnPage(connection, kind, head, root);
     else if (kind == "rewrite")
         RewritingRelay(connection, head);
+    else if (kind == "refuse-account")
+        SendAll(connection, "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"proxy\"\r\n"
+                            "Content-Length: 0\r\n\r\n");
     shutdown(connection, SHUT_WR);
     char rest[4096];
     while (recv(connection, rest, sizeof rest, 0) > 0) {

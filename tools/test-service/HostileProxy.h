@@ -17,6 +17,7 @@
 //   replay    every request answered with 200 and `root`/replay.page, a page recorded earlier
 //   rewrite   a real proxy (CONNECT too) that changes the caller's address in the page it relays
 //   hangup    every request, CONNECT included, read and the connection closed unanswered
+//   refuse-account  every request, CONNECT included, answered 407 whatever account it gives
 //   socks-garble  a SOCKS 5 proxy that connects any request for port 443 to `relayTo` and
 //             answers any other with bytes of no protocol
 //   far       a relay to `relayTo` (address:port, a real proxy) that passes every chunk on, each
