@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 namespace {
 
@@ -214,6 +215,30 @@ TEST_F(WatchTest, AProxyWithAPasswordIsUsedThroughTheRelayAndHandedOverWithItsOw
     ChooseMenuItem(main.Handle(), main.PopupMenu1, "Stop Hide My IP");
     ExpectUsersOwnSettings();
     EXPECT_TRUE(errors.empty());
+}
+
+// Pasted into the checker in each form, a proxy with an account is shown without its password,
+// checked with its account, and copied as it was given.
+TEST_F(WatchTest, TheCheckerShowsAPastedAccountWithoutItsPasswordAndCopiesItAsGiven)
+{
+    const host::Tinyproxy http{Address(1), 8888, {"DisableViaHeader Yes", "BasicAuth alice s3cret"}};
+    const host::Microsocks socks{Address(2), 1080, "bob", "p@ss:word"};
+    const std::string colons = Host(1) + ":alice:s3cret", url = "socks5://bob:p%40ss%3Aword@" + Address(2) + ":1080";
+    checker.HostNames.SetText(colons + "\r\n" + url + "\r\n" + Host(1) + "\r\n");
+    checker.Button5.Click();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return checker.ListView1.Count() == 3 && AllVerdictsIn(checker.ListView1); }, 20000));
+    std::map<std::string, std::string> web;
+    for (const auto& row : ListedVerdicts(checker.ListView1))
+        web[row[0]] = row[1];
+    EXPECT_EQ(web.size(), 3u) << testing::PrintToString(web);
+    EXPECT_EQ(web["alice@" + Host(1)].find_first_not_of("0123456789"), std::string::npos) << web["alice@" + Host(1)];
+    EXPECT_EQ(web["bob@" + Address(2) + ":1080"].find_first_not_of("0123456789"), std::string::npos);
+    EXPECT_EQ(web[Host(1)], "needs a password");
+    ChooseMenuItem(checker.Handle(), checker.PopupMenu1, "Copy Working Proxies");
+    const std::string copied = ClipboardText();
+    EXPECT_NE(copied.find(colons), std::string::npos) << copied;
+    EXPECT_NE(copied.find(url), std::string::npos) << copied;
+    EXPECT_EQ(copied.find("\r\n" + Host(1)), std::string::npos) << copied;
 }
 
 // With "Route Through Zarnu" on, an HTTP proxy goes through the relay too; the choice is kept, and
