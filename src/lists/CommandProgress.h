@@ -11,10 +11,10 @@
 #include "win/ThreadTimer.h"
 
 #include <functional>
+#include <string>
 
 // The user's way of writing numbers, from their locale.
 NumberStyle UsersNumberStyle();
-#include <string>
 
 class CommandProgress {
 public:

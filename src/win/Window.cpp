@@ -60,6 +60,8 @@ void Window::SetColors(HWND control, COLORREF text, COLORREF background)
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if ((message == WM_SIZE || message == WM_GETMINMAXINFO) && HandleSizing(message, wParam, lParam))
+        return 0;
     switch (message) {
     case WM_COMMAND:
         HandleCommand(wParam, lParam);
@@ -91,17 +93,6 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam && endSession_)
             endSession_();
         return 0;
-    case WM_SIZE:
-        if (size_ && wParam != SIZE_MINIMIZED)
-            size_();
-        return 0;
-    case WM_GETMINMAXINFO:
-        if (leastSize_.cx > 0) {
-            auto& info = *reinterpret_cast<MINMAXINFO*>(lParam);
-            info.ptMinTrackSize = {leastSize_.cx, leastSize_.cy};
-            return 0;
-        }
-        break;
     case WM_ACTIVATE:
         if (!activate_ || HIWORD(wParam)) // minimised: nothing to focus
             break;
@@ -109,6 +100,19 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+bool Window::HandleSizing(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SIZE) {
+        if (size_ && wParam != SIZE_MINIMIZED)
+            size_();
+        return true;
+    }
+    if (leastSize_.cx <= 0)
+        return false;
+    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {leastSize_.cx, leastSize_.cy};
+    return true;
 }
 
 void Window::HandleCommand(WPARAM wParam, LPARAM lParam)

@@ -68,6 +68,8 @@ private:
                                             LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void HandleCommand(WPARAM wParam, LPARAM lParam);
+    // WM_SIZE and WM_GETMINMAXINFO; false where the default is to handle it.
+    bool HandleSizing(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleColors(HDC dc, HWND control);
 
     HWND hwnd_ = nullptr;
