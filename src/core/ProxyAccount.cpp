@@ -160,12 +160,33 @@ std::string GivenForm(const AccountedProxy& proxy)
            PercentEncode(account.password) + "@" + hostPort;
 }
 
+namespace {
+
+std::string HostPortOf(const AccountedProxy& proxy)
+{
+    return proxy.host + ":" + std::to_string(proxy.port);
+}
+
+// `line` with its address (up to its first ";") as `replaced` gives the proxy with an account that
+// it names; nullopt where it names none.
+template <typename Replaced>
+std::optional<std::string> WithAccountedAddress(std::string_view line, Replaced replaced)
+{
+    const std::size_t end = std::min(line.find(';'), line.size());
+    const auto accounted = ParseAccountedProxy(line.substr(0, end));
+    if (!accounted)
+        return std::nullopt;
+    return replaced(*accounted) + std::string(line.substr(end));
+}
+
+} // namespace
+
 ProxyTarget TargetOf(std::string_view proxy)
 {
     const auto accounted = ParseAccountedProxy(proxy);
     if (!accounted)
         return {std::string(Trimmed(proxy)), std::nullopt, std::nullopt};
-    return {accounted->host + ":" + std::to_string(accounted->port), accounted->account, accounted->kind};
+    return {HostPortOf(*accounted), accounted->account, accounted->kind};
 }
 
 std::string ShownProxy(std::string_view proxy)
@@ -176,9 +197,7 @@ std::string ShownProxy(std::string_view proxy)
 
 std::string ShownLine(std::string_view line)
 {
-    const std::size_t end = std::min(line.find(';'), line.size());
-    const auto accounted = ParseAccountedProxy(line.substr(0, end));
-    return accounted ? ShownAddress(*accounted) + std::string(line.substr(end)) : std::string(line);
+    return WithAccountedAddress(line, ShownAddress).value_or(std::string(line));
 }
 
 std::string ProbedHost(std::string_view line)
@@ -195,10 +214,9 @@ std::optional<std::string> WithoutAccounts(std::string_view lines)
     std::string kept;
     bool any = false;
     for (const std::string& line : SplitLines(lines)) {
-        const std::size_t end = std::min(line.find(';'), line.size());
-        const auto accounted = ParseAccountedProxy(std::string_view(line).substr(0, end));
-        any = any || accounted;
-        kept += (accounted ? accounted->host + ":" + std::to_string(accounted->port) + line.substr(end) : line) + "\r\n";
+        const auto without = WithAccountedAddress(line, HostPortOf);
+        any = any || without;
+        kept += without.value_or(line) + "\r\n";
     }
     return any ? std::optional(kept) : std::nullopt;
 }

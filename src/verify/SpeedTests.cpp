@@ -31,8 +31,6 @@ void SpeedTests::Start(std::vector<Test> tests, std::string service, std::string
     cancelled_ = std::make_shared<std::atomic<bool>>(false);
     waiting_.assign(tests.begin(), tests.end());
     running_ = 0;
-    total_ = tests.size();
-    finished_ = 0;
     service_ = std::move(service);
     userAgent_ = std::move(userAgent);
     onSpeed_ = std::move(onSpeed);
@@ -53,7 +51,6 @@ void SpeedTests::StartNext()
                     if (*cancelled)
                         return; // a later round's, or the tests have gone
                     --running_;
-                    ++finished_;
                     StartNext();
                     onSpeed_(key, kBps); // last: the handler may start a new round
                 });

@@ -39,9 +39,6 @@ public:
     // std::runtime_error when the engine's threads cannot be had.
     void Start(std::vector<Test> tests, std::string service, std::string userAgent, SpeedHandler onSpeed);
 
-    std::size_t Total() const { return total_; }
-    std::size_t Finished() const { return finished_; }
-    bool Running() const { return finished_ < total_; }
     // The time limit of each test (by default kSpeedTestLimitMs); the previous one is returned.
     // For tests.
     static unsigned LimitTestsTo(unsigned milliseconds);
@@ -57,8 +54,6 @@ private:
     std::unique_ptr<Machinery> machinery_;
     std::deque<Test> waiting_;
     std::size_t running_ = 0;
-    std::size_t total_ = 0;
-    std::size_t finished_ = 0;
     std::string service_;
     std::string userAgent_;
     SpeedHandler onSpeed_;

@@ -8,6 +8,22 @@
 
 namespace {
 
+RECT WorkArea()
+{
+    RECT workArea{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    return workArea;
+}
+
+// A window `width` by `height` in the middle of the desktop's work area.
+RECT CentredOnDesktop(LONG width, LONG height)
+{
+    const RECT workArea = WorkArea();
+    const LONG left = workArea.left + (workArea.right - workArea.left - width) / 2;
+    const LONG top = workArea.top + (workArea.bottom - workArea.top - height) / 2;
+    return {left, top, left + width, top + height};
+}
+
 int ScreenDpi()
 {
     const HDC screen = GetDC(nullptr);
@@ -71,14 +87,8 @@ void Form::CreateForm(const Frame& frame, HWND owner)
 
     RECT bounds{0, 0, Scale(frame.clientWidth), Scale(frame.clientHeight)};
     AdjustWindowRectEx(&bounds, frame.style, FALSE, WS_EX_CONTROLPARENT);
-    const int width = bounds.right - bounds.left;
-    const int height = bounds.bottom - bounds.top;
-    RECT workArea{};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
-    const int left = workArea.left + (workArea.right - workArea.left - width) / 2;
-    const int top = workArea.top + (workArea.bottom - workArea.top - height) / 2;
     CreateBound(frame.className, frame.caption.c_str(), frame.style, WS_EX_CONTROLPARENT,
-                RECT{left, top, left + width, top + height}, owner);
+                CentredOnDesktop(bounds.right - bounds.left, bounds.bottom - bounds.top), owner);
     SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     OnActivate([this](bool active) { Activated(active); });
 }
@@ -170,15 +180,13 @@ Form::Placement Form::CurrentPlacement() const
 
 void Form::Place(const Placement& placement)
 {
-    RECT workArea{};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    const RECT workArea = WorkArea();
     // No smaller than the least, no larger than the desktop.
     const LONG leastWidth = leastWindow_.cx, leastHeight = leastWindow_.cy;
     const LONG width = std::clamp(placement.size.cx, leastWidth, std::max(leastWidth, workArea.right - workArea.left));
     const LONG height = std::clamp(placement.size.cy, leastHeight, std::max(leastHeight, workArea.bottom - workArea.top));
-    SetWindowPos(Handle(), nullptr, workArea.left + (workArea.right - workArea.left - width) / 2,
-                 workArea.top + (workArea.bottom - workArea.top - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const RECT bounds = CentredOnDesktop(width, height);
+    SetWindowPos(Handle(), nullptr, bounds.left, bounds.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     maximizeAtShow_ = placement.maximized;
 }
 
